@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QStringList>
+#include <QTextStream>
+
+namespace ufd::tool {
+
+// Output streams of the tool; each command writes results to out and problems to err.
+struct Io {
+    QTextStream& out;
+    QTextStream& err;
+};
+
+// Each command takes the arguments after its name and returns the process exit code.
+int cmdInit(const QStringList& args, Io io);
+int cmdUsers(const QStringList& args, Io io);
+int cmdImportReport(const QStringList& args, Io io);
+int cmdRecordingInfo(const QStringList& args, Io io);
+int cmdMakeReport(const QStringList& args, Io io);
+int cmdMakeRecording(const QStringList& args, Io io);
+
+// "--name value" options; returns the value or `fallback`.
+QString optionValue(const QStringList& args, const QString& name, const QString& fallback = {});
+bool hasFlag(const QStringList& args, const QString& name);
+// Arguments that are neither options nor option values (options listed in `withValue` take one).
+QStringList positional(const QStringList& args, const QStringList& withValue);
+
+} // namespace ufd::tool

@@ -1,0 +1,58 @@
+// ufdtool: the command-line front end. Every command runs the same core code as the windows.
+#include "commands.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstdio>
+#include <map>
+
+namespace {
+
+using Command = int (*)(const QStringList&, ufd::tool::Io);
+
+const std::map<QString, Command>& commands() {
+    static const std::map<QString, Command> table{
+        {QStringLiteral("init"), ufd::tool::cmdInit},
+        {QStringLiteral("users"), ufd::tool::cmdUsers},
+        {QStringLiteral("import-report"), ufd::tool::cmdImportReport},
+        {QStringLiteral("recording-info"), ufd::tool::cmdRecordingInfo},
+        {QStringLiteral("make-report"), ufd::tool::cmdMakeReport},
+        {QStringLiteral("make-recording"), ufd::tool::cmdMakeRecording},
+    };
+    return table;
+}
+
+void usage(QTextStream& err) {
+    err << "usage: ufdtool COMMAND [ARGS]\n"
+           "  init                               create missing databases in this folder\n"
+           "  users add NAME PASSWORD [LEVEL]    add a user account\n"
+           "  users list                         list the user names\n"
+           "  import-report FILE                 replace the reports in ./UFD.mdb by FILE's\n"
+           "  recording-info FILE                show a recording's header\n"
+           "  make-report FILE [--reports N] [--seed S]\n"
+           "  make-recording FILE [--frames N] [--rate R] [--seed S]\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty()) {
+        usage(err);
+        return 2;
+    }
+    const QString name = args.takeFirst();
+    const auto it = commands().find(name);
+    if (it == commands().end()) {
+        err << "ufdtool: unknown command '" << name << "'\n";
+        usage(err);
+        return 2;
+    }
+    const int rc = it->second(args, ufd::tool::Io{out, err});
+    out.flush();
+    err.flush();
+    return rc;
+}
