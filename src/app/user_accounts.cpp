@@ -9,7 +9,9 @@ namespace ufd::app {
 
 namespace {
 
-bool sodiumReady() { return sodium_init() >= 0; }
+bool sodiumReady() {
+    return sodium_init() >= 0;
+}
 
 } // namespace
 
@@ -59,7 +61,8 @@ QStringList UserAccounts::userNames() const {
 std::optional<QString> UserAccounts::login(const QString& name, const QString& password) {
     QSqlQuery q(db_);
     // Column 1 and 2 by position, as the table keeps name second and password third.
-    q.prepare(QStringLiteral("SELECT rowid, * FROM UserTable WHERE \"用户名\" = ? ORDER BY rowid LIMIT 1"));
+    q.prepare(QStringLiteral(
+        "SELECT rowid, * FROM UserTable WHERE \"用户名\" = ? ORDER BY rowid LIMIT 1"));
     q.addBindValue(name);
     if (!q.exec()) {
         lastError_ = q.lastError().text();

@@ -19,9 +19,13 @@ std::int32_t toCurveValue(double v) {
     return static_cast<std::int32_t>(std::clamp(t, lo, hi));
 }
 
-double gainFactor(double tenthsDb) { return std::pow(10.0, tenthsDb * 0.1 * 0.05); }
+double gainFactor(double tenthsDb) {
+    return std::pow(10.0, tenthsDb * 0.1 * 0.05);
+}
 
-int clampCount(int n) { return std::clamp(n, 0, static_cast<int>(kTracePoints)); }
+int clampCount(int n) {
+    return std::clamp(n, 0, static_cast<int>(kTracePoints));
+}
 
 } // namespace
 
@@ -107,7 +111,8 @@ int CalcDacCurves(const InstrumentRecord& rec, int n, CurveArrays& curves) {
         last = range + c;
     }
 
-    const int curveCount = std::min(static_cast<int>(rec.DAC_CurveNum), static_cast<int>(kCurveCount));
+    const int curveCount =
+        std::min(static_cast<int>(rec.DAC_CurveNum), static_cast<int>(kCurveCount));
     const double atFirst = fit.A * std::exp(fit.B * first);
     const double atLast = fit.A * std::exp(fit.B * last);
     for (int k = 0; k < curveCount; ++k) {
@@ -150,7 +155,8 @@ int CalcAvgCurves(const InstrumentRecord& rec, int n, CurveArrays& curves) {
 
     std::array<double, 3> q{};
     for (std::size_t i = 0; i < 3; ++i) {
-        const double r = static_cast<double>(rec.avgCurveDia[i]) / static_cast<double>(rec.avgRefDia);
+        const double r =
+            static_cast<double>(rec.avgCurveDia[i]) / static_cast<double>(rec.avgRefDia);
         q[i] = (mode <= 1) ? r * r : (mode <= 3) ? std::sqrt(r) : r;
     }
 
@@ -164,9 +170,15 @@ int CalcAvgCurves(const InstrumentRecord& rec, int n, CurveArrays& curves) {
     }
     double K = 0;
     switch (mode) {
-    case 0: K = 3.14 * Dr * Dr * xr * yr / (2 * lambda); break;
-    case 2: K = std::sqrt(xr * xr * xr) * yr; break;
-    default: K = xr * xr * yr; break;
+    case 0:
+        K = 3.14 * Dr * Dr * xr * yr / (2 * lambda);
+        break;
+    case 2:
+        K = std::sqrt(xr * xr * xr) * yr;
+        break;
+    default:
+        K = xr * xr * yr;
+        break;
     }
     const auto g = [mode](double x) { return mode == 2 ? std::sqrt(x * x * x) : x * x; };
 
@@ -195,9 +207,14 @@ void computeCurves(const InstrumentRecord& rec, CurveArrays& curves) {
         c.fill(0);
     }
     switch (curveKind(rec.CurrveType)) {
-    case CurvesDac: CalcDacCurves(rec, kCurvePointCount, curves); break;
-    case CurvesAvg: CalcAvgCurves(rec, kCurvePointCount, curves); break;
-    case CurvesNone: break;
+    case CurvesDac:
+        CalcDacCurves(rec, kCurvePointCount, curves);
+        break;
+    case CurvesAvg:
+        CalcAvgCurves(rec, kCurvePointCount, curves);
+        break;
+    case CurvesNone:
+        break;
     }
 }
 

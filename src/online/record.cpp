@@ -10,13 +10,19 @@ namespace ufd::online {
 
 namespace {
 
-std::uint16_t u16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
-std::int16_t i16(const std::uint8_t* p) { return static_cast<std::int16_t>(u16(p)); }
+std::uint16_t u16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::int16_t i16(const std::uint8_t* p) {
+    return static_cast<std::int16_t>(u16(p));
+}
 std::uint32_t u32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
            (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::int32_t i32(const std::uint8_t* p) { return static_cast<std::int32_t>(u32(p)); }
+std::int32_t i32(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(u32(p));
+}
 
 void put16(std::uint8_t* p, std::int32_t v) {
     const auto u = static_cast<std::uint16_t>(v);
@@ -210,54 +216,77 @@ void encodeRecord(const InstrumentRecord& r, Encoding enc, std::uint8_t* b) {
 
 QString probeTypeText(int code) {
     switch (code) {
-    case 1: return QStringLiteral("Angle");
-    case 2: return QStringLiteral("Dual D");
-    case 3: return QStringLiteral("Dual S");
-    case 4: return QStringLiteral("Thru Trans");
-    default: return QStringLiteral("Straight");
+    case 1:
+        return QStringLiteral("Angle");
+    case 2:
+        return QStringLiteral("Dual D");
+    case 3:
+        return QStringLiteral("Dual S");
+    case 4:
+        return QStringLiteral("Thru Trans");
+    default:
+        return QStringLiteral("Straight");
     }
 }
 
 QString probeRectifyText(int code) {
     switch (code) {
-    case 1: return QStringLiteral("Negative");
-    case 2: return QStringLiteral("Full");
-    case 3: return QStringLiteral("Radio");
-    default: return QStringLiteral("Positive");
+    case 1:
+        return QStringLiteral("Negative");
+    case 2:
+        return QStringLiteral("Full");
+    case 3:
+        return QStringLiteral("Radio");
+    default:
+        return QStringLiteral("Positive");
     }
 }
 
 QString gateLogicText(int code) {
     switch (code) {
-    case 1: return QStringLiteral("GateA");
-    case 2: return QStringLiteral("GateB");
-    case 3: return QStringLiteral("GateAB");
-    default: return QStringLiteral("Close");
+    case 1:
+        return QStringLiteral("GateA");
+    case 2:
+        return QStringLiteral("GateB");
+    case 3:
+        return QStringLiteral("GateAB");
+    default:
+        return QStringLiteral("Close");
     }
 }
 
 QString gateAlertText(int code) {
     switch (code) {
-    case 1: return QStringLiteral("Negative");
-    case 2: return QStringLiteral("Close");
-    default: return QStringLiteral("Positive");
+    case 1:
+        return QStringLiteral("Negative");
+    case 2:
+        return QStringLiteral("Close");
+    default:
+        return QStringLiteral("Positive");
     }
 }
 
 QString coordTypeText(int code) {
     switch (code) {
-    case 1: return QStringLiteral("V");
-    case 2: return QStringLiteral("P");
-    default: return QStringLiteral("H");
+    case 1:
+        return QStringLiteral("V");
+    case 2:
+        return QStringLiteral("P");
+    default:
+        return QStringLiteral("H");
     }
 }
 
 QString probeDampText(int code) {
     switch (code) {
-    case 1: return QStringLiteral("150");
-    case 2: return QStringLiteral("300");
-    case 3: return QStringLiteral("400");
-    default: return QStringLiteral("50");
+    case 1:
+        return QStringLiteral("150");
+    case 2:
+        return QStringLiteral("300");
+    case 3:
+        return QStringLiteral("400");
+    default:
+        return QStringLiteral("50");
     }
 }
 

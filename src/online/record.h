@@ -40,7 +40,7 @@ double readReal32(const std::uint8_t* p, Encoding enc);
 void writeReal32(std::uint8_t* p, double value, Encoding enc);
 
 struct DacPoint {
-    double path = 0;          // mm
+    double path = 0;            // mm
     std::int16_t amplitude = 0; // trace units (0.25 %)
     std::int16_t gain = 0;      // 0.1 dB
 };
@@ -104,8 +104,12 @@ enum CurveKind { CurvesNone = 0, CurvesDac = 1, CurvesAvg = 2 };
 inline CurveKind curveKind(int currveType) {
     return currveType == 1 ? CurvesDac : currveType == 2 ? CurvesAvg : CurvesNone;
 }
-inline bool gateADrawn(int gateLogic) { return gateLogic == 1 || gateLogic == 3; }
-inline bool gateBDrawn(int gateLogic) { return gateLogic == 2 || gateLogic == 3; }
+inline bool gateADrawn(int gateLogic) {
+    return gateLogic == 1 || gateLogic == 3;
+}
+inline bool gateBDrawn(int gateLogic) {
+    return gateLogic == 2 || gateLogic == 3;
+}
 
 using CurveArray = std::array<std::int32_t, kTracePoints>;
 using CurveArrays = std::array<CurveArray, kCurveCount>;

@@ -4,7 +4,9 @@
 
 namespace ufd::online {
 
-QString recordingRefusedText() { return QStringLiteral("文件非法，请检查!"); }
+QString recordingRefusedText() {
+    return QStringLiteral("文件非法，请检查!");
+}
 
 std::optional<Recording> Recording::parse(QByteArray bytes) {
     const auto size = static_cast<std::uint64_t>(bytes.size());
@@ -34,10 +36,7 @@ std::optional<Recording> Recording::parse(QByteArray bytes) {
 }
 
 QString Recording::dateText() const {
-    return QStringLiteral("%1-%2-%3")
-        .arg(header_[19] + 2000)
-        .arg(header_[18])
-        .arg(header_[17]);
+    return QStringLiteral("%1-%2-%3").arg(header_[19] + 2000).arg(header_[18]).arg(header_[17]);
 }
 
 QString Recording::timeText() const {
@@ -48,7 +47,9 @@ double Recording::playingTime() const {
     return static_cast<double>(frameCount_) / (static_cast<double>(frameRate_) / 10.0);
 }
 
-int Recording::framePeriodMs() const { return 10000 / frameRate_; }
+int Recording::framePeriodMs() const {
+    return 10000 / frameRate_;
+}
 
 const std::uint8_t* Recording::frame(std::uint32_t k) const {
     if (k >= frameCount_) {

@@ -81,8 +81,7 @@ QString formatGeneral(double value) {
         return QString::number(value);
     }
     char buf[64];
-    const auto res =
-        std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
     std::string text(buf, res.ptr);
     if (text == "-0") {
         text = "0";

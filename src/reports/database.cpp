@@ -19,64 +19,168 @@ struct Column {
 // tabDetectorReport: integer columns INTEGER, decimal texts TEXT exactly as decoded, gates REAL.
 // The last nine are part of the table but never written.
 constexpr Column kReportColumns[] = {
-    {"FileNum", "INTEGER"},       {"FileName", "TEXT"},         {"FileYear", "INTEGER"},
-    {"FileMonth", "INTEGER"},     {"FileDay", "INTEGER"},       {"FileHour", "INTEGER"},
-    {"FileMin", "INTEGER"},       {"FileSec", "INTEGER"},       {"FileDate", "TEXT"},
-    {"sValue", "TEXT"},           {"pValue", "TEXT"},           {"dValue", "TEXT"},
-    {"hValue", "TEXT"},           {"vERS", "TEXT"},             {"saValue", "TEXT"},
-    {"sbValue", "TEXT"},          {"vEchoNum", "INTEGER"},      {"CH_No", "INTEGER"},
-    {"PageNum", "INTEGER"},       {"ProbeName", "TEXT"},        {"ProbeAng", "TEXT"},
-    {"ProbeZero", "TEXT"},        {"ProbeFreq", "TEXT"},        {"ProbeFront", "TEXT"},
-    {"ProbedSize", "TEXT"},       {"ProbehSize", "TEXT"},       {"ProbewSize", "TEXT"},
-    {"ProbeType", "TEXT"},        {"ProbeDamp", "TEXT"},        {"ProbeRectify", "TEXT"},
-    {"CoordType", "TEXT"},        {"DiaValue", "TEXT"},         {"ThickValue", "TEXT"},
-    {"mRange", "TEXT"},           {"dDelay", "TEXT"},           {"SoundVel", "INTEGER"},
-    {"WaveAGC", "INTEGER"},       {"GateA_Start", "REAL"},      {"GateA_Width", "REAL"},
-    {"GateA_Height", "REAL"},     {"GateB_Start", "REAL"},      {"GateB_Width", "REAL"},
-    {"GateB_Height", "REAL"},     {"GateLogic", "TEXT"},        {"GateAlert", "TEXT"},
-    {"CurrveType", "INTEGER"},    {"DB_Base", "TEXT"},          {"DB_Step", "TEXT"},
-    {"DB_Scan", "TEXT"},          {"DB_Surface", "TEXT"},       {"DAC_Offset0", "TEXT"},
-    {"DAC_Offset1", "TEXT"},      {"DAC_Offset2", "TEXT"},      {"DAC_SoundVel", "INTEGER"},
-    {"DAC_SampleNum", "INTEGER"}, {"DAC_CurveNum", "INTEGER"},  {"WaveReject", "TEXT"},
-    {"FPGA_FireEnergy", "TEXT"},  {"FPGA_DisChgTime", "INTEGER"}, {"FPGA_FireFreq", "INTEGER"},
-    {"FlagALL", "INTEGER"},       {"Flag_ProbeAng_En", "INTEGER"}, {"Flag_GateZoom_En", "INTEGER"},
-    {"Flag_KeyBell_En", "INTEGER"}, {"Flag_FullSScr", "INTEGER"}, {"FileData", "TEXT"},
-    {"DAC_Offset3", "TEXT"},      {"DAC_Offset4", "TEXT"},      {"DAC_Offset5", "TEXT"},
-    {"AVG_dSize", "TEXT"},        {"AVG__Ers1", "TEXT"},        {"AVG__Ers2", "TEXT"},
-    {"AVG_Freq", "TEXT"},         {"AVG_SamplePot1", "TEXT"},
+    {"FileNum", "INTEGER"},
+    {"FileName", "TEXT"},
+    {"FileYear", "INTEGER"},
+    {"FileMonth", "INTEGER"},
+    {"FileDay", "INTEGER"},
+    {"FileHour", "INTEGER"},
+    {"FileMin", "INTEGER"},
+    {"FileSec", "INTEGER"},
+    {"FileDate", "TEXT"},
+    {"sValue", "TEXT"},
+    {"pValue", "TEXT"},
+    {"dValue", "TEXT"},
+    {"hValue", "TEXT"},
+    {"vERS", "TEXT"},
+    {"saValue", "TEXT"},
+    {"sbValue", "TEXT"},
+    {"vEchoNum", "INTEGER"},
+    {"CH_No", "INTEGER"},
+    {"PageNum", "INTEGER"},
+    {"ProbeName", "TEXT"},
+    {"ProbeAng", "TEXT"},
+    {"ProbeZero", "TEXT"},
+    {"ProbeFreq", "TEXT"},
+    {"ProbeFront", "TEXT"},
+    {"ProbedSize", "TEXT"},
+    {"ProbehSize", "TEXT"},
+    {"ProbewSize", "TEXT"},
+    {"ProbeType", "TEXT"},
+    {"ProbeDamp", "TEXT"},
+    {"ProbeRectify", "TEXT"},
+    {"CoordType", "TEXT"},
+    {"DiaValue", "TEXT"},
+    {"ThickValue", "TEXT"},
+    {"mRange", "TEXT"},
+    {"dDelay", "TEXT"},
+    {"SoundVel", "INTEGER"},
+    {"WaveAGC", "INTEGER"},
+    {"GateA_Start", "REAL"},
+    {"GateA_Width", "REAL"},
+    {"GateA_Height", "REAL"},
+    {"GateB_Start", "REAL"},
+    {"GateB_Width", "REAL"},
+    {"GateB_Height", "REAL"},
+    {"GateLogic", "TEXT"},
+    {"GateAlert", "TEXT"},
+    {"CurrveType", "INTEGER"},
+    {"DB_Base", "TEXT"},
+    {"DB_Step", "TEXT"},
+    {"DB_Scan", "TEXT"},
+    {"DB_Surface", "TEXT"},
+    {"DAC_Offset0", "TEXT"},
+    {"DAC_Offset1", "TEXT"},
+    {"DAC_Offset2", "TEXT"},
+    {"DAC_SoundVel", "INTEGER"},
+    {"DAC_SampleNum", "INTEGER"},
+    {"DAC_CurveNum", "INTEGER"},
+    {"WaveReject", "TEXT"},
+    {"FPGA_FireEnergy", "TEXT"},
+    {"FPGA_DisChgTime", "INTEGER"},
+    {"FPGA_FireFreq", "INTEGER"},
+    {"FlagALL", "INTEGER"},
+    {"Flag_ProbeAng_En", "INTEGER"},
+    {"Flag_GateZoom_En", "INTEGER"},
+    {"Flag_KeyBell_En", "INTEGER"},
+    {"Flag_FullSScr", "INTEGER"},
+    {"FileData", "TEXT"},
+    {"DAC_Offset3", "TEXT"},
+    {"DAC_Offset4", "TEXT"},
+    {"DAC_Offset5", "TEXT"},
+    {"AVG_dSize", "TEXT"},
+    {"AVG__Ers1", "TEXT"},
+    {"AVG__Ers2", "TEXT"},
+    {"AVG_Freq", "TEXT"},
+    {"AVG_SamplePot1", "TEXT"},
 };
 constexpr int kNeverWritten = 8;
 constexpr int kWrittenColumns = static_cast<int>(std::size(kReportColumns)) - kNeverWritten;
 
-constexpr std::array<const char*, 11> kPartColumns{
-    "PartID", "PartName", "PartType", "Material", "Heat", "Face",
-    "Spare1", "Mandator", "Spare2", "Spare3", "FlawInfo"};
+constexpr std::array<const char*, 11> kPartColumns{"PartID", "PartName", "PartType", "Material",
+                                                   "Heat",   "Face",     "Spare1",   "Mandator",
+                                                   "Spare2", "Spare3",   "FlawInfo"};
 
-QVariant text(const QString& s) { return QVariant(s); }
+QVariant text(const QString& s) {
+    return QVariant(s);
+}
 
 // Values of the written columns, in table order.
 QVariantList rowValues(const ReportRow& r) {
     const QVariant date = r.FileDate.isValid()
                               ? QVariant(r.FileDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")))
                               : QVariant(QMetaType::fromType<QString>());
-    return {r.FileNum,        text(r.FileName), r.FileYear,     r.FileMonth,    r.FileDay,
-            r.FileHour,       r.FileMin,        r.FileSec,      date,           text(r.sValue),
-            text(r.pValue),   text(r.dValue),   text(r.hValue), text(r.vERS),   text(r.saValue),
-            text(r.sbValue),  r.vEchoNum,       r.CH_No,        r.PageNum,      text(r.ProbeName),
-            text(r.ProbeAng), text(r.ProbeZero), text(r.ProbeFreq), text(r.ProbeFront),
-            text(r.ProbedSize), text(r.ProbehSize), text(r.ProbewSize), text(r.ProbeType),
-            text(r.ProbeDamp), text(r.ProbeRectify), text(r.CoordType), text(r.DiaValue),
-            text(r.ThickValue), text(r.mRange), text(r.dDelay), r.SoundVel, r.WaveAGC,
-            r.GateA_Start,    r.GateA_Width,    r.GateA_Height, r.GateB_Start,  r.GateB_Width,
-            r.GateB_Height,   text(r.GateLogic), text(r.GateAlert), r.CurrveType,
-            text(r.DB_Base),  text(r.DB_Step),  text(r.DB_Scan), text(r.DB_Surface),
-            text(r.DAC_Offset0), text(r.DAC_Offset1), text(r.DAC_Offset2), r.DAC_SoundVel,
-            r.DAC_SampleNum,  r.DAC_CurveNum,   text(r.WaveReject), text(r.FPGA_FireEnergy),
-            r.FPGA_DisChgTime, r.FPGA_FireFreq, r.FlagALL,      r.Flag_ProbeAng_En,
-            r.Flag_GateZoom_En, r.Flag_KeyBell_En, r.Flag_FullSScr, text(r.FileData)};
+    return {r.FileNum,
+            text(r.FileName),
+            r.FileYear,
+            r.FileMonth,
+            r.FileDay,
+            r.FileHour,
+            r.FileMin,
+            r.FileSec,
+            date,
+            text(r.sValue),
+            text(r.pValue),
+            text(r.dValue),
+            text(r.hValue),
+            text(r.vERS),
+            text(r.saValue),
+            text(r.sbValue),
+            r.vEchoNum,
+            r.CH_No,
+            r.PageNum,
+            text(r.ProbeName),
+            text(r.ProbeAng),
+            text(r.ProbeZero),
+            text(r.ProbeFreq),
+            text(r.ProbeFront),
+            text(r.ProbedSize),
+            text(r.ProbehSize),
+            text(r.ProbewSize),
+            text(r.ProbeType),
+            text(r.ProbeDamp),
+            text(r.ProbeRectify),
+            text(r.CoordType),
+            text(r.DiaValue),
+            text(r.ThickValue),
+            text(r.mRange),
+            text(r.dDelay),
+            r.SoundVel,
+            r.WaveAGC,
+            r.GateA_Start,
+            r.GateA_Width,
+            r.GateA_Height,
+            r.GateB_Start,
+            r.GateB_Width,
+            r.GateB_Height,
+            text(r.GateLogic),
+            text(r.GateAlert),
+            r.CurrveType,
+            text(r.DB_Base),
+            text(r.DB_Step),
+            text(r.DB_Scan),
+            text(r.DB_Surface),
+            text(r.DAC_Offset0),
+            text(r.DAC_Offset1),
+            text(r.DAC_Offset2),
+            r.DAC_SoundVel,
+            r.DAC_SampleNum,
+            r.DAC_CurveNum,
+            text(r.WaveReject),
+            text(r.FPGA_FireEnergy),
+            r.FPGA_DisChgTime,
+            r.FPGA_FireFreq,
+            r.FlagALL,
+            r.Flag_ProbeAng_En,
+            r.Flag_GateZoom_En,
+            r.Flag_KeyBell_En,
+            r.Flag_FullSScr,
+            text(r.FileData)};
 }
 
-QString quoted(const char* name) { return QLatin1Char('"') + QString::fromUtf8(name) + QLatin1Char('"'); }
+QString quoted(const char* name) {
+    return QLatin1Char('"') + QString::fromUtf8(name) + QLatin1Char('"');
+}
 
 } // namespace
 
@@ -86,7 +190,9 @@ DataStore::DataStore() {
     userConn_ = QStringLiteral("ADOConnection1-") + tag;
 }
 
-DataStore::~DataStore() { close(); }
+DataStore::~DataStore() {
+    close();
+}
 
 QStringList DataStore::reportColumns() {
     QStringList out;
@@ -131,8 +237,10 @@ bool DataStore::createReportSchema(QSqlDatabase& db) {
 bool DataStore::createUserSchema(QSqlDatabase& db) {
     return exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS UserTable (ID INTEGER PRIMARY KEY, "
                                    "\"用户名\" TEXT, \"密码\" TEXT, \"用户类型\" TEXT)")) &&
-           exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS SheBeiTable (ID INTEGER PRIMARY KEY)")) &&
-           exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS IntTable (ID INTEGER PRIMARY KEY)")) &&
+           exec(db, QStringLiteral(
+                        "CREATE TABLE IF NOT EXISTS SheBeiTable (ID INTEGER PRIMARY KEY)")) &&
+           exec(db,
+                QStringLiteral("CREATE TABLE IF NOT EXISTS IntTable (ID INTEGER PRIMARY KEY)")) &&
            exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS SoeTable (ID INTEGER PRIMARY KEY)"));
 }
 
@@ -177,8 +285,12 @@ bool DataStore::isOpen() const {
     return QSqlDatabase::contains(reportConn_) && reportDb().isOpen() && userDb().isOpen();
 }
 
-QSqlDatabase DataStore::reportDb() const { return QSqlDatabase::database(reportConn_, false); }
-QSqlDatabase DataStore::userDb() const { return QSqlDatabase::database(userConn_, false); }
+QSqlDatabase DataStore::reportDb() const {
+    return QSqlDatabase::database(reportConn_, false);
+}
+QSqlDatabase DataStore::userDb() const {
+    return QSqlDatabase::database(userConn_, false);
+}
 
 ReplaceResult DataStore::replaceReports(const std::vector<ReportRow>& rows) {
     ReplaceResult result;

@@ -19,8 +19,8 @@ struct WorkpieceDetails {
 
 struct ReplaceResult {
     int stored = 0;
-    int failed = 0;      // rows the database refused; the rows before them stay
-    QString firstError;  // the database's own message for the first refused row
+    int failed = 0;     // rows the database refused; the rows before them stay
+    QString firstError; // the database's own message for the first refused row
 };
 
 // The two database files of the program and every operation on them that is not a window's.
@@ -53,8 +53,8 @@ public:
     // Details of the first workpiece whose PartID is exactly `number`.
     std::optional<WorkpieceDetails> workpieceDetails(const QString& number);
 
-    static QStringList reportColumns();     // every column of tabDetectorReport, in order
-    static QStringList workpieceColumns();  // every column of tabPartInfo, in order
+    static QStringList reportColumns();    // every column of tabDetectorReport, in order
+    static QStringList workpieceColumns(); // every column of tabPartInfo, in order
 
 private:
     bool createReportSchema(QSqlDatabase& db);

@@ -11,7 +11,9 @@ namespace ufd::reports {
 using online::formatFixed;
 using online::InstrumentRecord;
 
-QString reportFileErrorText() { return QStringLiteral("Report File Error!"); }
+QString reportFileErrorText() {
+    return QStringLiteral("Report File Error!");
+}
 
 std::vector<std::uint16_t> reportIndex(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint16_t> slotList;
@@ -26,9 +28,13 @@ std::vector<std::uint16_t> reportIndex(const std::uint8_t* data, std::size_t siz
     return slotList;
 }
 
-double displayScale(double rangeMm, bool fullScreen) { return rangeMm / (fullScreen ? 600 : 500); }
+double displayScale(double rangeMm, bool fullScreen) {
+    return rangeMm / (fullScreen ? 600 : 500);
+}
 
-double zeroOffset(double soundVel, double delayUs) { return soundVel / 1000.0 * delayUs / 2.0; }
+double zeroOffset(double soundVel, double delayUs) {
+    return soundVel / 1000.0 * delayUs / 2.0;
+}
 
 QString buildFileData(const InstrumentRecord& rec, const online::CurveArrays& curves) {
     std::string out;
@@ -59,7 +65,8 @@ std::optional<FileDataValues> parseFileData(const QString& text) {
     const char* end = p + latin.size();
     FileDataValues values;
     for (int i = 0; i < kFileDataValues; ++i) {
-        const char* semi = static_cast<const char*>(std::memchr(p, ';', static_cast<std::size_t>(end - p)));
+        const char* semi =
+            static_cast<const char*>(std::memchr(p, ';', static_cast<std::size_t>(end - p)));
         if (semi == nullptr) {
             return std::nullopt;
         }
@@ -73,7 +80,8 @@ std::optional<FileDataValues> parseFileData(const QString& text) {
             if (v < INT16_MIN || v > INT16_MAX) {
                 return std::nullopt;
             }
-            (i < 602 ? values.trace1[idx] : values.trace2[idx - 602]) = static_cast<std::int16_t>(v);
+            (i < 602 ? values.trace1[idx] : values.trace2[idx - 602]) =
+                static_cast<std::int16_t>(v);
         } else {
             if (v < INT32_MIN || v > INT32_MAX) {
                 return std::nullopt;
@@ -86,7 +94,8 @@ std::optional<FileDataValues> parseFileData(const QString& text) {
     return values;
 }
 
-ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dir, const std::uint8_t* recBytes) {
+ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dir,
+                           const std::uint8_t* recBytes) {
     ReportRow row;
     row.FileNum = slot;
     row.FileName = online::decodeInstrumentText(reinterpret_cast<const char*>(dir + 16), 16);
@@ -185,7 +194,8 @@ DecodeResult decodeReportFile(const QByteArray& image) {
         if (slot >= kSlotCount) {
             continue;
         }
-        result.rows.push_back(decodeReportSlot(slot, b + kDirectoryOffset + kDirectoryEntrySize * slot,
+        result.rows.push_back(decodeReportSlot(slot,
+                                               b + kDirectoryOffset + kDirectoryEntrySize * slot,
                                                b + kSlotsOffset + kSlotSize * slot));
         if (!result.rows.back().FileDate.isValid()) {
             ++result.invalidDates;

@@ -93,7 +93,8 @@ InstrumentRecord makeRecord(const EchoScene& scene, std::mt19937& rng) {
         const double paths[] = {20.0, 40.0, 60.0};
         const std::int16_t amps[] = {320, 220, 150};
         for (int i = 0; i < 3; ++i) {
-            r.dacPoints[static_cast<std::size_t>(i)] = {paths[i] * (r.mRange / 1000.0), amps[i], 420};
+            r.dacPoints[static_cast<std::size_t>(i)] = {paths[i] * (r.mRange / 1000.0), amps[i],
+                                                        420};
         }
         r.dacOffsets = {-40, -100, 60, -160, 0, 0}; // assessment, sizing, rejection lines
     } else if (scene.curves == CurveSet::Avg) {
@@ -160,8 +161,10 @@ QByteArray makeReportImage(int reports, std::uint32_t seed, const QDateTime& sta
         dir[13] = static_cast<std::uint8_t>(when.date().day());
         dir[14] = static_cast<std::uint8_t>(when.date().month());
         dir[15] = static_cast<std::uint8_t>(when.date().year() - 2000);
-        const QByteArray name = QStringLiteral("WELD-%1").arg(i + 1, 4, 10, QLatin1Char('0')).toLatin1();
-        std::memcpy(dir + 16, name.constData(), std::min<std::size_t>(16, static_cast<std::size_t>(name.size())));
+        const QByteArray name =
+            QStringLiteral("WELD-%1").arg(i + 1, 4, 10, QLatin1Char('0')).toLatin1();
+        std::memcpy(dir + 16, name.constData(),
+                    std::min<std::size_t>(16, static_cast<std::size_t>(name.size())));
 
         EchoScene scene;
         scene.curves = (i % 3 == 0) ? CurveSet::Dac : (i % 3 == 1) ? CurveSet::Avg : CurveSet::None;

@@ -13,8 +13,8 @@ enum class CurveSet { None, Dac, Avg };
 
 struct EchoScene {
     CurveSet curves = CurveSet::Dac;
-    double flawPath = 45.0;      // mm of sound path
-    double flawHeight = 70.0;    // percent of full screen
+    double flawPath = 45.0;   // mm of sound path
+    double flawHeight = 70.0; // percent of full screen
     bool fullScreen = false;
     bool angleProbe = true;
 };

@@ -19,7 +19,9 @@ QString optionValue(const QStringList& args, const QString& name, const QString&
     return (i >= 0 && i + 1 < args.size()) ? args[i + 1] : fallback;
 }
 
-bool hasFlag(const QStringList& args, const QString& name) { return args.contains(name); }
+bool hasFlag(const QStringList& args, const QString& name) {
+    return args.contains(name);
+}
 
 QStringList positional(const QStringList& args, const QStringList& withValue) {
     QStringList out;
@@ -62,7 +64,8 @@ bool writeWholeFile(const QString& path, const QByteArray& bytes, Io io) {
     return true;
 }
 
-bool parseCount(const QString& text, qint64 min, qint64 max, qint64& value, const char* what, Io io) {
+bool parseCount(const QString& text, qint64 min, qint64 max, qint64& value, const char* what,
+                Io io) {
     bool ok = false;
     value = text.toLongLong(&ok);
     if (!ok || value < min || value > max) {
@@ -174,20 +177,22 @@ int cmdRecordingInfo(const QStringList& args, Io io) {
 }
 
 int cmdMakeReport(const QStringList& args, Io io) {
-    const QStringList files = positional(args, {QStringLiteral("--reports"), QStringLiteral("--seed")});
+    const QStringList files =
+        positional(args, {QStringLiteral("--reports"), QStringLiteral("--seed")});
     qint64 reports = 0;
     qint64 seed = 0;
     if (files.size() != 1 ||
         !parseCount(optionValue(args, QStringLiteral("--reports"), QStringLiteral("24")), 0, 1024,
                     reports, "--reports", io) ||
-        !parseCount(optionValue(args, QStringLiteral("--seed"), QStringLiteral("1")), 0,
-                    0xFFFFFFFF, seed, "--seed", io)) {
+        !parseCount(optionValue(args, QStringLiteral("--seed"), QStringLiteral("1")), 0, 0xFFFFFFFF,
+                    seed, "--seed", io)) {
         if (files.size() != 1) {
             io.err << "usage: ufdtool make-report FILE [--reports N] [--seed S]\n";
         }
         return 2;
     }
-    const QByteArray image = demo::makeReportImage(static_cast<int>(reports), static_cast<std::uint32_t>(seed));
+    const QByteArray image =
+        demo::makeReportImage(static_cast<int>(reports), static_cast<std::uint32_t>(seed));
     if (!writeWholeFile(files[0], image, io)) {
         return 1;
     }
@@ -202,12 +207,12 @@ int cmdMakeRecording(const QStringList& args, Io io) {
     qint64 rate = 0;
     qint64 seed = 0;
     if (files.size() != 1 ||
-        !parseCount(optionValue(args, QStringLiteral("--frames"), QStringLiteral("200")), 1,
-                    100000, frames, "--frames", io) ||
+        !parseCount(optionValue(args, QStringLiteral("--frames"), QStringLiteral("200")), 1, 100000,
+                    frames, "--frames", io) ||
         !parseCount(optionValue(args, QStringLiteral("--rate"), QStringLiteral("200")), 1, 65535,
                     rate, "--rate", io) ||
-        !parseCount(optionValue(args, QStringLiteral("--seed"), QStringLiteral("1")), 0,
-                    0xFFFFFFFF, seed, "--seed", io)) {
+        !parseCount(optionValue(args, QStringLiteral("--seed"), QStringLiteral("1")), 0, 0xFFFFFFFF,
+                    seed, "--seed", io)) {
         if (files.size() != 1) {
             io.err << "usage: ufdtool make-recording FILE [--frames N] [--rate R] [--seed S]\n";
         }
