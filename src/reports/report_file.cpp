@@ -36,27 +36,46 @@ double zeroOffset(double soundVel, double delayUs) {
     return soundVel / 1000.0 * delayUs / 2.0;
 }
 
+namespace {
+
+// Writes v and ";" at p, returns the end. Hot: 3,010 values a report.
+char* putValue(char* p, std::int32_t v) {
+    std::uint32_t u = static_cast<std::uint32_t>(v);
+    if (v < 0) {
+        *p++ = '-';
+        u = 0u - u;
+    }
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    while (n > 0) {
+        *p++ = digits[--n];
+    }
+    *p++ = ';';
+    return p;
+}
+
+} // namespace
+
 QString buildFileData(const InstrumentRecord& rec, const online::CurveArrays& curves) {
-    std::string out;
-    out.reserve(static_cast<std::size_t>(kFileDataValues) * 4);
-    char buf[16];
-    const auto put = [&](std::int32_t v) {
-        const auto res = std::to_chars(buf, buf + sizeof buf, v);
-        out.append(buf, res.ptr);
-        out.push_back(';');
-    };
+    // At most 11 characters and a ";" per value.
+    std::array<char, static_cast<std::size_t>(kFileDataValues) * 12> buf;
+    char* p = buf.data();
     for (auto v : rec.trace1) {
-        put(v);
+        p = putValue(p, v);
     }
     for (auto v : rec.trace2) {
-        put(v);
+        p = putValue(p, v);
     }
     for (std::size_t k = 0; k < 3; ++k) {
         for (auto v : curves[k]) {
-            put(v);
+            p = putValue(p, v);
         }
     }
-    return QString::fromLatin1(out.data(), static_cast<qsizetype>(out.size()));
+    return QString::fromLatin1(buf.data(), static_cast<qsizetype>(p - buf.data()));
 }
 
 std::optional<FileDataValues> parseFileData(const QString& text) {
