@@ -309,3 +309,41 @@ TEST(Curves, ComputeCurvesClearsAndFollowsTheCurveType) {
     computeCurves(r, c);
     EXPECT_EQ(c, filled(0));
 }
+
+#include "online/record_texts.h"
+
+TEST(RecordTexts, PatternsAndUnitsOfTheRecordView) {
+    InstrumentRecord r;
+    r.ProbeFreq = 250;
+    r.mRange = 1000;
+    r.dDelay = 1234;
+    r.SoundVel = 3230;
+    r.ProbeAng = 45.0;
+    r.DB_Step = 60;
+    r.DB_Base = 60;
+    r.ProbehSize = 80;
+    r.ProbewSize = 90;
+    r.ProbedSize = 125;
+    r.hValue = 87.25;
+    r.sValue = -0.001;
+    r.CH_No = 3;
+    r.GateLogic = 2;
+    const RecordTexts t = recordTexts(r);
+    EXPECT_EQ(t.probeFreq, "2.50Hz");
+    EXPECT_EQ(t.range, "100.0mm");
+    EXPECT_EQ(t.dDelay, "12.34us");
+    EXPECT_EQ(t.velocity, "3230.0m/s");
+    EXPECT_EQ(t.probeAngle, "45.000");
+    EXPECT_EQ(t.gainStep, "60.0dB");
+    EXPECT_EQ(t.basicGain, "6.0dB");
+    EXPECT_EQ(t.probeSize, "8.0 x 9.0mm");
+    EXPECT_EQ(t.probeDiameter, "12.50mm");
+    EXPECT_EQ(t.channel, "3");
+    EXPECT_EQ(t.gateLogic, "GateB");
+    EXPECT_EQ(t.displays[3].text, "87.3"); // echo height, one decimal
+    EXPECT_EQ(t.displays[1].text, "0.00");
+    EXPECT_EQ(t.displays[5].text, "6.00");
+    ASSERT_EQ(t.sidePanel().size(), 12u);
+    EXPECT_EQ(t.sidePanel()[2].first, "Rectiry");
+    EXPECT_EQ(t.parameterTab().size(), 18u);
+}
