@@ -1,0 +1,187 @@
+#include "protocol/report_transfer.h"
+
+#include <QDir>
+#include <QSaveFile>
+#include <algorithm>
+#include <limits>
+
+namespace ufd::protocol {
+
+namespace {
+
+// The open answer carries the file size at payload bytes 8 to 11.
+constexpr std::size_t kFileSizeOffset = kHeaderSize + 8;
+constexpr std::int32_t kOpenAnswerMinPayload = 12;
+
+} // namespace
+
+QString openFileErrorText() {
+    return QStringLiteral("Open file error!");
+}
+QString openFileSuccessText() {
+    return QStringLiteral("Open file success!");
+}
+QString uploadErrorText() {
+    return QStringLiteral("Upload report error!");
+}
+QString transferringText() {
+    return QStringLiteral("Transferring data");
+}
+QString uploadSuccessText() {
+    return QStringLiteral("Upload report success!");
+}
+QString setOffsetSuccessText() {
+    return QStringLiteral("Set file offset success!");
+}
+QString closeFileSuccessText() {
+    return QStringLiteral("Close File success!");
+}
+
+QString reportFileName(const QDate& day) {
+    return QStringLiteral("Report") + day.toString(QStringLiteral("yyyyMMdd")) +
+           QStringLiteral(".bin");
+}
+
+QString reportFolder(const QString& programFolder) {
+    QString folder = QDir::fromNativeSeparators(programFolder);
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/'))) {
+        folder += QLatin1Char('/');
+    }
+    return folder + QStringLiteral("Report/");
+}
+
+bool SaveReportImage(const QByteArray& image, const QString& path, QString* error) {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size() || !file.commit()) {
+        if (error != nullptr) {
+            *error = file.errorString();
+        }
+        return false;
+    }
+    return true;
+}
+
+ReportTransfer::ReportTransfer(Dispatcher& dispatcher, ReportImage& image, QObject* parent)
+    : QObject(parent), dispatcher_(&dispatcher), image_(image) {
+    dispatcher.attachTransfer(this);
+    connect(&dispatcher, &Dispatcher::communicationTimeout, this, &ReportTransfer::onTimeout);
+}
+
+ReportTransfer::~ReportTransfer() {
+    if (Dispatcher* d = dispatcher_.data()) {
+        d->detachTransfer(this);
+    }
+}
+
+void ReportTransfer::StartUpload() {
+    if (Dispatcher* d = dispatcher_.data()) {
+        d->SendOpenFileCmd();
+    }
+}
+
+void ReportTransfer::fail(const QString& message) {
+    emit operatorMessage(message);
+    emit finished(false);
+}
+
+void ReportTransfer::OpenFileProc(const TRCOM& r) {
+    if (r.RespStatus != 0) {
+        fail(openFileErrorText());
+        return;
+    }
+    // A success answer too short to hold the size, or a size beyond what the transfer
+    // counters hold, is not a file we can copy.
+    const std::uint32_t size = readU32(&r.RxBuffer[kFileSizeOffset]);
+    if (r.PayloadLength < kOpenAnswerMinPayload ||
+        size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+        fail(openFileErrorText());
+        return;
+    }
+    transferRemaining_ = static_cast<std::int32_t>(size);
+    image_.reset(static_cast<qsizetype>(size));
+    transferOffset_ = 0;
+    progressMaximum_ =
+        static_cast<int>(size / kTransferBlockSize) + (size % kTransferBlockSize != 0 ? 1 : 0);
+    progressPosition_ = 0;
+    emit progressChanged(progressPosition_, progressMaximum_);
+    emit statusText(openFileSuccessText());
+    if (Dispatcher* d = dispatcher_.data()) {
+        d->SendLen16Cmd(CmdReadBlock, kTransferBlockSize);
+    }
+}
+
+void ReportTransfer::ReadBlockProc(const TRCOM& r) {
+    if (r.RespStatus != 0) {
+        fail(uploadErrorText());
+        return;
+    }
+    // Blocks are placed by their number; one that reaches past the announced size would
+    // write outside the image.
+    const qint64 pos = qint64{progressPosition_} * kTransferBlockSize;
+    if (!image_.write(pos, &r.RxBuffer[kHeaderSize], r.PayloadLength)) {
+        fail(uploadErrorText());
+        return;
+    }
+    emit statusText(transferringText());
+    transferOffset_ += kTransferBlockSize;
+    transferRemaining_ -= r.PayloadLength;
+    ++progressPosition_;
+    emit progressChanged(progressPosition_, progressMaximum_);
+
+    Dispatcher* d = dispatcher_.data();
+    if (d == nullptr) {
+        return;
+    }
+    if (transferRemaining_ >= kTransferBlockSize) {
+        d->SendLen16Cmd(CmdReadBlock, kTransferBlockSize);
+    } else if (transferRemaining_ > 0) {
+        d->SendLen16Cmd(CmdReadBlock, static_cast<std::uint32_t>(transferRemaining_));
+    } else {
+        complete();
+    }
+}
+
+// The report is written before success is announced, so a save that fails is never shown
+// as a successful upload.
+void ReportTransfer::complete() {
+    QString error;
+    if (!SaveReportImage(image_.bytes(), saveTarget_, &error)) {
+        fail(QStringLiteral("Cannot save the report file %1: %2").arg(saveTarget_, error));
+        return;
+    }
+    emit statusText(uploadSuccessText());
+    emit operatorMessage(uploadSuccessText());
+    if (Dispatcher* d = dispatcher_.data()) {
+        d->SendPublicCmd(CmdCloseFile);
+    }
+    emit finished(true);
+}
+
+void ReportTransfer::SetOffsetProc(const TRCOM& r) {
+    if (r.RespStatus != 0) {
+        return;
+    }
+    emit statusText(setOffsetSuccessText());
+    const std::int32_t n = std::clamp(transferRemaining_, 0, kTransferBlockSize);
+    if (Dispatcher* d = dispatcher_.data()) {
+        d->SendLen16Cmd(CmdReadBlock, static_cast<std::uint32_t>(n));
+    }
+}
+
+void ReportTransfer::CloseFileProc(const TRCOM& r) {
+    if (r.RespStatus == 0) {
+        emit statusText(closeFileSuccessText());
+    }
+}
+
+void ReportTransfer::onTimeout(const QString& text, quint32 lastCmdCode, bool gaveUp) {
+    if (Dispatcher::timeoutShownInUploadWindow(lastCmdCode)) {
+        emit statusText(text);
+    }
+    if (gaveUp && (lastCmdCode == CmdOpenFile || lastCmdCode == CmdSetOffset ||
+                   lastCmdCode == CmdReadBlock)) {
+        emit finished(false);
+    }
+}
+
+} // namespace ufd::protocol

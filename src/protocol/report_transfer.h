@@ -1,0 +1,84 @@
+#pragma once
+
+#include "protocol/dispatcher.h"
+#include "protocol/report_image.h"
+
+#include <QDate>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <cstdint>
+
+namespace ufd::protocol {
+
+constexpr std::int32_t kTransferBlockSize = 4096;
+
+// Copies the instrument's report file into the shared report image and saves it: open (96),
+// read block by block (99), re-seek a block that has to be read again (98), close (97).
+// Attaches itself to the dispatcher for its lifetime.
+class ReportTransfer : public QObject {
+    Q_OBJECT
+public:
+    ReportTransfer(Dispatcher& dispatcher, ReportImage& image, QObject* parent = nullptr);
+    ~ReportTransfer() override;
+
+    // Full path the completed report is saved to.
+    void setSaveTarget(const QString& path) { saveTarget_ = path; }
+    const QString& saveTarget() const { return saveTarget_; }
+
+    // "Start Upload": sends the open-file command; nothing is checked first.
+    void StartUpload();
+
+    // The answers 96, 97, 98 and 99 that passed the checksum.
+    void OpenFileProc(const TRCOM& r);
+    void CloseFileProc(const TRCOM& r);
+    void SetOffsetProc(const TRCOM& r);
+    void ReadBlockProc(const TRCOM& r);
+
+    std::int32_t TransferOffset() const { return transferOffset_; }
+    std::int32_t TransferRemaining() const { return transferRemaining_; }
+    int progressPosition() const { return progressPosition_; }
+    int progressMaximum() const { return progressMaximum_; }
+
+signals:
+    // Panel 0 of the upload window.
+    void statusText(const QString& text);
+    // Message boxes for the operator.
+    void operatorMessage(const QString& text);
+    void progressChanged(int position, int maximum);
+    // The transfer has stopped: saved true after the report was written, false on a failure
+    // status, an oversize block, a failed save or when the instrument stopped answering.
+    void finished(bool saved);
+
+private:
+    void onTimeout(const QString& text, quint32 lastCmdCode, bool gaveUp);
+    void fail(const QString& message);
+    void complete();
+
+    QPointer<Dispatcher> dispatcher_;
+    ReportImage& image_;
+    QString saveTarget_;
+    std::int32_t transferOffset_ = 0;
+    std::int32_t transferRemaining_ = 0;
+    int progressPosition_ = 0;
+    int progressMaximum_ = 0;
+};
+
+// Writes the image to a temporary file beside `path` and renames it into place, so a failed
+// write leaves any earlier file untouched. On failure returns false with the reason in `error`.
+bool SaveReportImage(const QByteArray& image, const QString& path, QString* error);
+
+// "Report" + yyyymmdd + ".bin": the name a report uploaded on `day` is saved under.
+QString reportFileName(const QDate& day);
+// The folder reports are saved in: "Report/" in the program folder.
+QString reportFolder(const QString& programFolder);
+
+QString openFileErrorText();    // "Open file error!"
+QString openFileSuccessText();  // "Open file success!"
+QString uploadErrorText();      // "Upload report error!"
+QString transferringText();     // "Transferring data"
+QString uploadSuccessText();    // "Upload report success!"
+QString setOffsetSuccessText(); // "Set file offset success!"
+QString closeFileSuccessText(); // "Close File success!"
+
+} // namespace ufd::protocol

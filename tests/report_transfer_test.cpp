@@ -1,0 +1,256 @@
+#include "protocol/report_transfer.h"
+#include "protocol_fakes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace ufd;
+using Fault = ufd::test::FakeInstrument::Fault;
+using ufd::test::FakeInstrument;
+using ufd::test::Line;
+
+namespace {
+
+// Bytes that differ from block to block, so a block stored in the wrong place shows.
+QByteArray fileOf(qsizetype size) {
+    QByteArray f(size, '\0');
+    for (qsizetype i = 0; i < size; ++i) {
+        f[i] = static_cast<char>((i * 7 + i / 4096 * 13) & 0xFF);
+    }
+    return f;
+}
+
+QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+struct Upload {
+    QTemporaryDir dir;
+    Line line;
+    protocol::ReportImage image;
+    protocol::ReportTransfer transfer{line.d, image};
+    QSignalSpy status{&transfer, &protocol::ReportTransfer::statusText};
+    QSignalSpy messages{&transfer, &protocol::ReportTransfer::operatorMessage};
+    QSignalSpy finished{&transfer, &protocol::ReportTransfer::finished};
+    QSignalSpy monitor{&line.d, &protocol::Dispatcher::dataMonitorLine};
+
+    Upload() { transfer.setSaveTarget(target()); }
+    QString target() const { return dir.filePath(protocol::reportFileName(QDate(2021, 11, 5))); }
+
+    void run(FakeInstrument& inst) {
+        const std::size_t first = line.sent.size();
+        transfer.StartUpload();
+        test::runExchange(line, inst, first);
+    }
+    std::vector<int> codes() const {
+        std::vector<int> c;
+        for (std::size_t i = 0; i < line.sent.size(); ++i) {
+            c.push_back(line.code(i));
+        }
+        return c;
+    }
+    QString lastStatus() const {
+        return status.isEmpty() ? QString() : status.last()[0].toString();
+    }
+};
+
+} // namespace
+
+TEST(Transfer, WholeFilesOfSeveralSizes) {
+    struct Case {
+        qsizetype size;
+        int blocks;
+        std::vector<std::uint32_t> reads;
+    };
+    for (const Case& c : {Case{4096, 1, {4096}}, Case{4097, 2, {4096, 1}}, Case{100, 1, {4096}}}) {
+        SCOPED_TRACE(c.size);
+        Upload u;
+        QSignalSpy progress(&u.transfer, &protocol::ReportTransfer::progressChanged);
+        const QByteArray file = fileOf(c.size);
+        FakeInstrument inst(file);
+        u.run(inst);
+
+        std::vector<int> expected{protocol::CmdOpenFile};
+        expected.insert(expected.end(), c.reads.size(), protocol::CmdReadBlock);
+        expected.push_back(protocol::CmdCloseFile);
+        EXPECT_EQ(u.codes(), expected);
+        for (std::size_t i = 0; i < c.reads.size(); ++i) {
+            EXPECT_EQ(u.line.value(i + 1), c.reads[i]);
+        }
+        EXPECT_EQ(u.monitor.size(), static_cast<qsizetype>(c.reads.size()));
+        EXPECT_EQ(progress.first()[1].toInt(), c.blocks);
+        EXPECT_EQ(progress.last()[0].toInt(), c.blocks);
+        EXPECT_EQ(u.image.bytes(), file);
+        EXPECT_EQ(readFile(u.target()), file);
+        ASSERT_EQ(u.finished.size(), 1);
+        EXPECT_TRUE(u.finished[0][0].toBool());
+        ASSERT_EQ(u.messages.size(), 1);
+        EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Upload report success!"));
+        EXPECT_EQ(u.lastStatus(), QStringLiteral("Close File success!"));
+    }
+}
+
+TEST(Transfer, FailureStatuses) {
+    const QByteArray file = fileOf(9000);
+    {
+        Upload u;
+        FakeInstrument inst(file);
+        inst.faults[0] = Fault::FailStatus;
+        u.run(inst);
+        EXPECT_EQ(u.codes(), std::vector<int>{protocol::CmdOpenFile});
+        ASSERT_EQ(u.messages.size(), 1);
+        EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Open file error!"));
+    }
+    {
+        Upload u;
+        FakeInstrument inst(file);
+        inst.faults[2] = Fault::FailStatus;
+        u.run(inst);
+        EXPECT_EQ(u.codes().back(), protocol::CmdReadBlock);
+        EXPECT_EQ(u.line.sent.size(), 3u);
+        ASSERT_EQ(u.messages.size(), 1);
+        EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Upload report error!"));
+        EXPECT_FALSE(QFile::exists(u.target()));
+        EXPECT_EQ(u.image.size(), file.size());
+        EXPECT_EQ(u.image.bytes().left(4096), file.left(4096));
+
+        // Starting again begins at offset 0 with a fresh image.
+        inst.faults.clear();
+        u.run(inst);
+        EXPECT_EQ(readFile(u.target()), file);
+    }
+    {
+        // A damaged read answer re-seeks; a failing re-seek stops the transfer silently.
+        Upload u;
+        FakeInstrument inst(file);
+        inst.faults[1] = Fault::Damage;
+        inst.faults[2] = Fault::FailStatus;
+        u.run(inst);
+        EXPECT_EQ(u.codes().back(), protocol::CmdSetOffset);
+        EXPECT_TRUE(u.messages.isEmpty());
+        EXPECT_TRUE(u.finished.isEmpty());
+    }
+}
+
+TEST(Transfer, DamagedAndLostAnswersLeaveAnIdenticalImage) {
+    const QByteArray file = fileOf(3 * 4096 + 500);
+    for (Fault fault : {Fault::Damage, Fault::Drop}) {
+        SCOPED_TRACE(static_cast<int>(fault));
+        Upload u;
+        FakeInstrument inst(file);
+        inst.faults[2] = fault; // the answer for the second block
+        u.run(inst);
+        const std::vector<int> expected{96, 99, 99, 98, 99, 99, 99, 97};
+        EXPECT_EQ(u.codes(), expected);
+        EXPECT_EQ(u.line.value(3), 4096u);
+        EXPECT_EQ(u.line.value(4), 4096u);
+        EXPECT_EQ(u.monitor.size(), 4 + 2);
+        EXPECT_EQ(u.image.bytes(), file);
+        EXPECT_EQ(readFile(u.target()), file);
+    }
+}
+
+TEST(Transfer, DeadLineDuringReadingEndsWithTheFinalTimeOut) {
+    Upload u;
+    QSignalSpy timeouts(&u.line.d, &protocol::Dispatcher::communicationTimeout);
+    FakeInstrument inst(fileOf(10000));
+    for (int i = 2; i < 20; ++i) {
+        inst.faults[i] = Fault::Drop;
+    }
+    u.run(inst);
+    const std::vector<int> expected{96, 99, 99, 98, 98, 98, 98, 98};
+    EXPECT_EQ(u.codes(), expected);
+    ASSERT_EQ(timeouts.size(), 6);
+    EXPECT_TRUE(timeouts.last()[2].toBool());
+    EXPECT_EQ(u.finished.size(), 1);
+    EXPECT_FALSE(u.finished[0][0].toBool());
+    // Only the open command's time-outs are shown in the upload window.
+    EXPECT_EQ(u.lastStatus(), QStringLiteral("Transferring data"));
+}
+
+TEST(Transfer, OpenTimeOutsShowInTheUploadWindow) {
+    Upload u;
+    u.line.d.SendPublicCmd(protocol::CmdConnect);
+    u.line.d.Timer1Timer();
+    EXPECT_TRUE(u.status.isEmpty());
+
+    u.transfer.StartUpload();
+    for (int i = 0; i < 6; ++i) {
+        u.line.d.Timer1Timer();
+    }
+    ASSERT_EQ(u.status.size(), 6);
+    EXPECT_EQ(u.status[4][0].toString(), QStringLiteral("Communication timeout and try again5..."));
+    EXPECT_EQ(u.status[5][0].toString(), protocol::finalTimeoutText());
+    EXPECT_EQ(u.finished.size(), 1);
+}
+
+TEST(Transfer, OversizeAnswerFailsWithoutWritingPastTheImage) {
+    Upload u;
+    const QByteArray file = fileOf(100);
+    FakeInstrument inst(file);
+    inst.faults[1] = Fault::Oversize;
+    u.run(inst);
+    EXPECT_EQ(u.codes(), (std::vector<int>{96, 99}));
+    ASSERT_EQ(u.messages.size(), 1);
+    EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Upload report error!"));
+    EXPECT_EQ(u.image.bytes(), QByteArray(100, '\0'));
+    EXPECT_FALSE(QFile::exists(u.target()));
+}
+
+TEST(Transfer, AnswersAfterTheTransferIsGoneAreDropped) {
+    Line line;
+    protocol::ReportImage image;
+    auto transfer = std::make_unique<protocol::ReportTransfer>(line.d, image);
+    transfer->StartUpload();
+    EXPECT_EQ(line.d.transfer(), transfer.get());
+    transfer.reset();
+    EXPECT_EQ(line.d.transfer(), nullptr);
+
+    QByteArray payload(12, '\0');
+    payload[8] = 10;
+    line.d.CommReceiveData(test::response(protocol::CmdOpenFile, 0, payload));
+    EXPECT_EQ(line.sent.size(), 1u);
+    EXPECT_EQ(image.size(), 0);
+}
+
+TEST(SaveReport, ReplacesTheTargetWholeOrNotAtAll) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Report20211105.bin"));
+    QFile old(path);
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write(QByteArray(5000, 'o'));
+    old.close();
+
+    QString error;
+    ASSERT_TRUE(protocol::SaveReportImage(QByteArray(10, 'n'), path, &error));
+    EXPECT_EQ(readFile(path), QByteArray(10, 'n'));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"Report20211105.bin"});
+
+    EXPECT_FALSE(protocol::SaveReportImage(QByteArray(10, 'm'),
+                                           dir.filePath(QStringLiteral("missing/r.bin")), &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    // A save that cannot be written is reported instead of the success, and the file on the
+    // instrument stays open.
+    Upload u;
+    u.transfer.setSaveTarget(u.dir.filePath(QStringLiteral("missing/") + "r.bin"));
+    FakeInstrument inst(fileOf(10));
+    u.run(inst);
+    EXPECT_EQ(u.codes(), (std::vector<int>{96, 99}));
+    ASSERT_EQ(u.messages.size(), 1);
+    EXPECT_TRUE(u.messages[0][0].toString().contains(u.transfer.saveTarget()));
+    EXPECT_NE(u.lastStatus(), QStringLiteral("Upload report success!"));
+    EXPECT_FALSE(u.finished[0][0].toBool());
+}
+
+TEST(SaveReport, NameAndFolder) {
+    EXPECT_EQ(protocol::reportFileName(QDate(2021, 11, 5)), QStringLiteral("Report20211105.bin"));
+    EXPECT_EQ(protocol::reportFolder(QStringLiteral("/opt/ufd")),
+              QStringLiteral("/opt/ufd/Report/"));
+    EXPECT_EQ(protocol::reportFolder(QStringLiteral("/opt/ufd/")),
+              QStringLiteral("/opt/ufd/Report/"));
+}
