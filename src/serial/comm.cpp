@@ -1,0 +1,69 @@
+#include "serial/comm.h"
+
+#include <QMetaObject>
+#include <utility>
+
+namespace ufd::serial {
+
+TComm::TComm(QObject* parent) : QObject(parent) {}
+
+TComm::~TComm() {
+    ClosePort();
+}
+
+void TComm::OpenPort() {
+    if (port_.isOpen()) {
+        throw ECommsError(kMsgAlreadyOpen);
+    }
+    switch (port_.open(commName_, line_, timeouts_)) {
+    case OpenError::None:
+        return;
+    case OpenError::CannotOpen:
+        throw ECommsError(kMsgOpenFailed);
+    case OpenError::NotCommDevice:
+        throw ECommsError(kMsgNotCommHandle);
+    case OpenError::CannotSetup:
+        throw ECommsError(kMsgSetupFailed);
+    case OpenError::NoStopEvent:
+        throw ECommsError(kMsgNoEvent);
+    case OpenError::NoReadThread:
+        throw ECommsError(kMsgNoReadThread);
+    case OpenError::NoWriteThread:
+        throw ECommsError(kMsgNoWriteThread);
+    }
+    throw ECommsError(kMsgOpenFailed);
+}
+
+void TComm::ClosePort() {
+    port_.close();
+}
+
+bool TComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
+    if (buffer == nullptr) {
+        return false;
+    }
+    return port_.write(buffer, length);
+}
+
+// The lambdas run on the component's thread; a component destroyed first drops them with its
+// pending events, and its destructor has joined the threads before that.
+void TComm::Notifier::dataReceived(QByteArray block) {
+    TComm* owner = &owner_;
+    QMetaObject::invokeMethod(
+        owner, [owner, b = std::move(block)] { emit owner->OnReceiveData(b); },
+        Qt::QueuedConnection);
+}
+
+void TComm::Notifier::hangup() {
+    TComm* owner = &owner_;
+    QMetaObject::invokeMethod(
+        owner, [owner] { emit owner->OnRequestHangup(); }, Qt::QueuedConnection);
+}
+
+void TComm::Notifier::sendQueueEmpty() {
+    TComm* owner = &owner_;
+    QMetaObject::invokeMethod(
+        owner, [owner] { emit owner->OnSendDataEmpty(); }, Qt::QueuedConnection);
+}
+
+} // namespace ufd::serial

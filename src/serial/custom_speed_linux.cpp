@@ -1,0 +1,21 @@
+#include "serial/custom_speed.h"
+
+#include <asm/ioctls.h>
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+namespace ufd::serial::detail {
+
+bool setCustomSpeed(int fd, std::uint32_t baud) {
+    struct termios2 t {};
+    if (ioctl(fd, TCGETS2, &t) != 0) {
+        return false;
+    }
+    t.c_cflag &= ~static_cast<tcflag_t>(CBAUD | (CBAUD << IBSHIFT));
+    t.c_cflag |= BOTHER | (BOTHER << IBSHIFT);
+    t.c_ispeed = baud;
+    t.c_ospeed = baud;
+    return ioctl(fd, TCSETS2, &t) == 0;
+}
+
+} // namespace ufd::serial::detail
