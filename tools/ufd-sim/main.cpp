@@ -1,0 +1,175 @@
+// ufd-sim: an instrument to talk to, on a pseudo-terminal, for tests, demos and new users.
+#include "instrument.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+using ufd::sim::Instrument;
+
+struct Options {
+    QString link;
+    QString report;
+    int reports = 24;
+    std::uint32_t seed = 1;
+    ufd::demo::CurveSet curves = ufd::demo::CurveSet::Dac;
+    double pushRate = 0;
+    ufd::sim::Faults faults;
+    bool verbose = false;
+};
+
+// A whole number >= 0 from an option, or a message in `error`.
+bool count(const QCommandLineParser& p, const QString& name, int& out, QString& error) {
+    if (!p.isSet(name)) {
+        return true;
+    }
+    bool ok = false;
+    const int v = p.value(name).toInt(&ok);
+    if (!ok || v < 0) {
+        error = QStringLiteral("--%1 wants a whole number of 0 or more").arg(name);
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+bool parse(const QCoreApplication& app, Options& o, QString& error) {
+    QCommandLineParser p;
+    p.setApplicationDescription(
+        QStringLiteral("Simulated flaw detector on a pseudo-terminal. Open the printed path "
+                       "like a serial port; Ctrl+C ends it and removes the link."));
+    p.addHelpOption();
+    const auto opt = [&p](const char* name, const char* help, const char* value = nullptr) {
+        p.addOption(value
+                        ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
+                                             QString::fromLatin1(value))
+                        : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help)));
+    };
+    opt("link", "Symbolic link to the port (default: ufd-sim-port beside this program).", "PATH");
+    opt("report", "Report storage served by 96..99 (default: a generated report file).", "FILE");
+    opt("reports", "Reports in the generated report file (default 24).", "N");
+    opt("seed", "Seed of the generated data (default 1).", "S");
+    opt("curves", "Curves of the live record: dac, avg or none (default dac).", "KIND");
+    opt("push-rate", "Send live records (code 20) unasked, HZ a second, while connected.", "HZ");
+    opt("damage-every", "Every K-th read-block answer gets a wrong checksum.", "K");
+    opt("drop-every", "Every K-th command goes unanswered.", "K");
+    opt("fail-open", "Answer open-file with a failure status.");
+    opt("fail-read", "Answer the K-th read-block command with a failure status.", "K");
+    opt("split-every", "Send every K-th answer in two writes 60 ms apart.", "K");
+    opt("close-after", "Hang up the line after N commands (a new line follows).", "N");
+    opt("delay", "Wait MS milliseconds before every answer.", "MS");
+    opt("verbose", "Report every command.");
+    p.process(app);
+
+    o.link =
+        p.isSet(QStringLiteral("link"))
+            ? p.value(QStringLiteral("link"))
+            : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ufd-sim-port"));
+    o.report = p.value(QStringLiteral("report"));
+    o.verbose = p.isSet(QStringLiteral("verbose"));
+    o.faults.failOpen = p.isSet(QStringLiteral("fail-open"));
+    int seed = 1;
+    int delay = 0;
+    if (!count(p, QStringLiteral("reports"), o.reports, error) ||
+        !count(p, QStringLiteral("seed"), seed, error) ||
+        !count(p, QStringLiteral("damage-every"), o.faults.damageReadEvery, error) ||
+        !count(p, QStringLiteral("drop-every"), o.faults.dropEvery, error) ||
+        !count(p, QStringLiteral("fail-read"), o.faults.failReadAt, error) ||
+        !count(p, QStringLiteral("split-every"), o.faults.splitEvery, error) ||
+        !count(p, QStringLiteral("close-after"), o.faults.closeAfter, error) ||
+        !count(p, QStringLiteral("delay"), delay, error)) {
+        return false;
+    }
+    o.seed = static_cast<std::uint32_t>(seed);
+    o.faults.answerDelay = std::chrono::milliseconds(delay);
+    if (p.isSet(QStringLiteral("push-rate"))) {
+        bool ok = false;
+        o.pushRate = p.value(QStringLiteral("push-rate")).toDouble(&ok);
+        if (!ok || o.pushRate < 0 || o.pushRate > 1000) {
+            error = QStringLiteral("--push-rate wants a rate from 0 to 1000 a second");
+            return false;
+        }
+    }
+    const QString curves = p.value(QStringLiteral("curves")).toLower();
+    if (curves == QLatin1String("avg")) {
+        o.curves = ufd::demo::CurveSet::Avg;
+    } else if (curves == QLatin1String("none")) {
+        o.curves = ufd::demo::CurveSet::None;
+    } else if (!curves.isEmpty() && curves != QLatin1String("dac")) {
+        error = QStringLiteral("--curves wants dac, avg or none");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Blocked before any thread exists, so every thread inherits the mask and only sigwait below
+    // takes them: the link is then always removed on the way out.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("ufd-sim"));
+    Options o;
+    QString error;
+    if (!parse(app, o, error)) {
+        std::fprintf(stderr, "ufd-sim: %s\n", qPrintable(error));
+        return 2;
+    }
+
+    Instrument instrument;
+    instrument.setSeed(o.seed);
+    instrument.setLog(
+        [](const std::string& text) { std::fprintf(stderr, "ufd-sim: %s\n", text.c_str()); },
+        o.verbose);
+    if (!o.report.isEmpty()) {
+        QFile file(o.report);
+        if (!file.open(QIODevice::ReadOnly)) {
+            std::fprintf(stderr, "ufd-sim: %s: %s\n", qPrintable(o.report),
+                         qPrintable(file.errorString()));
+            return 1;
+        }
+        QByteArray image = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            std::fprintf(stderr, "ufd-sim: %s: %s\n", qPrintable(o.report),
+                         qPrintable(file.errorString()));
+            return 1;
+        }
+        instrument.setReportImage(image.isNull() ? QByteArray("") : std::move(image));
+    } else {
+        instrument.setReportImage(ufd::demo::makeReportImage(o.reports, o.seed));
+    }
+    instrument.setCurveSet(o.curves);
+    instrument.setPushRate(o.pushRate);
+    instrument.setFaults(o.faults);
+
+    std::string startError;
+    if (!instrument.start(QDir::cleanPath(o.link).toStdString(), startError)) {
+        std::fprintf(stderr, "ufd-sim: %s\n", startError.c_str());
+        return 1;
+    }
+    // The link path alone on standard output, for scripts that start the simulator.
+    std::printf("%s\n", instrument.linkPath().c_str());
+    std::fflush(stdout);
+
+    // Wakes once a second only to notice a worker that gave up (no new line could be opened).
+    const timespec second{1, 0};
+    bool signalled = false;
+    while (!signalled && instrument.running()) {
+        signalled = sigtimedwait(&stopSignals, nullptr, &second) > 0;
+    }
+    instrument.stop();
+    return signalled ? 0 : 1;
+}
