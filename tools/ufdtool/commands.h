@@ -18,6 +18,7 @@ int cmdImportReport(const QStringList& args, Io io);
 int cmdRecordingInfo(const QStringList& args, Io io);
 int cmdMakeReport(const QStringList& args, Io io);
 int cmdMakeRecording(const QStringList& args, Io io);
+int cmdSheet(const QStringList& args, Io io);
 
 // "--name value" options; returns the value or `fallback`.
 QString optionValue(const QStringList& args, const QString& name, const QString& fallback = {});

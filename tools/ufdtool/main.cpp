@@ -18,6 +18,7 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("recording-info"), ufd::tool::cmdRecordingInfo},
         {QStringLiteral("make-report"), ufd::tool::cmdMakeReport},
         {QStringLiteral("make-recording"), ufd::tool::cmdMakeRecording},
+        {QStringLiteral("sheet"), ufd::tool::cmdSheet},
     };
     return table;
 }
@@ -30,7 +31,8 @@ void usage(QTextStream& err) {
            "  import-report FILE                 replace the reports in ./UFD.mdb by FILE's\n"
            "  recording-info FILE                show a recording's header\n"
            "  make-report FILE [--reports N] [--seed S]\n"
-           "  make-recording FILE [--frames N] [--rate R] [--seed S]\n";
+           "  make-recording FILE [--frames N] [--rate R] [--seed S]\n"
+           "  sheet --row N [--workpiece ID]     spreadsheet of report row N (last import)\n";
 }
 
 } // namespace

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringView>
+#include <vector>
+
+namespace ufd::reports {
+
+// One cell to write: row and column count from 1.
+struct SheetCell {
+    int row = 1;
+    int column = 1;
+    QString text;
+};
+
+struct XlsxFillResult {
+    QByteArray workbook; // the filled .xlsx, when error is empty
+    QString error;
+};
+
+// "C2" for row 2, column 3.
+QString cellReference(int row, int column);
+
+// True for texts a spreadsheet stores as a number when they are typed in: an optional minus,
+// digits, and optional decimals ("12", "-0.5", "20.00").
+bool isPlainDecimal(QStringView text);
+
+// Fills cells of the first worksheet of an .xlsx workbook and returns the new workbook. Plain
+// decimal texts become number cells, other texts inline strings, an empty text an empty cell.
+// A written cell keeps its style; a new cell takes its row's or column's style. Everything else
+// in the package is kept. Cells listed twice take the last text.
+XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCell>& cells);
+
+} // namespace ufd::reports

@@ -1,0 +1,81 @@
+// The spreadsheet report from the command line: the browser's show and "Edit Report " in one.
+#include "commands.h"
+
+#include "reports/database.h"
+#include "reports/report_display.h"
+#include "reports/spreadsheet_report.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+namespace ufd::tool {
+
+int cmdSheet(const QStringList& args, Io io) {
+    const QString usage =
+        QStringLiteral("usage: ufdtool sheet --row N [--workpiece ID] [--folder PROGRAM_FOLDER]\n");
+    bool ok = false;
+    const qint64 rowNumber = optionValue(args, QStringLiteral("--row")).toLongLong(&ok);
+    if (!ok || rowNumber < 1 ||
+        !positional(args, {QStringLiteral("--row"), QStringLiteral("--workpiece"),
+                           QStringLiteral("--folder")})
+             .isEmpty()) {
+        io.err << usage;
+        return 2;
+    }
+    // Moudle/ and Outfiles/ belong to the program folder; the databases to the current folder.
+    const QString folder =
+        optionValue(args, QStringLiteral("--folder"), QCoreApplication::applicationDirPath());
+
+    reports::DataStore store;
+    if (!store.open()) {
+        io.err << store.lastError() << "\n";
+        return 1;
+    }
+    // The browser's report query, in its order.
+    QSqlQuery query(store.reportDb());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("select * From tabDetectorReport"))) {
+        io.err << query.lastError().text() << "\n";
+        return 1;
+    }
+    qint64 seen = 0;
+    while (seen < rowNumber && query.next()) {
+        ++seen;
+    }
+    if (seen < rowNumber) {
+        io.err << "ufdtool: the last import holds " << seen << " report rows, not " << rowNumber
+               << "\n";
+        return 1;
+    }
+    const QSqlRecord row = query.record();
+
+    reports::WorkpieceFields workpiece;
+    if (args.contains(QStringLiteral("--workpiece"))) {
+        workpiece.number = optionValue(args, QStringLiteral("--workpiece"));
+        const auto details = store.workpieceDetails(workpiece.number);
+        if (!details) {
+            io.err << "ufdtool: no workpiece numbered '" << workpiece.number << "'\n";
+            return 1;
+        }
+        workpiece.details = *details;
+    }
+
+    const reports::ShowResult shown = reports::showCurrentReport(row, reports::ReportDisplay{});
+    if (!shown.ok()) {
+        io.err << shown.error << "\n";
+        return 1;
+    }
+    const reports::ReportCopy report =
+        reports::writeSpreadsheetReport(folder, row, workpiece, shown.display);
+    if (!report.ok()) {
+        io.err << report.error << "\n";
+        return 1;
+    }
+    io.out << QDir::toNativeSeparators(report.path) << "\n";
+    return 0;
+}
+
+} // namespace ufd::tool
