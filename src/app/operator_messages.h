@@ -16,6 +16,8 @@ public:
     virtual void showError(const QString& text) = 0;
     // A Yes/No question; true for Yes.
     virtual bool askYesNo(const QString& title, const QString& text) = 0;
+    // A confirmation with OK and Cancel; true for OK.
+    virtual bool askOkCancel(const QString& text) = 0;
 };
 
 } // namespace ufd::app

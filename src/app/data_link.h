@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <vector>
+
+class QDataWidgetMapper;
+class QLineEdit;
+class QSqlTableModel;
+class QTableView;
+class QAbstractItemDelegate;
+
+namespace ufd::app {
+
+class OperatorMessages;
+
+// Binds one table model to edit boxes and a grid and carries the record operations the
+// navigator offers. Rows are stored only by post(); moving to another row posts first, as the
+// operator expects of a data-aware form.
+class DataLink : public QObject {
+    Q_OBJECT
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+
+    // `model` stays owned by the caller; it is switched to manual submission.
+    DataLink(QSqlTableModel* model, OperatorMessages& messages, QObject* parent = nullptr);
+    ~DataLink() override;
+
+    // With auto-edit, typing into a box starts editing; without it the boxes are read-only
+    // until edit() or insert().
+    void setAutoEdit(bool on);
+    bool autoEdit() const { return autoEdit_; }
+    // A non-empty question is asked (OK/Cancel) before a row is deleted.
+    void setDeleteQuestion(const QString& text) { deleteQuestion_ = text; }
+
+    void addEditor(QLineEdit* editor, int column);
+    // Replaces how the boxes read and write model values (the box stays owned by the caller).
+    void setItemDelegate(QAbstractItemDelegate* delegate);
+    // The grid shows the model and follows, and moves, the current row.
+    void setGrid(QTableView* grid);
+
+    QSqlTableModel* model() const { return model_; }
+    QDataWidgetMapper* mapper() const { return mapper_; }
+
+    State state() const { return state_; }
+    int currentRow() const;
+    int rowCount() const;
+
+    // Runs the model's query and goes to the first row. Failures go to the error display.
+    bool open();
+
+    bool first();
+    bool prior();
+    bool next();
+    bool last();
+    bool moveTo(int row);
+    bool insert();
+    bool remove();
+    bool edit();
+    bool post();
+    void cancel();
+    bool refresh();
+
+signals:
+    // State, current row or row count changed.
+    void changed();
+
+private:
+    void setState(State state);
+    bool select();
+    void showRow(int row);
+    void updateEditors();
+    void onGridRowChanged(int row);
+    void onModelDataChanged();
+
+    QSqlTableModel* model_;
+    OperatorMessages& messages_;
+    QDataWidgetMapper* mapper_;
+    QPointer<QTableView> grid_;
+    std::vector<QPointer<QLineEdit>> editors_;
+    State state_ = State::Inactive;
+    bool autoEdit_ = false;
+    bool syncing_ = false;
+    int rowBeforeInsert_ = -1;
+    QString deleteQuestion_;
+};
+
+} // namespace ufd::app

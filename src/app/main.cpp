@@ -1,0 +1,41 @@
+// The program's wiring: splash, application title, databases, main window, message loop.
+#include "app/app_context.h"
+#include "app/main_form.h"
+#include "app/message_boxes.h"
+#include "app/welcome.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+
+    ufd::app::Tlogo splash;
+    splash.show();
+    splash.repaint();
+    QApplication::processEvents();
+
+    QCoreApplication::setApplicationName(QLatin1String(ufd::app::kApplicationTitle));
+    ufd::app::MessageBoxOperatorMessages messages;
+
+    // The databases are named without a folder: they live in the current folder.
+    ufd::app::AppContext context;
+    if (!context.openData(QDir::currentPath())) {
+        messages.showError(context.lastError());
+        if (!context.usersOpen()) {
+            return 1;
+        }
+    }
+
+    ufd::app::TMainForm mainForm(context, messages);
+    messages.setParentWindow(&mainForm);
+    QObject::connect(&mainForm, &ufd::app::TMainForm::exitConfirmed, &app, &QCoreApplication::quit);
+    mainForm.show(); // the first showing runs the login
+    if (mainForm.endRequested()) {
+        return 0;
+    }
+
+    QTimer::singleShot(1000, &splash, &QWidget::close);
+    return QApplication::exec();
+}

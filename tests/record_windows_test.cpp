@@ -1,0 +1,307 @@
+#include "app/data_link.h"
+#include "app/login.h"
+#include "app/main_form.h"
+#include "app/record_navigator.h"
+#include "app/user_accounts.h"
+#include "app/user_manager.h"
+#include "app/workpieces.h"
+#include "gui_test_support.h"
+#include "operator_messages_double.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMdiSubWindow>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace ufd::app {
+namespace {
+
+using testing::ScriptedOperatorMessages;
+using Nav = RecordNavigator;
+
+void press(RecordNavigator* navigator, Nav::Button which) {
+    QAbstractButton* b = navigator->button(which);
+    ASSERT_NE(b, nullptr);
+    ASSERT_TRUE(b->isEnabled()) << RecordNavigator::hint(which).toStdString();
+    QTest::mouseClick(b, Qt::LeftButton);
+}
+
+class WorkpieceTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(data.ok); }
+
+    void addPart(const QString& id, const QString& name) {
+        QSqlQuery q(data.context.dataStore().reportDb());
+        q.prepare(QStringLiteral("INSERT INTO tabPartInfo (PartID, PartName) VALUES (?, ?)"));
+        q.addBindValue(id);
+        q.addBindValue(name);
+        ASSERT_TRUE(q.exec());
+    }
+    QStringList names() {
+        QStringList out;
+        QSqlQuery q(data.context.dataStore().reportDb());
+        q.exec(QStringLiteral("SELECT PartName FROM tabPartInfo ORDER BY rowid"));
+        while (q.next()) {
+            out << q.value(0).toString();
+        }
+        return out;
+    }
+    std::unique_ptr<TSbgl> openWindow() {
+        auto w = std::make_unique<TSbgl>(data.context, messages);
+        w->show();
+        return w;
+    }
+
+    testing::TempData data;
+    ScriptedOperatorMessages messages;
+};
+
+TEST_F(WorkpieceTest, GridShowsTheColumnsInOrderWithTheirTitles) {
+    auto w = openWindow();
+    QHeaderView* header = w->DBGrid1->horizontalHeader();
+    QStringList titles;
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (!w->DBGrid1->isColumnHidden(logical)) {
+            titles << w->DBGrid1->model()->headerData(logical, Qt::Horizontal).toString();
+        }
+    }
+    EXPECT_EQ(titles.join(QLatin1Char('|')),
+              QStringLiteral("Num|Name|Type|Material|Roughness|Heat treatment|Department|"
+                             "Additional"));
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("Workpiece management"));
+    for (Nav::Button b : {Nav::Cancel, Nav::Refresh}) {
+        EXPECT_EQ(w->DBNavigator1->button(b), nullptr);
+    }
+}
+
+TEST_F(WorkpieceTest, EmptyTableThenInsertAndPostAddsTheFirstRow) {
+    auto w = openWindow();
+    EXPECT_EQ(w->DBGrid1->model()->rowCount(), 0);
+    EXPECT_TRUE(w->editor(QStringLiteral("PartID"))->text().isEmpty());
+    EXPECT_FALSE(w->DBNavigator1->button(Nav::Edit)->isEnabled());
+    EXPECT_FALSE(w->DBNavigator1->button(Nav::Post)->isEnabled());
+
+    press(w->DBNavigator1, Nav::Insert);
+    QTest::keyClicks(w->editor(QStringLiteral("PartID")), QStringLiteral("W-001"));
+    QTest::keyClicks(w->editor(QStringLiteral("PartName")), QStringLiteral("Flange"));
+    testing::typeText(w->editor(QStringLiteral("FlawInfo")), QStringLiteral("裂纹"));
+    press(w->DBNavigator1, Nav::Post);
+
+    EXPECT_EQ(w->link->state(), DataLink::State::Browse);
+    EXPECT_EQ(data.context.dataStore().workpieceNumbers(), QStringList{QStringLiteral("W-001")});
+    const auto details = data.context.dataStore().workpieceDetails(QStringLiteral("W-001"));
+    ASSERT_TRUE(details);
+    EXPECT_EQ(details->PartName, QStringLiteral("Flange"));
+    EXPECT_EQ(details->FlawInfo, QStringLiteral("裂纹"));
+    EXPECT_EQ(w->DBGrid1->model()->rowCount(), 1);
+}
+
+TEST_F(WorkpieceTest, BoxesChangeOnlyAfterEditAndPostStores) {
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    auto w = openWindow();
+    QLineEdit* name = w->editor(QStringLiteral("PartName"));
+    EXPECT_EQ(name->text(), QStringLiteral("Shaft"));
+
+    QTest::keyClicks(name, QStringLiteral("XX"));
+    EXPECT_EQ(name->text(), QStringLiteral("Shaft"));
+    EXPECT_EQ(w->link->state(), DataLink::State::Browse);
+
+    press(w->DBNavigator1, Nav::Edit);
+    name->selectAll();
+    QTest::keyClicks(name, QStringLiteral("Axle"));
+    EXPECT_EQ(names(), QStringList{QStringLiteral("Shaft")}); // not stored before Post
+    press(w->DBNavigator1, Nav::Post);
+    EXPECT_EQ(names(), QStringList{QStringLiteral("Axle")});
+    QTest::keyClicks(name, QStringLiteral("YY"));
+    EXPECT_EQ(name->text(), QStringLiteral("Axle"));
+}
+
+TEST_F(WorkpieceTest, DeleteAsksAndCancelKeepsTheRow) {
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    addPart(QStringLiteral("A2"), QStringLiteral("Gear"));
+    auto w = openWindow();
+    press(w->DBNavigator1, Nav::Next);
+    EXPECT_EQ(w->editor(QStringLiteral("PartID"))->text(), QStringLiteral("A2"));
+
+    messages.answers = {false};
+    press(w->DBNavigator1, Nav::Delete);
+    ASSERT_EQ(messages.count(ScriptedOperatorMessages::Kind::OkCancel), 1);
+    EXPECT_EQ(messages.shown.back().text, QStringLiteral("Delete record?"));
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("Shaft"), QStringLiteral("Gear")}));
+
+    messages.answers = {true};
+    press(w->DBNavigator1, Nav::Delete);
+    EXPECT_EQ(names(), QStringList{QStringLiteral("Shaft")});
+    EXPECT_EQ(w->editor(QStringLiteral("PartID"))->text(), QStringLiteral("A1"));
+}
+
+TEST_F(WorkpieceTest, NavigatorMovesBoxesAndGridTogether) {
+    for (int i = 1; i <= 4; ++i) {
+        addPart(QStringLiteral("P%1").arg(i), QStringLiteral("part %1").arg(i));
+    }
+    auto w = openWindow();
+    auto currentId = [&w] { return w->editor(QStringLiteral("PartID"))->text(); };
+    auto gridRow = [&w] { return w->DBGrid1->currentIndex().row(); };
+    EXPECT_EQ(currentId(), QStringLiteral("P1"));
+    EXPECT_FALSE(w->DBNavigator1->button(Nav::First)->isEnabled());
+    EXPECT_FALSE(w->DBNavigator1->button(Nav::Prior)->isEnabled());
+    press(w->DBNavigator1, Nav::Last);
+    EXPECT_EQ(currentId(), QStringLiteral("P4"));
+    EXPECT_EQ(gridRow(), 3);
+    EXPECT_FALSE(w->DBNavigator1->button(Nav::Next)->isEnabled());
+    press(w->DBNavigator1, Nav::Prior);
+    EXPECT_EQ(currentId(), QStringLiteral("P3"));
+    EXPECT_EQ(gridRow(), 2);
+    press(w->DBNavigator1, Nav::First);
+    EXPECT_EQ(currentId(), QStringLiteral("P1"));
+
+    // A click into the grid moves the boxes.
+    const QModelIndex second = w->DBGrid1->model()->index(1, 0);
+    w->DBGrid1->setCurrentIndex(second);
+    EXPECT_EQ(currentId(), QStringLiteral("P2"));
+}
+
+TEST_F(WorkpieceTest, RefusedPostReportsTheErrorAndKeepsTheRowBeingEdited) {
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    auto w = openWindow();
+    press(w->DBNavigator1, Nav::Edit);
+    QLineEdit* name = w->editor(QStringLiteral("PartName"));
+    name->selectAll();
+    QTest::keyClicks(name, QStringLiteral("Axle"));
+    QSqlQuery(data.context.dataStore().reportDb()).exec(QStringLiteral("DROP TABLE tabPartInfo"));
+    press(w->DBNavigator1, Nav::Post);
+    EXPECT_EQ(messages.count(ScriptedOperatorMessages::Kind::Error), 1);
+    EXPECT_EQ(w->link->state(), DataLink::State::Edit);
+    EXPECT_EQ(name->text(), QStringLiteral("Axle"));
+}
+
+TEST_F(WorkpieceTest, ReopenedWindowShowsTheCurrentContents) {
+    TMainForm form(data.context, messages);
+    form.setLoginStep([](TMainForm&) { return true; });
+    form.show();
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    auto* first = qobject_cast<TSbgl*>(form.openChild(ChildKind::Workpieces));
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->DBGrid1->model()->rowCount(), 1);
+    addPart(QStringLiteral("A2"), QStringLiteral("Gear"));
+    EXPECT_EQ(first->DBGrid1->model()->rowCount(), 1);
+    qobject_cast<QMdiSubWindow*>(first->parentWidget())->close();
+    QTRY_COMPARE(form.child(ChildKind::Workpieces), nullptr);
+    auto* second = qobject_cast<TSbgl*>(form.openChild(ChildKind::Workpieces));
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->DBGrid1->model()->rowCount(), 2);
+}
+
+class UserManagerTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(data.ok); }
+
+    QSqlQuery rows() {
+        QSqlQuery q(data.context.dataStore().userDb());
+        q.exec(QStringLiteral(
+            "SELECT \"用户名\", \"密码\", \"用户类型\" FROM UserTable ORDER BY rowid"));
+        return q;
+    }
+    std::unique_ptr<TFUserManager> openWindow() {
+        auto w = std::make_unique<TFUserManager>(data.context, messages);
+        w->show();
+        return w;
+    }
+
+    testing::TempData data;
+    ScriptedOperatorMessages messages;
+};
+
+TEST_F(UserManagerTest, LayoutButtonsAndGrid) {
+    auto w = openWindow();
+    EXPECT_EQ(w->windowTitle(), QStringLiteral("User management"));
+    QStringList captions;
+    for (Nav::Button b : {Nav::Prior, Nav::Next, Nav::Insert, Nav::Delete, Nav::Edit, Nav::Post}) {
+        ASSERT_NE(w->navigator->button(b), nullptr);
+        captions << w->navigator->button(b)->text();
+    }
+    EXPECT_EQ(captions.join(QLatin1Char(' ')),
+              QStringLiteral("Prior Next Insert Delete Edit Save"));
+    EXPECT_EQ(w->navigator->button(Nav::First), nullptr);
+    int shown = 0;
+    for (int c = 0; c < w->DBGrid1->model()->columnCount(); ++c) {
+        if (!w->DBGrid1->isColumnHidden(c)) {
+            ++shown;
+            EXPECT_EQ(w->DBGrid1->model()->headerData(c, Qt::Horizontal).toString(),
+                      QStringLiteral("Name"));
+        }
+    }
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(w->passwordEdit->echoMode(), QLineEdit::Password);
+}
+
+TEST_F(UserManagerTest, TypedPasswordIsStoredAsItsHashAndNeverShown) {
+    auto w = openWindow();
+    press(w->navigator, Nav::Insert);
+    QTest::keyClicks(w->nameEdit, QStringLiteral("inspector"));
+    QTest::keyClicks(w->passwordEdit, QStringLiteral("pa ss"));
+    QTest::keyClicks(w->levelEdit, QStringLiteral("2"));
+    press(w->navigator, Nav::Post);
+
+    QSqlQuery q = rows();
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("inspector"));
+    const QString stored = q.value(1).toString();
+    EXPECT_TRUE(isPasswordHash(stored));
+    EXPECT_TRUE(passwordMatches(stored, QStringLiteral("pa ss")));
+    EXPECT_EQ(q.value(2).toString(), QStringLiteral("2"));
+    EXPECT_TRUE(w->passwordEdit->text().isEmpty());
+
+    // Changing the name alone keeps the stored hash as it was.
+    QTest::keyClicks(w->nameEdit, QStringLiteral("2"));
+    EXPECT_EQ(w->link->state(), DataLink::State::Edit); // typing started editing
+    press(w->navigator, Nav::Post);
+    q = rows();
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("inspector2"));
+    EXPECT_EQ(q.value(1).toString(), stored);
+
+    // A new password replaces the hash; the login accepts it.
+    QTest::keyClicks(w->passwordEdit, QStringLiteral("new"));
+    press(w->navigator, Nav::Post);
+    q = rows();
+    ASSERT_TRUE(q.next());
+    EXPECT_NE(q.value(1).toString(), stored);
+    EXPECT_TRUE(UserAccounts(data.context.dataStore().userDb())
+                    .login(QStringLiteral("inspector2"), QStringLiteral("new")));
+}
+
+TEST_F(UserManagerTest, TypingIntoAnEmptyTableStartsANewRow) {
+    auto w = openWindow();
+    QTest::keyClicks(w->nameEdit, QStringLiteral("first"));
+    EXPECT_EQ(w->link->state(), DataLink::State::Insert);
+    EXPECT_TRUE(w->navigator->button(Nav::Post)->isEnabled());
+    press(w->navigator, Nav::Post);
+    EXPECT_EQ(UserAccounts(data.context.dataStore().userDb()).userNames(),
+              QStringList{QStringLiteral("first")});
+}
+
+TEST_F(UserManagerTest, DeleteTakesEffectAtOnceWithoutAsking) {
+    UserAccounts accounts(data.context.dataStore().userDb());
+    accounts.addUser(QStringLiteral("a"), QStringLiteral("1"));
+    accounts.addUser(QStringLiteral("b"), QStringLiteral("2"));
+    auto w = openWindow();
+    press(w->navigator, Nav::Next);
+    EXPECT_EQ(w->nameEdit->text(), QStringLiteral("b"));
+    press(w->navigator, Nav::Delete);
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(accounts.userNames(), QStringList{QStringLiteral("a")});
+    // A later login no longer offers the account.
+    Tdenglu login(data.context, messages);
+    EXPECT_EQ(login.ComboBox1->count(), 1);
+    EXPECT_EQ(login.ComboBox1->itemText(0), QStringLiteral("a"));
+}
+
+} // namespace
+} // namespace ufd::app
