@@ -19,6 +19,10 @@ int cmdRecordingInfo(const QStringList& args, Io io);
 int cmdMakeReport(const QStringList& args, Io io);
 int cmdMakeRecording(const QStringList& args, Io io);
 int cmdSheet(const QStringList& args, Io io);
+int cmdConnect(const QStringList& args, Io io);
+int cmdDisconnect(const QStringList& args, Io io);
+int cmdUpload(const QStringList& args, Io io);
+int cmdMonitor(const QStringList& args, Io io);
 
 // "--name value" options; returns the value or `fallback`.
 QString optionValue(const QStringList& args, const QString& name, const QString& fallback = {});

@@ -10,8 +10,8 @@ namespace {
 
 using Command = int (*)(const QStringList&, ufd::tool::Io);
 
-const std::map<QString, Command>& commands() {
-    static const std::map<QString, Command> table{
+std::map<QString, Command> commands() {
+    return {
         {QStringLiteral("init"), ufd::tool::cmdInit},
         {QStringLiteral("users"), ufd::tool::cmdUsers},
         {QStringLiteral("import-report"), ufd::tool::cmdImportReport},
@@ -19,8 +19,11 @@ const std::map<QString, Command>& commands() {
         {QStringLiteral("make-report"), ufd::tool::cmdMakeReport},
         {QStringLiteral("make-recording"), ufd::tool::cmdMakeRecording},
         {QStringLiteral("sheet"), ufd::tool::cmdSheet},
+        {QStringLiteral("connect"), ufd::tool::cmdConnect},
+        {QStringLiteral("disconnect"), ufd::tool::cmdDisconnect},
+        {QStringLiteral("upload"), ufd::tool::cmdUpload},
+        {QStringLiteral("monitor"), ufd::tool::cmdMonitor},
     };
-    return table;
 }
 
 void usage(QTextStream& err) {
@@ -32,7 +35,11 @@ void usage(QTextStream& err) {
            "  recording-info FILE                show a recording's header\n"
            "  make-report FILE [--reports N] [--seed S]\n"
            "  make-recording FILE [--frames N] [--rate R] [--seed S]\n"
-           "  sheet --row N [--workpiece ID]     spreadsheet of report row N (last import)\n";
+           "  sheet --row N [--workpiece ID]     spreadsheet of report row N (last import)\n"
+           "  connect --port PATH [--baud N]        send connect and wait for the answer\n"
+           "  disconnect --port PATH [--baud N]     send disconnect and wait for the answer\n"
+           "  upload --port PATH [--baud N] --out FILE [-v]   copy the instrument's reports\n"
+           "  monitor --port PATH [--baud N] [--count N]      live records as JSON lines\n";
 }
 
 } // namespace
@@ -47,8 +54,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString name = args.takeFirst();
-    const auto it = commands().find(name);
-    if (it == commands().end()) {
+    const std::map<QString, Command> table = commands();
+    const auto it = table.find(name);
+    if (it == table.end()) {
         err << "ufdtool: unknown command '" << name << "'\n";
         usage(err);
         return 2;

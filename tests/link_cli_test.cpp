@@ -1,0 +1,196 @@
+// ufdtool against ufd-sim over a real pseudo-terminal: the whole road of a command, faults
+// included, through the same objects the windows use.
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QThread>
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ToolRun {
+    int code = -1;
+    QString out;
+    QString err;
+};
+
+// One simulator on its own link for the life of a test.
+class Simulator {
+public:
+    Simulator(const QString& dir, const QStringList& options) {
+        link_ = dir + "/port";
+        proc_.start(QStringLiteral(UFD_SIM_EXE), QStringList{"--link", link_} + options);
+        proc_.waitForStarted(10000);
+        // The link appears once the line is open.
+        for (int i = 0; i < 200 && !QFile::exists(link_); ++i) {
+            QThread::msleep(10);
+        }
+    }
+    ~Simulator() {
+        proc_.terminate();
+        if (!proc_.waitForFinished(5000)) {
+            proc_.kill();
+            proc_.waitForFinished(5000);
+        }
+    }
+    const QString& link() const { return link_; }
+
+private:
+    QProcess proc_;
+    QString link_;
+};
+
+ToolRun ufdtool(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(UFDTOOL_PATH), args);
+    p.waitForFinished(120000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+// A small report storage, so transfers take a fraction of a second: `size` bytes of a pattern
+// that shows any block stored in the wrong place.
+QString writeStorage(const QString& path, int size) {
+    QByteArray bytes(size, '\0');
+    for (int i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>((i * 7 + i / 4096 * 13) & 0xFF);
+    }
+    QFile f(path);
+    f.open(QIODevice::WriteOnly);
+    f.write(bytes);
+    return path;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class LinkCli : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QTemporaryDir dir_;
+};
+
+} // namespace
+
+TEST_F(LinkCli, ConnectAndDisconnectAreAcknowledged) {
+    Simulator sim(dir_.path(), {});
+    ToolRun r = ufdtool({"connect", "--port", sim.link()});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.trimmed(), "Connect");
+    r = ufdtool({"disconnect", "--port", sim.link(), "--baud", "115200"});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.trimmed(), "Disconnect");
+}
+
+TEST_F(LinkCli, AnUnansweredConnectIsResentFiveTimesThenGivenUp) {
+    Simulator sim(dir_.path(), {"--drop-every", "1"});
+    const ToolRun r = ufdtool({"connect", "--port", sim.link(), "--response-timeout", "60"});
+    EXPECT_EQ(r.code, 1);
+    const QStringList lines = r.err.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 6) << r.err.toStdString();
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(lines[i], QString("Communication timeout and try again%1...").arg(i + 1));
+    }
+    EXPECT_EQ(lines[5],
+              QStringLiteral(
+                  "Communication timeout，Please check the line and communication baud rate!"));
+}
+
+TEST_F(LinkCli, APortThatDoesNotExistIsRefused) {
+    const ToolRun r = ufdtool({"connect", "--port", path("nothing-here")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.startsWith("The communication port is invalid!"));
+}
+
+TEST_F(LinkCli, UploadsOfEveryBlockShapeArriveWhole) {
+    for (const int size : {4096, 4097, 100, 3 * 4096 + 77}) {
+        const QString storage = writeStorage(path(QString("storage%1.bin").arg(size)), size);
+        Simulator sim(dir_.path(), {"--report", storage});
+        const QString out = path(QString("up%1.bin").arg(size));
+        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", out});
+        ASSERT_EQ(r.code, 0) << size << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(readAll(out), readAll(storage)) << size;
+        EXPECT_TRUE(r.out.contains("Saved: " + out));
+    }
+}
+
+TEST_F(LinkCli, DamagedAndLostAnswersStillGiveTheExactImage) {
+    const QString storage = writeStorage(path("storage.bin"), 6 * 4096 + 500);
+    {
+        Simulator sim(dir_.path(), {"--report", storage, "--damage-every", "2"});
+        const ToolRun r =
+            ufdtool({"upload", "--port", sim.link(), "--out", path("damaged.bin"), "-v"});
+        ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(readAll(path("damaged.bin")), readAll(storage));
+        // The re-seek shows in the data monitor as a 98 command (code byte 62).
+        EXPECT_TRUE(r.out.contains("24 16 FE CC 10 00 62 00 ")) << r.out.toStdString();
+    }
+    {
+        // Every third command unanswered: a lost 99 answer must not shift the blocks.
+        Simulator sim(dir_.path(), {"--report", storage, "--drop-every", "3"});
+        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("lost.bin"),
+                                   "--response-timeout", "150"});
+        ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(readAll(path("lost.bin")), readAll(storage));
+    }
+    {
+        // A split answer costs three answers (the halves bring a re-seek and a resend of it),
+        // so splitting every third answer would hit the same block forever; every fourth
+        // still lets each block through.
+        Simulator sim(dir_.path(), {"--report", storage, "--split-every", "4"});
+        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("split.bin")});
+        ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(readAll(path("split.bin")), readAll(storage));
+    }
+}
+
+TEST_F(LinkCli, FailedUploadsSaveNothing) {
+    const QString storage = writeStorage(path("storage.bin"), 8 * 4096);
+    {
+        Simulator sim(dir_.path(), {"--report", storage, "--fail-open"});
+        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("a.bin")});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_FALSE(QFile::exists(path("a.bin")));
+    }
+    {
+        Simulator sim(dir_.path(), {"--report", storage, "--fail-read", "3"});
+        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("b.bin")});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_FALSE(QFile::exists(path("b.bin")));
+    }
+    {
+        // The line vanishes in the middle of the transfer.
+        Simulator sim(dir_.path(), {"--report", storage, "--close-after", "4"});
+        const ToolRun r = ufdtool(
+            {"upload", "--port", sim.link(), "--out", path("c.bin"), "--response-timeout", "200"});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_FALSE(QFile::exists(path("c.bin")));
+    }
+}
+
+TEST_F(LinkCli, MonitorPrintsTheRecordViewTextsOfEachAnswer) {
+    Simulator sim(dir_.path(), {"--curves", "avg"});
+    const ToolRun r = ufdtool({"monitor", "--port", sim.link(), "--count", "3"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    const QStringList lines = r.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 3);
+    QStringList paths;
+    for (const QString& line : lines) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        ASSERT_FALSE(o.isEmpty()) << line.toStdString();
+        EXPECT_EQ(o["code"].toInt(), 48);
+        const QJsonObject side = o["sidePanel"].toObject();
+        EXPECT_EQ(side.size(), 12);
+        EXPECT_TRUE(side["Velocity"].toString().endsWith("m/s"));
+        EXPECT_TRUE(side["Probe Freq"].toString().endsWith("Hz"));
+        EXPECT_EQ(o["parameter"].toObject().size(), 18);
+        paths << o["displays"].toObject()["soundPath"].toString();
+    }
+    EXPECT_NE(paths[0], paths[2]); // the flaw echo moves between polls
+}

@@ -1,0 +1,259 @@
+// Commands that talk to the instrument over the serial line, through the same component,
+// dispatcher and transfer objects the windows use.
+#include "commands.h"
+
+#include "online/record.h"
+#include "online/record_texts.h"
+#include "protocol/dispatcher.h"
+#include "protocol/report_image.h"
+#include "protocol/report_transfer.h"
+#include "serial/comm.h"
+#include "serial/instrument_port.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTimer>
+#include <ctime>
+#include <memory>
+
+namespace ufd::tool {
+
+namespace {
+
+// The port, the component and the dispatcher, wired as the program wires them.
+struct Link {
+    serial::TComm comm;
+    std::unique_ptr<protocol::Dispatcher> dispatcher;
+};
+
+const QStringList kLinkOptions{QStringLiteral("--port"), QStringLiteral("--baud"),
+                               QStringLiteral("--count"), QStringLiteral("--out"),
+                               QStringLiteral("--response-timeout")};
+
+bool openLink(Link& link, const QStringList& args, Io io) {
+    const QString port = optionValue(args, QStringLiteral("--port"));
+    if (port.isEmpty()) {
+        io.err << "ufdtool: --port PATH is required\n";
+        return false;
+    }
+    bool ok = false;
+    const QString baudText = optionValue(args, QStringLiteral("--baud"), QStringLiteral("921600"));
+    const uint baud = baudText.toUInt(&ok);
+    if (!ok || baud == 0) {
+        io.err << "ufdtool: --baud must be a positive whole number\n";
+        return false;
+    }
+    serial::configureForInstrument(link.comm);
+    try {
+        serial::openInstrumentPort(link.comm, port, baud);
+    } catch (const serial::ECommsError& e) {
+        io.err << "The communication port is invalid! (" << e.what() << ")\n";
+        return false;
+    }
+    link.dispatcher = std::make_unique<protocol::Dispatcher>(
+        [&comm = link.comm](const std::uint8_t* data, std::uint16_t length) {
+            return comm.WriteData(data, length);
+        });
+    const QString timeout = optionValue(args, QStringLiteral("--response-timeout"));
+    if (!timeout.isEmpty()) {
+        link.dispatcher->setResponseTimeout(std::max(1, timeout.toInt()));
+    }
+    QObject::connect(&link.comm, &serial::TComm::OnReceiveData, link.dispatcher.get(),
+                     &protocol::Dispatcher::CommReceiveData);
+    QObject::connect(&link.comm, &serial::TComm::OnReceiveError, link.dispatcher.get(),
+                     &protocol::Dispatcher::CommReceiveError);
+    return true;
+}
+
+int linkCommand(std::uint8_t code, const QStringList& args, Io io) {
+    Link link;
+    if (!openLink(link, args, io)) {
+        return 1;
+    }
+    int rc = -1;
+    QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::linkStateChanged,
+                     [&](bool, const QString& text) {
+                         io.out << text << "\n";
+                         io.out.flush();
+                         rc = 0;
+                         QCoreApplication::exit(0);
+                     });
+    QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::communicationTimeout,
+                     [&](const QString& text, quint32, bool gaveUp) {
+                         io.err << text << "\n";
+                         io.err.flush();
+                         if (gaveUp) {
+                             rc = 1;
+                             QCoreApplication::exit(1);
+                         }
+                     });
+    QObject::connect(&link.comm, &serial::TComm::OnRequestHangup, [&] {
+        io.err << "The line to the instrument was closed.\n";
+        rc = 1;
+        QCoreApplication::exit(1);
+    });
+    link.dispatcher->SendPublicCmd(code);
+    if (rc < 0) {
+        QCoreApplication::exec();
+    }
+    link.comm.ClosePort();
+    return rc < 0 ? 1 : rc;
+}
+
+QJsonObject pairs(const std::vector<std::pair<QString, QString>>& list) {
+    QJsonObject o;
+    for (const auto& [label, text] : list) {
+        o.insert(label, text);
+    }
+    return o;
+}
+
+} // namespace
+
+int cmdConnect(const QStringList& args, Io io) {
+    return linkCommand(protocol::CmdConnect, args, io);
+}
+
+int cmdDisconnect(const QStringList& args, Io io) {
+    return linkCommand(protocol::CmdDisconnect, args, io);
+}
+
+int cmdUpload(const QStringList& args, Io io) {
+    const QString out = optionValue(args, QStringLiteral("--out"));
+    if (out.isEmpty()) {
+        io.err << "usage: ufdtool upload --port PATH [--baud N] --out FILE [-v]\n";
+        return 2;
+    }
+    Link link;
+    if (!openLink(link, args, io)) {
+        return 1;
+    }
+    const bool verbose = hasFlag(args, QStringLiteral("-v"));
+    protocol::ReportImage image;
+    protocol::ReportTransfer transfer(*link.dispatcher, image);
+    transfer.setSaveTarget(out);
+
+    QElapsedTimer wall;
+    wall.start();
+    const std::clock_t cpuStart = std::clock();
+    int lastPercent = -1;
+    bool saved = false;
+    QString lastStatus;
+    QObject::connect(&transfer, &protocol::ReportTransfer::statusText, [&](const QString& text) {
+        lastStatus = text;
+        io.out << text << "\n";
+        io.out.flush();
+    });
+    // A message box that repeats the status text just printed adds nothing on a terminal.
+    QObject::connect(&transfer, &protocol::ReportTransfer::operatorMessage,
+                     [&](const QString& text) {
+                         if (text != lastStatus) {
+                             io.out << text << "\n";
+                             io.out.flush();
+                         }
+                     });
+    QObject::connect(&transfer, &protocol::ReportTransfer::progressChanged, [&](int pos, int max) {
+        const int percent = max > 0 ? static_cast<int>(100LL * pos / max) : 0;
+        if (percent != lastPercent && percent % 5 == 0) {
+            lastPercent = percent;
+            io.out << "Progress: " << percent << " % (" << pos << " of " << max << ")\n";
+            io.out.flush();
+        }
+    });
+    if (verbose) {
+        QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::dataMonitorLine,
+                         [&](const QString& line) {
+                             io.out << line << "\n";
+                             io.out.flush();
+                         });
+    }
+    QObject::connect(&transfer, &protocol::ReportTransfer::finished, [&](bool ok) {
+        saved = ok;
+        QCoreApplication::exit(ok ? 0 : 1);
+    });
+    QObject::connect(&link.comm, &serial::TComm::OnRequestHangup, [&] {
+        io.err << "The line to the instrument was closed.\n";
+        QCoreApplication::exit(1);
+    });
+    transfer.StartUpload();
+    QCoreApplication::exec();
+    link.dispatcher->stopResponseTimer();
+    link.comm.ClosePort();
+
+    const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+    const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    io.out << "Time taken: " << QString::number(seconds, 'f', 2) << " s, CPU "
+           << QString::number(cpu, 'f', 2) << " s ("
+           << QString::number(seconds > 0 ? 100.0 * cpu / seconds : 0.0, 'f', 1)
+           << " % of one core)\n";
+    if (saved) {
+        io.out << "Saved: " << out << "\n";
+    }
+    return saved ? 0 : 1;
+}
+
+int cmdMonitor(const QStringList& args, Io io) {
+    bool ok = true;
+    const int count = optionValue(args, QStringLiteral("--count"), QStringLiteral("10")).toInt(&ok);
+    if (!ok || count < 1) {
+        io.err << "usage: ufdtool monitor --port PATH [--baud N] [--count N]\n";
+        return 2;
+    }
+    Link link;
+    if (!openLink(link, args, io)) {
+        return 1;
+    }
+    online::TOnlineData online;
+    int shown = 0;
+    QElapsedTimer sinceAnswer;
+    sinceAnswer.start();
+    QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::onlineData,
+                     [&](const QByteArray& packet) {
+                         const auto* p = reinterpret_cast<const std::uint8_t*>(packet.constData());
+                         if (!online.decodeLivePacket(p, static_cast<std::size_t>(packet.size()))) {
+                             return;
+                         }
+                         sinceAnswer.restart();
+                         const online::RecordTexts t = online::recordTexts(online.decoded());
+                         QJsonObject displays;
+                         const char* names[] = {"depth",      "soundPath",  "horizontal",
+                                                "echoHeight", "equivalent", "baseGain"};
+                         for (std::size_t i = 0; i < 6; ++i) {
+                             displays.insert(QLatin1String(names[i]), t.displays[i].text);
+                         }
+                         QJsonObject o;
+                         o.insert(QStringLiteral("code"), packet.size() > 6 ? packet[6] : 0);
+                         o.insert(QStringLiteral("displays"), displays);
+                         o.insert(QStringLiteral("sidePanel"), pairs(t.sidePanel()));
+                         o.insert(QStringLiteral("parameter"), pairs(t.parameterTab()));
+                         io.out << QJsonDocument(o).toJson(QJsonDocument::Compact) << "\n";
+                         io.out.flush();
+                         if (++shown >= count) {
+                             QCoreApplication::exit(0);
+                         }
+                     });
+    QObject::connect(&link.comm, &serial::TComm::OnRequestHangup, [&] {
+        io.err << "The line to the instrument was closed.\n";
+        QCoreApplication::exit(1);
+    });
+    // The online window's poll: every 100 ms, whether or not the last one was answered.
+    QTimer poll;
+    poll.setInterval(100);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (sinceAnswer.elapsed() > 5000) {
+            io.err << "No answer from the instrument.\n";
+            QCoreApplication::exit(1);
+            return;
+        }
+        link.dispatcher->SendOnlinePoll();
+    });
+    poll.start();
+    const int rc = QCoreApplication::exec();
+    poll.stop();
+    link.comm.ClosePort();
+    return rc;
+}
+
+} // namespace ufd::tool
