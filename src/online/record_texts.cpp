@@ -6,7 +6,7 @@ namespace ufd::online {
 
 namespace {
 
-NumericDisplay display(double value, int decimals) {
+DisplayReading display(double value, int decimals) {
     return {value, decimals, formatFixed(value, decimals)};
 }
 

@@ -10,7 +10,7 @@
 namespace ufd::online {
 
 // A numeric display: the value and the digits it shows.
-struct NumericDisplay {
+struct DisplayReading {
     double value = 0;
     int decimals = 2;
     QString text;
@@ -21,7 +21,7 @@ struct NumericDisplay {
 // line all take their texts from here.
 struct RecordTexts {
     // Depth, sound path, horizontal distance, echo height, equivalent size, base gain.
-    std::array<NumericDisplay, 6> displays;
+    std::array<DisplayReading, 6> displays;
 
     // Side panel.
     QString channel, echoTimes, rectify, probeType, probeFreq, probeDelay, probeAngle, probeXValue,

@@ -1,0 +1,167 @@
+#include "demo/demo_data.h"
+#include "online/ascan_chart.h"
+#include "online/numeric_display.h"
+#include "online/record_view.h"
+#include "online/replay_window.h"
+#include "online/text_format.h"
+#include "operator_messages_double.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QValueAxis>
+#include <gtest/gtest.h>
+
+using namespace ufd;
+using online::TFYaokong;
+
+namespace {
+
+using Messages = ufd::testing::ScriptedOperatorMessages;
+using Kind = Messages::Kind;
+
+class ReplayTest : public ::testing::Test {
+protected:
+    QString writeFile(const QString& name, const QByteArray& bytes) {
+        const QString path = dir_.filePath(name);
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(bytes);
+        return path;
+    }
+    void open(TFYaokong& w, const QString& path) {
+        w.setFileChooser([path](QWidget*, const QString&) { return path; });
+        w.sbtOpenVideoClick();
+    }
+    void tick(TFYaokong& w, int n) {
+        for (int i = 0; i < n; ++i) {
+            w.Timer1Timer();
+        }
+    }
+
+    QTemporaryDir dir_;
+    online::ReplayState state_;
+    Messages messages_;
+};
+
+} // namespace
+
+TEST_F(ReplayTest, OpensCountsDownAndReturnsToTheStartAtTheEnd) {
+    TFYaokong w(state_, messages_, dir_.path());
+    EXPECT_FALSE(w.playButton()->isEnabled());
+    open(w, writeFile("a.Rec", demo::makeRecording(150, 150, 1)));
+    EXPECT_TRUE(messages_.shown.empty());
+    EXPECT_TRUE(w.playButton()->isEnabled());
+    EXPECT_EQ(w.timer()->interval(), 66);
+    EXPECT_EQ(w.timeDisplay()->text(), "10.0");
+    EXPECT_EQ(w.view()->field("suiEdit_VideoDate")->text(), "2026-11-2");
+    EXPECT_EQ(w.view()->field("suiEdit_VideoTime")->text(), "9:5:30");
+
+    w.sbtPlayClick();
+    EXPECT_TRUE(w.timer()->isActive());
+    tick(w, 149);
+    EXPECT_NEAR(w.remainingTime(), 10.0 - 0.05 * 149, 1e-9);
+    EXPECT_EQ(state_.frameCounter(), 149u);
+    tick(w, 1); // the last frame
+    EXPECT_FALSE(w.timer()->isActive());
+    EXPECT_EQ(state_.frameCounter(), 0u);
+    EXPECT_EQ(w.timeDisplay()->text(), "10.0");
+    EXPECT_EQ(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints);
+    EXPECT_EQ(w.view()->field("suiEdit_ProbeAng")->text(), "63.430");
+}
+
+TEST_F(ReplayTest, StopPausesAndPlayResumesWithTheNextFrame) {
+    TFYaokong w(state_, messages_, dir_.path());
+    open(w, writeFile("b.Rec", demo::makeRecording(40, 200, 2)));
+    w.sbtPlayClick();
+    tick(w, 10);
+    w.sbtStopClick();
+    EXPECT_FALSE(w.timer()->isActive());
+    const QString shown = w.view()->display(1)->text();
+    EXPECT_EQ(state_.frameCounter(), 10u);
+    w.sbtPlayClick();
+    tick(w, 1);
+    EXPECT_EQ(state_.frameCounter(), 11u);
+    const auto frame10 = state_.recording()->decodeFrame(10);
+    EXPECT_EQ(w.view()->display(1)->text(), online::formatFixed(frame10.sValue, 2));
+    EXPECT_NE(w.view()->display(1)->text(), shown);
+}
+
+TEST_F(ReplayTest, ARefusedFileKeepsThePreviousRecording) {
+    TFYaokong w(state_, messages_, dir_.path());
+    open(w, writeFile("good.Rec", demo::makeRecording(20, 200, 3)));
+    w.sbtPlayClick();
+    tick(w, 5);
+
+    QByteArray bad = demo::makeRecording(20, 200, 3);
+    bad[0] = static_cast<char>(0xAA);
+    bad[1] = static_cast<char>(0xBB);
+    open(w, writeFile("bad.Rec", bad));
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].text, QStringLiteral("文件非法，请检查!"));
+    EXPECT_EQ(w.timeDisplay()->text(), QString::number(bad.size()) + ".0");
+    EXPECT_TRUE(w.playButton()->isEnabled());
+    EXPECT_EQ(state_.frameCounter(), 5u);
+    tick(w, 1);
+    EXPECT_EQ(state_.frameCounter(), 6u);
+
+    QByteArray truncated = demo::makeRecording(20, 200, 3);
+    truncated.chop(1);
+    open(w, writeFile("short.Rec", truncated));
+    EXPECT_EQ(messages_.count(Kind::Message), 2);
+    open(w, writeFile("zero.Rec", demo::makeRecording(1, 200, 3).left(1024)));
+    EXPECT_EQ(messages_.count(Kind::Message), 3);
+
+    open(w, dir_.filePath("missing.Rec"));
+    EXPECT_EQ(messages_.count(Kind::Error), 1);
+}
+
+TEST_F(ReplayTest, ANewWindowStartsWithPlayDisabledButTheStateStays) {
+    {
+        TFYaokong w(state_, messages_, dir_.path());
+        open(w, writeFile("c.Rec", demo::makeRecording(5, 200, 4)));
+    }
+    TFYaokong again(state_, messages_, dir_.path());
+    EXPECT_FALSE(again.playButton()->isEnabled());
+    EXPECT_TRUE(state_.hasRecording());
+}
+
+TEST_F(ReplayTest, ThePlotTakesTheFramesGeometryAndCurves) {
+    TFYaokong w(state_, messages_, dir_.path());
+    open(w, writeFile("d.Rec", demo::makeRecording(3, 200, 5)));
+    online::AScanChart* chart = w.view()->chart();
+    EXPECT_DOUBLE_EQ(chart->xAxis()->max(), 250.0); // before the first frame
+    tick(w, 1);
+    EXPECT_DOUBLE_EQ(chart->xAxis()->min(), 0.0);
+    EXPECT_DOUBLE_EQ(chart->xAxis()->max(), 100.0);
+    EXPECT_DOUBLE_EQ(chart->yAxis()->max(), 100.0);
+    EXPECT_TRUE(chart->curveSeries(0)->isVisible());
+    EXPECT_EQ(chart->curveSeries(0)->name(), "DAC1");
+    EXPECT_GT(chart->curveSeries(0)->at(0).y(), 0.0);
+    EXPECT_EQ(chart->gateASeries()->count(), 2);
+    EXPECT_EQ(chart->gateBSeries()->count(), 2);
+}
+
+// Pictures for a person to look at: set UFD_SCREENSHOT_DIR to get them.
+TEST_F(ReplayTest, Screenshot) {
+    const QString out = qEnvironmentVariable("UFD_SCREENSHOT_DIR");
+    if (out.isEmpty()) {
+        GTEST_SKIP() << "UFD_SCREENSHOT_DIR not set";
+    }
+    TFYaokong w(state_, messages_, dir_.path());
+    open(w, writeFile("shot.Rec", demo::makeRecording(60, 200, 9)));
+    w.resize(1150, 720);
+    w.show();
+    w.sbtPlayClick();
+    tick(w, 25);
+    w.sbtStopClick();
+    QApplication::processEvents();
+    EXPECT_TRUE(w.grab().save(out + "/replay_waveform.png"));
+    w.view()->tabs()->setCurrentIndex(1);
+    QApplication::processEvents();
+    EXPECT_TRUE(w.grab().save(out + "/replay_parameter.png"));
+}
