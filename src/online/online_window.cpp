@@ -1,0 +1,141 @@
+#include "online/online_window.h"
+
+#include "app/operator_messages.h"
+#include "online/record_view.h"
+#include "protocol/dispatcher.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace ufd::online {
+
+namespace {
+
+// The status text cycles with the poll counter.
+constexpr const char* kPollTexts[] = {"In data communication.", "In data communication..",
+                                      "In data communication..."};
+
+} // namespace
+
+TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
+             app::OperatorMessages& messages, QWidget* parent)
+    : QWidget(parent), dispatcher_(dispatcher), portOpen_(std::move(portOpen)), messages_(messages),
+      online_(std::make_unique<TOnlineData>()) {
+    setObjectName(QStringLiteral("TSssj"));
+    setWindowTitle(QStringLiteral("Online monitoring"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(6, 6, 6, 0);
+    BitBtn_Start_ = new QPushButton(QStringLiteral("Start"), this);
+    BitBtn_Start_->setObjectName(QStringLiteral("BitBtn_Start"));
+    BitBtn_Stop_ = new QPushButton(QStringLiteral("Stop"), this);
+    BitBtn_Stop_->setObjectName(QStringLiteral("BitBtn_Stop"));
+    bar->addWidget(BitBtn_Start_);
+    bar->addWidget(BitBtn_Stop_);
+    bar->addStretch(1);
+    outer->addLayout(bar);
+
+    view_ = new RecordView(RecordView::Kind::Online, this);
+    outer->addWidget(view_, 1);
+
+    auto* status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(false);
+    panel0_ = new QLabel(status);
+    panel0_->setFixedWidth(300);
+    auto* panel1 = new QLabel(status);
+    panel1->setFixedWidth(50);
+    status->addWidget(panel0_);
+    status->addWidget(panel1);
+    outer->addWidget(status);
+
+    // FormCreate: idle, nothing drawn until the first record.
+    Timer_RealData_ = new QTimer(this);
+    BitBtn_Stop_->setEnabled(false);
+    BitBtn_Start_->setEnabled(true);
+
+    connect(BitBtn_Start_, &QPushButton::clicked, this, [this] { BitBtn_StartClick(); });
+    connect(BitBtn_Stop_, &QPushButton::clicked, this, [this] { BitBtn_StopClick(); });
+    connect(Timer_RealData_, &QTimer::timeout, this, [this] { Timer_RealDataTimer(); });
+    connect(&dispatcher_, &protocol::Dispatcher::onlineData, this,
+            [this](const QByteArray& packet) { OnlineDataShowProc(packet); });
+    resize(1100, 700);
+}
+
+QString TSssj::statusText() const {
+    return panel0_->text();
+}
+
+void TSssj::setStatus(const QString& text) {
+    panel0_->setText(text);
+}
+
+void TSssj::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shownOnce_) {
+        return;
+    }
+    shownOnce_ = true;
+    if (portOpen_()) {
+        setStatus(QStringLiteral("Communication Port opened."));
+    } else {
+        messages_.showMessage(QStringLiteral("Please set and open the communication port first!"));
+        setStatus(QStringLiteral("Communication Port closed."));
+    }
+}
+
+void TSssj::BitBtn_StartClick() {
+    if (!portOpen_()) {
+        messages_.showMessage(QStringLiteral("请您先在“通信设置”菜单中打开通信口！"));
+        return;
+    }
+    pollCounter_ = 0;
+    Timer_RealData_->setInterval(100);
+    Timer_RealData_->start();
+    BitBtn_Start_->setEnabled(false);
+    BitBtn_Stop_->setEnabled(true);
+    setStatus(QStringLiteral("准备..."));
+}
+
+void TSssj::Timer_RealDataTimer() {
+    dispatcher_.SendOnlinePoll();
+    ++pollCounter_;
+    setStatus(QString::fromLatin1(kPollTexts[pollCounter_ % 3]));
+}
+
+void TSssj::BitBtn_StopClick() {
+    Timer_RealData_->stop();
+    BitBtn_Start_->setEnabled(true);
+    BitBtn_Stop_->setEnabled(false);
+    setStatus(QStringLiteral("Stop..."));
+}
+
+void TSssj::OnlineDataShowProc(const QByteArray& packet) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(packet.constData());
+    if (!online_->decodeLivePacket(bytes, static_cast<std::size_t>(packet.size()))) {
+        return; // a packet too short to hold a record shows nothing
+    }
+    view_->showRecord(online_->decoded(), online_->curves());
+}
+
+void TSssj::closeEvent(QCloseEvent* event) {
+    if (Timer_RealData_->isActive()) {
+        // Answers still on the line are shown for another half second.
+        Timer_RealData_->stop();
+        QEventLoop drain;
+        QTimer::singleShot(500, &drain, &QEventLoop::quit);
+        drain.exec();
+    }
+    QWidget::closeEvent(event);
+}
+
+} // namespace ufd::online

@@ -1,0 +1,141 @@
+// The online window against the simulated instrument over a real pseudo-terminal.
+#include "instrument.h"
+#include "online/ascan_chart.h"
+#include "online/numeric_display.h"
+#include "online/online_window.h"
+#include "online/record_view.h"
+#include "operator_messages_double.h"
+#include "protocol/dispatcher.h"
+#include "serial/comm.h"
+#include "serial/instrument_port.h"
+
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QValueAxis>
+#include <gtest/gtest.h>
+
+using namespace ufd;
+using online::TSssj;
+using Kind = ufd::testing::ScriptedOperatorMessages::Kind;
+
+namespace {
+
+class OnlineWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        ASSERT_TRUE(sim_.start(dir_.filePath("port").toStdString(), error)) << error;
+        serial::configureForInstrument(comm_);
+        serial::openInstrumentPort(comm_, dir_.filePath("port"), 921600);
+        QObject::connect(&comm_, &serial::TComm::OnReceiveData, &dispatcher_,
+                         &protocol::Dispatcher::CommReceiveData);
+    }
+    void TearDown() override {
+        comm_.ClosePort();
+        sim_.stop();
+    }
+
+    QTemporaryDir dir_;
+    sim::Instrument sim_;
+    serial::TComm comm_;
+    protocol::Dispatcher dispatcher_{
+        [this](const std::uint8_t* d, std::uint16_t n) { return comm_.WriteData(d, n); }};
+    ufd::testing::ScriptedOperatorMessages messages_;
+    bool portOpen_ = true;
+    std::function<bool()> portFlag_ = [this] { return portOpen_; };
+};
+
+} // namespace
+
+TEST_F(OnlineWindowTest, StartPollsAndDrawsStopStops) {
+    TSssj w(dispatcher_, portFlag_, messages_);
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+    w.show();
+    EXPECT_EQ(w.statusText(), "Communication Port opened.");
+    EXPECT_DOUBLE_EQ(w.view()->chart()->xAxis()->max(), 250.0); // before the first record
+    EXPECT_DOUBLE_EQ(w.view()->chart()->yAxis()->max(), 400.0);
+
+    QTest::mouseClick(w.startButton(), Qt::LeftButton);
+    EXPECT_EQ(w.statusText(), QStringLiteral("准备..."));
+    EXPECT_FALSE(w.startButton()->isEnabled());
+    EXPECT_TRUE(w.stopButton()->isEnabled());
+    EXPECT_EQ(w.pollTimer()->interval(), 100);
+    QTRY_COMPARE_WITH_TIMEOUT(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints,
+                              5000);
+    EXPECT_EQ(w.view()->field("suiEdit_ProbeFreq")->text(), "2.50Hz");
+    EXPECT_EQ(w.view()->chart()->curveSeries(0)->name(), "DAC1");
+    EXPECT_DOUBLE_EQ(w.view()->chart()->xAxis()->max(), 100.0);
+    EXPECT_FALSE(w.view()->display(1)->text().isEmpty());
+
+    QTest::mouseClick(w.stopButton(), Qt::LeftButton);
+    EXPECT_FALSE(w.pollTimer()->isActive());
+    EXPECT_EQ(w.statusText(), "Stop...");
+    EXPECT_TRUE(w.startButton()->isEnabled());
+    const long long sent = sim_.stats().commands;
+    QTest::qWait(350);
+    EXPECT_LE(sim_.stats().commands, sent + 1); // at most a poll already on the line
+}
+
+TEST_F(OnlineWindowTest, StatusTextCyclesAndRestartsAtTwoDots) {
+    TSssj w(dispatcher_, portFlag_, messages_);
+    w.BitBtn_StartClick();
+    w.pollTimer()->stop(); // drive the ticks by hand
+    const QStringList expected{"In data communication..", "In data communication...",
+                               "In data communication.", "In data communication.."};
+    for (const QString& text : expected) {
+        w.Timer_RealDataTimer();
+        EXPECT_EQ(w.statusText(), text);
+    }
+    w.BitBtn_StopClick();
+    w.BitBtn_StartClick();
+    w.pollTimer()->stop();
+    w.Timer_RealDataTimer();
+    EXPECT_EQ(w.statusText(), "In data communication..");
+}
+
+TEST_F(OnlineWindowTest, WithThePortClosedItSaysSoAndDoesNotPoll) {
+    portOpen_ = false;
+    TSssj w(dispatcher_, portFlag_, messages_);
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+    w.show();
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown[0].text, "Please set and open the communication port first!");
+    EXPECT_EQ(w.statusText(), "Communication Port closed.");
+    w.BitBtn_StartClick();
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[1].text, QStringLiteral("请您先在“通信设置”菜单中打开通信口！"));
+    EXPECT_TRUE(w.startButton()->isEnabled());
+    EXPECT_FALSE(w.pollTimer()->isActive());
+}
+
+TEST_F(OnlineWindowTest, ClosingWhilePollingSendsNoMorePollsButShowsALateAnswer) {
+    sim_.setAnswerDelay(std::chrono::milliseconds(250));
+    QPointer<TSssj> w = new TSssj(dispatcher_, portFlag_, messages_);
+    w->show();
+    w->BitBtn_StartClick();
+    w->pollTimer()->stop();
+    w->Timer_RealDataTimer(); // one poll, answered 250 ms later
+    w->pollTimer()->start();
+    const auto before = w->onlineData().raw();
+    w->close();               // drains for 500 ms
+    ASSERT_FALSE(w.isNull()); // deleted only once the event loop runs again
+    EXPECT_NE(w->onlineData().raw(), before);
+    const long long sent = sim_.stats().commands;
+    QTest::qWait(400);
+    EXPECT_TRUE(w.isNull());
+    EXPECT_EQ(sim_.stats().commands, sent);
+}
+
+TEST_F(OnlineWindowTest, PushedRecordsAreShownWithoutPolling) {
+    sim_.setPushRate(20);
+    TSssj w(dispatcher_, portFlag_, messages_);
+    dispatcher_.SendPublicCmd(protocol::CmdConnect); // pushes only while connected
+    QTRY_COMPARE_WITH_TIMEOUT(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints,
+                              5000);
+    EXPECT_FALSE(w.pollTimer()->isActive());
+}
