@@ -3,8 +3,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ufd::online;
-    const auto rec =
-        Recording::parse(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
+    const auto rec = Recording::parse(
+        QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)));
     if (rec) {
         (void)rec->dateText();
         (void)rec->playingTime();

@@ -1,8 +1,26 @@
 #include "app/app_context.h"
 
+#include "serial/instrument_port.h"
+
 #include <QRegularExpression>
 
 namespace ufd::app {
+
+AppContext::AppContext()
+    : dispatcher_(std::make_unique<protocol::Dispatcher>(
+          [this](const std::uint8_t* data, std::uint16_t length) {
+              return comm_.WriteData(data, length);
+          })) {
+    serial::configureForInstrument(comm_);
+    QObject::connect(&comm_, &serial::TComm::OnReceiveData, dispatcher_.get(),
+                     &protocol::Dispatcher::CommReceiveData);
+    QObject::connect(&comm_, &serial::TComm::OnReceiveError, dispatcher_.get(),
+                     &protocol::Dispatcher::CommReceiveError);
+}
+
+AppContext::~AppContext() {
+    comm_.ClosePort();
+}
 
 bool AppContext::openData(const QString& folder) {
     return data_.open(folder);

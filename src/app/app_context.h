@@ -1,10 +1,15 @@
 #pragma once
 
+#include "online/replay_state.h"
+#include "protocol/dispatcher.h"
+#include "protocol/report_image.h"
 #include "reports/database.h"
+#include "serial/comm.h"
 
 #include <QDateTime>
 #include <QLocale>
 #include <QString>
+#include <memory>
 
 namespace ufd::app {
 
@@ -21,7 +26,8 @@ struct RunData {
 // Widget-free: the command line and the windows share it.
 class AppContext {
 public:
-    AppContext() = default;
+    AppContext();
+    ~AppContext();
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
@@ -33,6 +39,15 @@ public:
 
     reports::DataStore& dataStore() { return data_; }
 
+    // The only serial component, and the dispatcher that sends through it and routes what it
+    // receives. Created with the context, wired to each other.
+    serial::TComm& comm() { return comm_; }
+    protocol::Dispatcher& dispatcher() { return *dispatcher_; }
+    // The report file image shared by the upload and the report browser.
+    protocol::ReportImage& reportImage() { return reportImage_; }
+    // Replay keeps its recording and position when its window closes.
+    online::ReplayState& replayState() { return replay_; }
+
     // Folder of the program file with a trailing separator; base of Report/, Moudle/, Outfiles/.
     QString ProgramFolder;
     // True after the instrument acknowledged connect, false after it acknowledged disconnect.
@@ -41,6 +56,10 @@ public:
 
 private:
     reports::DataStore data_;
+    serial::TComm comm_;
+    std::unique_ptr<protocol::Dispatcher> dispatcher_;
+    protocol::ReportImage reportImage_;
+    online::ReplayState replay_;
 };
 
 // The clock panel's text: short date, a blank, the locale's long time without a time zone.

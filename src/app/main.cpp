@@ -1,5 +1,6 @@
 // The program's wiring: splash, application title, databases, main window, message loop.
 #include "app/app_context.h"
+#include "app/child_windows.h"
 #include "app/main_form.h"
 #include "app/message_boxes.h"
 #include "app/welcome.h"
@@ -29,6 +30,7 @@ int main(int argc, char* argv[]) {
     }
 
     ufd::app::TMainForm mainForm(context, messages);
+    ufd::app::registerRecordWindows(mainForm);
     messages.setParentWindow(&mainForm);
     QObject::connect(&mainForm, &ufd::app::TMainForm::exitConfirmed, &app, &QCoreApplication::quit);
     mainForm.show(); // the first showing runs the login

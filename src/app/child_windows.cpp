@@ -1,0 +1,22 @@
+#include "app/child_windows.h"
+
+#include "app/app_context.h"
+#include "app/main_form.h"
+#include "app/port_link.h"
+#include "online/online_window.h"
+#include "online/replay_window.h"
+
+namespace ufd::app {
+
+void registerRecordWindows(TMainForm& form) {
+    form.setChildFactory(ChildKind::Online, [](TMainForm& f) -> QWidget* {
+        return new online::TSssj(
+            f.context().dispatcher(), [&f] { return f.portLink().portOpen(); }, f.messages());
+    });
+    form.setChildFactory(ChildKind::Replay, [](TMainForm& f) -> QWidget* {
+        return new online::TFYaokong(f.context().replayState(), f.messages(),
+                                     f.context().ProgramFolder);
+    });
+}
+
+} // namespace ufd::app
