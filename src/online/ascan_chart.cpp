@@ -78,6 +78,10 @@ void AScanChart::setInitialLimits() {
 }
 
 void AScanChart::setPathRange(double x0, double x1) {
+    // Every change of an axis lays out every series again; most records keep the range.
+    if (xAxis_->min() == x0 && xAxis_->max() == x1) {
+        return;
+    }
     xAxis_->setMin(-5000);
     xAxis_->setMax(x1);
     xAxis_->setMin(x0);
