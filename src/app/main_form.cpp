@@ -115,12 +115,10 @@ void TMainForm::openOnTrigger(QAction* action, ChildKind kind) {
 void TMainForm::buildMenu() {
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
-    auto submenu = [this, bar](const char* name, const QString& caption) {
+    auto submenu = [bar](const char* name, const QString& caption) {
         QMenu* menu = bar->addMenu(caption);
         menu->setObjectName(QLatin1String(name));
         menu->menuAction()->setObjectName(QLatin1String(name));
-        menu->setToolTipsVisible(false);
-        Q_UNUSED(this);
         return menu;
     };
     auto hidden = [](QAction* action) {

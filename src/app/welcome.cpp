@@ -9,7 +9,9 @@
 
 namespace ufd::app {
 
-Tlogo::Tlogo(QWidget* parent) : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
+// A plain window, not a splash-screen type: window managers keep those above everything, and
+// the login dialog must come up in front of it.
+Tlogo::Tlogo(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("logo"));
     setFixedSize(kWidth, kHeight);
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
