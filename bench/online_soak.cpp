@@ -76,7 +76,7 @@ int poll(const QString& port, int seconds) {
         answersStart = answers;
         wall.start();
     });
-    QTimer::singleShot(2000 + seconds * 1000, [] { QCoreApplication::quit(); });
+    QTimer::singleShot(2000 + seconds * 1000, [] { QCoreApplication::exit(0); });
     QApplication::exec();
     const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
     const double cpu = cpuSeconds() - cpuStart;
@@ -113,7 +113,7 @@ int replay(int seconds) {
         clock.restart();
     });
     window.sbtPlayClick();
-    QTimer::singleShot(seconds * 1000, [] { QCoreApplication::quit(); });
+    QTimer::singleShot(seconds * 1000, [] { QCoreApplication::exit(0); });
     QApplication::exec();
     if (intervals.empty()) {
         std::printf("no frames played\n");
