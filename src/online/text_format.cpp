@@ -80,13 +80,12 @@ QString formatGeneral(double value) {
     if (!std::isfinite(value)) {
         return QString::number(value);
     }
+    if (value == 0.0) {
+        return QStringLiteral("0"); // never "-0"
+    }
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
-    std::string text(buf, res.ptr);
-    if (text == "-0") {
-        text = "0";
-    }
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return QString::fromLatin1(buf, static_cast<qsizetype>(res.ptr - buf));
 }
 
 QString decodeInstrumentText(const char* bytes, std::size_t maxLen) {
