@@ -1,4 +1,5 @@
 // The online window against the simulated instrument over a real pseudo-terminal.
+#include "demo/demo_data.h"
 #include "instrument.h"
 #include "online/ascan_chart.h"
 #include "online/numeric_display.h"
@@ -138,4 +139,25 @@ TEST_F(OnlineWindowTest, PushedRecordsAreShownWithoutPolling) {
     QTRY_COMPARE_WITH_TIMEOUT(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints,
                               5000);
     EXPECT_FALSE(w.pollTimer()->isActive());
+}
+
+// Pictures for a person to look at: set UFD_SCREENSHOT_DIR to get them.
+TEST_F(OnlineWindowTest, Screenshots) {
+    const QString out = qEnvironmentVariable("UFD_SCREENSHOT_DIR");
+    if (out.isEmpty()) {
+        GTEST_SKIP() << "UFD_SCREENSHOT_DIR not set";
+    }
+    for (const auto& [curves, name] : {std::pair{demo::CurveSet::Dac, "online_dac.png"},
+                                       std::pair{demo::CurveSet::Avg, "online_avg.png"}}) {
+        sim_.setCurveSet(curves);
+        TSssj w(dispatcher_, portFlag_, messages_);
+        w.setAttribute(Qt::WA_DeleteOnClose, false);
+        w.resize(1150, 720);
+        w.show();
+        w.BitBtn_StartClick();
+        QTest::qWait(700);
+        w.BitBtn_StopClick();
+        QTest::qWait(200);
+        EXPECT_TRUE(w.grab().save(out + "/" + name));
+    }
 }

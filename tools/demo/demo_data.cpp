@@ -55,7 +55,8 @@ InstrumentRecord makeRecord(const EchoScene& scene, std::mt19937& rng) {
     r.ProbeZero = scene.angleProbe ? 812 : 35;
     r.ProbeFreq = scene.angleProbe ? 250 : 500;
     r.ProbeFront = scene.angleProbe ? 1200 : 0;
-    r.ProbedSize = scene.angleProbe ? 130 : 200;
+    // A 10 mm crystal at 5 MHz: the near field ends at 63 mm, so AVG curves fall over the screen.
+    r.ProbedSize = scene.angleProbe ? 130 : 100;
     r.ProbehSize = 130;
     r.ProbewSize = 130;
     r.ProbeDamp = 1;
