@@ -3,11 +3,14 @@
 #include "app/login.h"
 #include "app/main_form.h"
 #include "app/port_link.h"
+#include "app/port_windows.h"
 #include "app/user_accounts.h"
 #include "app/user_manager.h"
 #include "app/workpieces.h"
 #include "gui_test_support.h"
 #include "operator_messages_double.h"
+#include "protocol/dispatcher.h"
+#include "protocol/packet.h"
 
 #include <QAction>
 #include <QLabel>
@@ -53,9 +56,16 @@ protected:
             port = link.get();
             return link;
         });
+        connectDispatcher(*form);
         form->show();
     }
     void TearDown() override { form.reset(); }
+
+    // The instrument's answer to connect (16) or disconnect (18), as the line delivers it.
+    void answer(std::uint8_t code, std::uint8_t status = 0) {
+        const std::string packet = protocol::buildResponsePacket(code, status, nullptr, 0);
+        data.context.dispatcher().CommReceiveData(QByteArray::fromStdString(packet));
+    }
 
     QAction* action(const char* name) const {
         return form->findChild<QAction*>(QLatin1String(name));
@@ -225,7 +235,7 @@ TEST_F(MainFormTest, OnlyTheInstrumentsAnswersChangeTheLinkState) {
         w->resize(300, 200);
         return w;
     });
-    form->setLinkConnected(true);
+    answer(protocol::CmdConnect, 7); // the status byte is not examined
     EXPECT_TRUE(data.context.LinkConnected);
     EXPECT_EQ(form->panelText(0), QStringLiteral("Connect"));
     for (const char* name : {"N32", "N34"}) {
@@ -242,7 +252,7 @@ TEST_F(MainFormTest, OnlyTheInstrumentsAnswersChangeTheLinkState) {
     QPointer<QWidget> online = form->child(ChildKind::Online);
     ASSERT_TRUE(online);
 
-    form->setLinkConnected(false);
+    answer(protocol::CmdDisconnect);
     EXPECT_FALSE(data.context.LinkConnected);
     EXPECT_EQ(form->panelText(0), QStringLiteral("Disconnect"));
     EXPECT_FALSE(action("N32")->isEnabled());
@@ -255,7 +265,7 @@ TEST_F(MainFormTest, OnlyTheInstrumentsAnswersChangeTheLinkState) {
 
 TEST_F(MainFormTest, ConnectButtonHandsTheLinkStateToThePortSide) {
     QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
-    form->setLinkConnected(true);
+    answer(protocol::CmdConnect);
     QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
     EXPECT_EQ(port->connectPresses, (std::vector<bool>{false, true}));
     // Pressing changes nothing by itself.

@@ -6,6 +6,10 @@
 
 namespace ufd::app {
 
+LinkFlag::operator bool() const {
+    return context_.dispatcher().linkConnected();
+}
+
 AppContext::AppContext()
     : dispatcher_(std::make_unique<protocol::Dispatcher>(
           [this](const std::uint8_t* data, std::uint16_t length) {

@@ -22,6 +22,19 @@ struct RunData {
     QString CurrentUser;
 };
 
+class AppContext;
+
+// True after the instrument acknowledged connect, false after it acknowledged disconnect. The
+// dispatcher alone writes the flag; this reads it, so the program keeps it in one place.
+class LinkFlag {
+public:
+    explicit LinkFlag(const AppContext& context) : context_(context) {}
+    explicit operator bool() const;
+
+private:
+    const AppContext& context_;
+};
+
 // Process-wide state of the program, created once by main() and handed to whoever needs it.
 // Widget-free: the command line and the windows share it.
 class AppContext {
@@ -43,6 +56,7 @@ public:
     // receives. Created with the context, wired to each other.
     serial::TComm& comm() { return comm_; }
     protocol::Dispatcher& dispatcher() { return *dispatcher_; }
+    const protocol::Dispatcher& dispatcher() const { return *dispatcher_; }
     // The report file image shared by the upload and the report browser.
     protocol::ReportImage& reportImage() { return reportImage_; }
     // Replay keeps its recording and position when its window closes.
@@ -50,8 +64,7 @@ public:
 
     // Folder of the program file with a trailing separator; base of Report/, Moudle/, Outfiles/.
     QString ProgramFolder;
-    // True after the instrument acknowledged connect, false after it acknowledged disconnect.
-    bool LinkConnected = false;
+    const LinkFlag LinkConnected{*this};
     RunData DOXL_RunData;
 
 private:

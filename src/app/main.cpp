@@ -3,6 +3,7 @@
 #include "app/child_windows.h"
 #include "app/main_form.h"
 #include "app/message_boxes.h"
+#include "app/port_windows.h"
 #include "app/welcome.h"
 
 #include <QApplication>
@@ -31,8 +32,12 @@ int main(int argc, char* argv[]) {
 
     ufd::app::TMainForm mainForm(context, messages);
     ufd::app::registerRecordWindows(mainForm);
+    ufd::app::registerPortWindow(mainForm);
+    ufd::app::connectDispatcher(mainForm);
     messages.setParentWindow(&mainForm);
-    QObject::connect(&mainForm, &ufd::app::TMainForm::exitConfirmed, &app, &QCoreApplication::quit);
+    // The main window has closed by then; quit() would send every window a close event again.
+    QObject::connect(&mainForm, &ufd::app::TMainForm::exitConfirmed, &app,
+                     [] { QCoreApplication::exit(0); });
     mainForm.show(); // the first showing runs the login
     if (mainForm.endRequested()) {
         return 0;

@@ -92,7 +92,7 @@ void TMainForm::FormCreate() {
     // Date and time patterns are the constants of app_context.h; nothing to set per process.
     findChild<QAction*>(QStringLiteral("N32"))->setEnabled(false);
     findChild<QAction*>(QStringLiteral("N34"))->setEnabled(false);
-    context_.LinkConnected = false;
+    // LinkConnected starts false in the dispatcher, its only writer.
     context_.ProgramFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
 }
 
@@ -327,9 +327,9 @@ PortLink& TMainForm::portLink() {
     return *portLink_;
 }
 
-void TMainForm::setLinkConnected(bool connected) {
-    setPanelText(0, connected ? kConnectText : kDisconnectText);
-    context_.LinkConnected = connected;
+void TMainForm::setLinkConnected(bool connected, const QString& statusText) {
+    setPanelText(0,
+                 !statusText.isEmpty() ? statusText : (connected ? kConnectText : kDisconnectText));
     const QString hint = connected ? kDisconnectText : kConnectText;
     connectAction_->setIcon(drawnIcon(connected ? Picture::Connected : Picture::Disconnected));
     connectAction_->setText(hint);
@@ -345,7 +345,7 @@ void TMainForm::showDataCheckError(const QString& text) {
 }
 
 void TMainForm::ToolButton_ConnectClick() {
-    portLink().connectClicked(context_.LinkConnected);
+    portLink().connectClicked(static_cast<bool>(context_.LinkConnected));
 }
 
 void TMainForm::Timer1Timer() {

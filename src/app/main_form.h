@@ -70,9 +70,9 @@ public:
     void setPanelText(int panel, const QString& text);
 
 public slots:
-    // The instrument acknowledged connect (true, reply 16) or disconnect (false, reply 18).
-    // The only way the link state changes.
-    void setLinkConnected(bool connected);
+    // Shows the link state the dispatcher entered on the instrument's reply 16 (connected) or
+    // 18; `statusText` goes to panel 0 ("Connect" or "Disconnect" when empty).
+    void setLinkConnected(bool connected, const QString& statusText = QString());
     // A damaged answer: shown in the clock panel until the next tick.
     void showDataCheckError(const QString& text);
     void ToolButton_ConnectClick();

@@ -1,18 +1,25 @@
 // ufd-shots OUTDIR: saves a PNG of every window, drawn on whatever platform Qt runs on (the
 // offscreen one needs no display), and prints how long the start sequence takes to bring up the
-// login dialog. The windows work on demo databases in a temporary folder.
+// login dialog and the largest gap between clock ticks while the online window polls the
+// simulated instrument. The windows work on demo databases in a temporary folder.
 #include "app/about.h"
 #include "app/app_context.h"
+#include "app/child_windows.h"
 #include "app/login.h"
 #include "app/main_form.h"
 #include "app/message_boxes.h"
 #include "app/operator_messages.h"
+#include "app/port_windows.h"
 #include "app/user_accounts.h"
 #include "app/user_manager.h"
 #include "app/welcome.h"
 #include "app/workpieces.h"
+#include "instrument.h"
+#include "online/online_window.h"
+#include "serial/port_window.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -20,6 +27,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -97,11 +105,25 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", qPrintable(context.lastError()));
         return 1;
     }
+    // The instrument, linked where the port window looks for it.
+    ufd::sim::Instrument instrument;
+    std::string simError;
+    if (!instrument.start(QDir(folder.path())
+                              .filePath(QLatin1String(ufd::serial::kSimulatorLinkName))
+                              .toStdString(),
+                          simError)) {
+        std::fprintf(stderr, "ufd-sim: %s\n", simError.c_str());
+        return 1;
+    }
     QElapsedTimer demoFill;
     demoFill.start();
     fillDemo(context); // hashing the demo passwords is no part of a start
     const qint64 demoFillMs = demoFill.elapsed();
     TMainForm form(context, messages);
+    context.ProgramFolder = folder.path() + QLatin1Char('/');
+    registerRecordWindows(form);
+    registerPortWindow(form);
+    connectDispatcher(form);
     qint64 loginShownMs = -1;
     form.setLoginStep([&](TMainForm& f) {
         Tdenglu login(context, messages, &f);
@@ -129,9 +151,59 @@ int main(int argc, char* argv[]) {
     }
 
     save(&form, out, QStringLiteral("main_disconnected"));
-    form.setLinkConnected(true);
+
+    // The port window closed, then open on the simulator's line.
+    auto& port = dynamic_cast<ufd::serial::Tcksz&>(form.portLink());
+    port.showPortWindow();
+    save(&port, out, QStringLiteral("port_closed"));
+    port.portBox()->setCurrentIndex(
+        port.portBox()->findText(QString::fromStdString(instrument.linkPath())));
+    port.suiButtonOpenCommClick();
+    save(&port, out, QStringLiteral("port_open"));
+    port.close();
+
+    form.ToolButton_ConnectClick();
+    QElapsedTimer waited;
+    waited.start();
+    while (!context.LinkConnected && waited.elapsed() < 5000) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
     form.Timer1Timer();
     save(&form, out, QStringLiteral("main_connected"));
+
+    // The clock while the online window polls: the largest gap between two ticks.
+    auto* clock = form.findChild<QTimer*>(QStringLiteral("Timer1"));
+    qint64 largestGap = 0;
+    long long ticks = 0;
+    QElapsedTimer sinceTick;
+    QObject::connect(clock, &QTimer::timeout, &form, [&] {
+        if (sinceTick.isValid()) {
+            largestGap = std::max(largestGap, sinceTick.elapsed());
+        }
+        ++ticks;
+        sinceTick.restart();
+    });
+    form.resize(1180, 860); // room for the online window's own size
+    auto* online = dynamic_cast<ufd::online::TSssj*>(form.openChild(ChildKind::Online));
+    if (online == nullptr || !context.LinkConnected) {
+        std::fprintf(stderr, "the instrument did not connect\n");
+        return 1;
+    }
+    online->BitBtn_StartClick();
+    QElapsedTimer polling;
+    polling.start();
+    while (polling.elapsed() < 10000) {
+        QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    }
+    std::printf("clock while polling for 10 s: %lld ticks, largest gap %lld ms (period 300 ms); "
+                "%lld live answers\n",
+                ticks, static_cast<long long>(largestGap),
+                static_cast<long long>(instrument.stats().answers));
+    save(&form, out, QStringLiteral("main_online_polling"));
+    online->BitBtn_StopClick();
+    ufd::app::closeChildWindow(online);
+    QApplication::processEvents();
+    form.resize(1024, 700);
 
     const std::pair<ChildKind, const char*> children[] = {
         {ChildKind::Workpieces, "workpieces"},
@@ -151,9 +223,9 @@ int main(int argc, char* argv[]) {
                          QMessageBox::Yes | QMessageBox::No);
     question.show();
     save(&question, out, QStringLiteral("exit_question"));
-    QMessageBox port(QMessageBox::NoIcon, QLatin1String(kApplicationTitle),
-                     QStringLiteral("请您先在“通信设置”菜单中打开通信口！"), QMessageBox::Ok);
-    port.show();
-    save(&port, out, QStringLiteral("connect_without_port"));
+    QMessageBox askForPort(QMessageBox::NoIcon, QLatin1String(kApplicationTitle),
+                           QStringLiteral("请您先在“通信设置”菜单中打开通信口！"), QMessageBox::Ok);
+    askForPort.show();
+    save(&askForPort, out, QStringLiteral("connect_without_port"));
     return 0;
 }

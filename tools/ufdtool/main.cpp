@@ -23,6 +23,7 @@ std::map<QString, Command> commands() {
         {QStringLiteral("disconnect"), ufd::tool::cmdDisconnect},
         {QStringLiteral("upload"), ufd::tool::cmdUpload},
         {QStringLiteral("monitor"), ufd::tool::cmdMonitor},
+        {QStringLiteral("workpieces"), ufd::tool::cmdWorkpieces},
     };
 }
 
@@ -39,7 +40,9 @@ void usage(QTextStream& err) {
            "  connect --port PATH [--baud N]        send connect and wait for the answer\n"
            "  disconnect --port PATH [--baud N]     send disconnect and wait for the answer\n"
            "  upload --port PATH [--baud N] --out FILE [-v]   copy the instrument's reports\n"
-           "  monitor --port PATH [--baud N] [--count N]      live records as JSON lines\n";
+           "  monitor --port PATH [--baud N] [--count N]      live records as JSON lines\n"
+           "  workpieces add ID NAME [TYPE MATERIAL HEAT FACE MANDATOR FLAWINFO]\n"
+           "  workpieces list                    list the workpieces (ID and name)\n";
 }
 
 } // namespace

@@ -1,0 +1,34 @@
+#include "app/port_windows.h"
+
+#include "app/app_context.h"
+#include "app/main_form.h"
+#include "app/operator_messages.h"
+#include "serial/port_window.h"
+
+#include <QDir>
+
+namespace ufd::app {
+
+void registerPortWindow(TMainForm& form) {
+    form.setPortLinkFactory([](TMainForm& f) -> std::unique_ptr<PortLink> {
+        AppContext& c = f.context();
+        const QString simulatorLink =
+            QDir(c.ProgramFolder).filePath(QLatin1String(serial::kSimulatorLinkName));
+        // Owned by the main window as its port link; a window of its own above it.
+        return std::make_unique<serial::Tcksz>(c.comm(), c.dispatcher(), f.messages(),
+                                               simulatorLink, &f);
+    });
+}
+
+void connectDispatcher(TMainForm& form) {
+    protocol::Dispatcher& dispatcher = form.context().dispatcher();
+    QObject::connect(&dispatcher, &protocol::Dispatcher::linkStateChanged, &form,
+                     &TMainForm::setLinkConnected);
+    QObject::connect(&dispatcher, &protocol::Dispatcher::dataCheckError, &form,
+                     &TMainForm::showDataCheckError);
+    OperatorMessages& messages = form.messages();
+    QObject::connect(&dispatcher, &protocol::Dispatcher::operatorMessage, &form,
+                     [&messages](const QString& text) { messages.showMessage(text); });
+}
+
+} // namespace ufd::app

@@ -1,0 +1,386 @@
+// The port window, the connect button and the link state against the simulated instrument on a
+// real pseudo-terminal.
+#include "app/app_context.h"
+#include "app/main_form.h"
+#include "app/port_windows.h"
+#include "instrument.h"
+#include "operator_messages_double.h"
+#include "protocol/dispatcher.h"
+#include "serial/comm.h"
+#include "serial/port_window.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+#include <gtest/gtest.h>
+
+namespace ufd {
+namespace {
+
+using serial::Tcksz;
+using Kind = testing::ScriptedOperatorMessages::Kind;
+
+const QString kClosed = QStringLiteral("Communication Port closed！");
+
+class PortWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        link = dir.filePath(QLatin1String(serial::kSimulatorLinkName));
+        std::string error;
+        ASSERT_TRUE(sim.start(link.toStdString(), error)) << error;
+    }
+    void TearDown() override {
+        window.reset();
+        context.comm().ClosePort();
+        sim.stop();
+    }
+
+    Tcksz& makeWindow(const QString& simulatorLink) {
+        window =
+            std::make_unique<Tcksz>(context.comm(), context.dispatcher(), messages, simulatorLink);
+        return *window;
+    }
+    // Picks the simulator's entry and opens it with the button.
+    void openSimulator(Tcksz& w) {
+        const int at = w.portBox()->findText(link);
+        ASSERT_GE(at, 0);
+        w.portBox()->setCurrentIndex(at);
+        QTest::mouseClick(w.openButton(), Qt::LeftButton);
+        ASSERT_TRUE(w.portOpen());
+    }
+    static void retype(QComboBox* box, const QString& text) {
+        box->lineEdit()->selectAll();
+        QTest::keyClicks(box->lineEdit(), text);
+    }
+    // A connect that the instrument answers proves the line works at the current settings.
+    void expectInstrumentAnswers() {
+        const long long before = sim.stats().answers;
+        context.dispatcher().SendPublicCmd(protocol::CmdConnect);
+        QTRY_VERIFY_WITH_TIMEOUT(context.dispatcher().linkConnected(), 5000);
+        EXPECT_GT(sim.stats().answers, before);
+    }
+    void expectShowsClosed(const Tcksz& w) {
+        EXPECT_FALSE(w.portOpen());
+        EXPECT_FALSE(w.lampLit());
+        EXPECT_EQ(w.openButton()->text(), QStringLiteral("Open Port"));
+        EXPECT_EQ(w.statusText(), kClosed);
+        EXPECT_FALSE(context.comm().isOpen());
+    }
+
+    QTemporaryDir dir;
+    QString link;
+    sim::Instrument sim;
+    app::AppContext context;
+    testing::ScriptedOperatorMessages messages;
+    std::unique_ptr<Tcksz> window;
+};
+
+TEST_F(PortWindowTest, StartsClosedWithItsControlsAndTexts) {
+    Tcksz& w = makeWindow(link);
+    w.show();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Communication Port "));
+    EXPECT_EQ(w.size(), QSize(294, 257));
+    EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("GroupBox1"))->title(),
+              QStringLiteral("Setting"));
+    QStringList labels;
+    for (const QLabel* label : w.findChild<QGroupBox*>(QStringLiteral("GroupBox1"))
+                                   ->findChildren<QLabel*>(Qt::FindDirectChildrenOnly)) {
+        labels << label->text();
+    }
+    EXPECT_EQ(labels, QStringList({"Port:", "BaudRate:", "Parity:"}));
+
+    // The simulator's link is offered and, with no other device here, it may not be first;
+    // whatever is first is selected.
+    EXPECT_TRUE(w.portBox()->isEditable());
+    EXPECT_GE(w.portBox()->findText(link), 0);
+    EXPECT_EQ(w.portBox()->currentIndex(), 0);
+    EXPECT_TRUE(w.speedBox()->isEditable());
+    QStringList speeds;
+    for (int i = 0; i < w.speedBox()->count(); ++i) {
+        speeds << w.speedBox()->itemText(i);
+    }
+    EXPECT_EQ(speeds, QStringList({"9600", "38400", "115200", "921600"}));
+    EXPECT_EQ(w.speedBox()->currentText(), QStringLiteral("921600"));
+    EXPECT_EQ(w.speedBox()->currentIndex(), -1);
+    EXPECT_FALSE(w.parityBox()->isEnabled());
+    EXPECT_EQ(w.parityBox()->count(), 3);
+    EXPECT_EQ(w.parityBox()->itemText(1), QStringLiteral("Odd "));
+    EXPECT_EQ(w.parityBox()->currentText(), QStringLiteral("None"));
+
+    EXPECT_FALSE(w.portOpen());
+    EXPECT_FALSE(w.lampLit());
+    EXPECT_EQ(w.openButton()->text(), QStringLiteral("Open Port"));
+    EXPECT_EQ(w.statusText(), QString());
+    auto* flag = w.findChild<QCheckBox*>(QStringLiteral("CheckBox1"));
+    ASSERT_NE(flag, nullptr);
+    EXPECT_EQ(flag->text(), QStringLiteral("打开通信口"));
+    EXPECT_FALSE(flag->isVisible());
+}
+
+TEST_F(PortWindowTest, OpensTheInstrumentsLineAndClosesIt) {
+    Tcksz& w = makeWindow(link);
+    w.show();
+    openSimulator(w);
+    EXPECT_TRUE(w.lampLit());
+    EXPECT_EQ(w.openButton()->text(), QStringLiteral("Close Port"));
+    EXPECT_EQ(w.statusText(), QStringLiteral("Communication Port opened.（") + link +
+                                  QStringLiteral(",921600，None）"));
+    EXPECT_EQ(context.comm().CommName(), link);
+    EXPECT_EQ(context.comm().BaudRate(), 921600u);
+    expectInstrumentAnswers();
+    EXPECT_TRUE(messages.shown.empty());
+
+    QTest::mouseClick(w.openButton(), Qt::LeftButton);
+    expectShowsClosed(w);
+    // Closing the port is no answer of the instrument: the link state stays.
+    EXPECT_TRUE(context.dispatcher().linkConnected());
+}
+
+TEST_F(PortWindowTest, APortThatCannotBeOpenedEndsClosedWithTheMessage) {
+    Tcksz& w = makeWindow(link);
+    w.portBox()->setEditText(dir.filePath("no-such-port"));
+    QTest::mouseClick(w.openButton(), Qt::LeftButton);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].kind, Kind::Message);
+    EXPECT_EQ(messages.shown[0].text, QStringLiteral("The communication port is invalid!"));
+    expectShowsClosed(w);
+
+    // An empty port box only says so.
+    w.portBox()->setEditText(QString());
+    QTest::mouseClick(w.openButton(), Qt::LeftButton);
+    ASSERT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(messages.shown[1].text, QStringLiteral("The communication port is invalid!"));
+    EXPECT_FALSE(w.lampLit());
+    EXPECT_FALSE(w.portOpen());
+
+    // A good port afterwards opens as usual.
+    openSimulator(w);
+    EXPECT_TRUE(context.comm().isOpen());
+}
+
+TEST_F(PortWindowTest, ASpeedThatIsNotANumberGoesToTheErrorDisplay) {
+    Tcksz& w = makeWindow(link);
+    w.portBox()->setCurrentIndex(w.portBox()->findText(link));
+    retype(w.speedBox(), QStringLiteral("fast"));
+    QTest::mouseClick(w.openButton(), Qt::LeftButton);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].kind, Kind::Error);
+    EXPECT_EQ(messages.shown[0].text, QStringLiteral("'fast' is not a valid integer value"));
+    // Nothing had changed yet.
+    EXPECT_FALSE(w.portOpen());
+    EXPECT_EQ(w.statusText(), QString());
+    EXPECT_FALSE(context.comm().isOpen());
+
+    retype(w.speedBox(), QStringLiteral("115200"));
+    QTest::mouseClick(w.openButton(), Qt::LeftButton);
+    ASSERT_TRUE(w.portOpen());
+    EXPECT_EQ(context.comm().BaudRate(), 115200u);
+
+    // While open the change has closed the port before the text is read: the window follows.
+    messages.shown.clear();
+    QTest::keyClick(w.speedBox()->lineEdit(), Qt::Key_X);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].kind, Kind::Error);
+    EXPECT_EQ(messages.shown[0].text, QStringLiteral("'115200x' is not a valid integer value"));
+    expectShowsClosed(w);
+}
+
+TEST_F(PortWindowTest, ASpeedChosenWhileOpenReopensAtThatSpeed) {
+    Tcksz& w = makeWindow(link);
+    // Closed: the choice waits for the next open.
+    w.speedBox()->setCurrentIndex(w.speedBox()->findText(QStringLiteral("38400")));
+    EXPECT_FALSE(context.comm().isOpen());
+    EXPECT_EQ(context.comm().BaudRate(), 9600u); // as the window configured the component
+    EXPECT_EQ(w.statusText(), QString());
+
+    openSimulator(w);
+    EXPECT_EQ(context.comm().BaudRate(), 38400u);
+    w.speedBox()->setCurrentIndex(w.speedBox()->findText(QStringLiteral("115200")));
+    EXPECT_TRUE(w.portOpen());
+    EXPECT_TRUE(context.comm().isOpen());
+    EXPECT_EQ(context.comm().BaudRate(), 115200u);
+    EXPECT_TRUE(w.statusText().endsWith(QStringLiteral(",115200，None）")));
+    expectInstrumentAnswers();
+
+    // Typed digit by digit: a reopen after every digit, each at the number so far.
+    std::vector<std::uint32_t> speeds;
+    QObject::connect(w.speedBox(), &QComboBox::editTextChanged, &w,
+                     [this, &speeds] { speeds.push_back(context.comm().BaudRate()); });
+    retype(w.speedBox(), QStringLiteral("192"));
+    EXPECT_EQ(speeds, (std::vector<std::uint32_t>{1, 19, 192}));
+    EXPECT_TRUE(w.statusText().endsWith(QStringLiteral(",192，None）")));
+    EXPECT_TRUE(context.comm().isOpen());
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(PortWindowTest, APortChangeWhileOpenThatFailsEndsClosed) {
+    Tcksz& w = makeWindow(link);
+    openSimulator(w);
+    w.portBox()->setEditText(dir.filePath("gone"));
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, QStringLiteral("The communication port is invalid"));
+    expectShowsClosed(w);
+    // Closed, a change is only remembered for the next open.
+    w.portBox()->setEditText(link);
+    EXPECT_FALSE(context.comm().isOpen());
+    EXPECT_EQ(messages.shown.size(), 1u);
+}
+
+TEST_F(PortWindowTest, HidingKeepsTheStateAndShowingClearsTheReceiveErrorFlag) {
+    // A link that appears after the window was made: the list is not rebuilt on showing.
+    const QString later = dir.filePath("later-port");
+    Tcksz& w = makeWindow(later);
+    EXPECT_EQ(w.portBox()->findText(later), -1);
+    w.portBox()->setEditText(link);
+    QTest::mouseClick(w.openButton(), Qt::LeftButton);
+    ASSERT_TRUE(w.portOpen());
+    const QString opened = w.statusText();
+
+    w.showPortWindow();
+    ASSERT_TRUE(w.isVisible());
+    w.close();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(w.portOpen());
+    EXPECT_TRUE(w.lampLit());
+    EXPECT_TRUE(context.comm().isOpen());
+
+    sim::Instrument second;
+    std::string error;
+    ASSERT_TRUE(second.start(later.toStdString(), error)) << error;
+    context.dispatcher().CommReceiveError(0);
+    ASSERT_TRUE(context.dispatcher().Rcom().RxErrorFlag);
+    w.showPortWindow();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(context.dispatcher().Rcom().RxErrorFlag);
+    EXPECT_EQ(w.portBox()->findText(later), -1);
+    EXPECT_EQ(w.statusText(), opened);
+    EXPECT_EQ(w.openButton()->text(), QStringLiteral("Close Port"));
+    second.stop();
+}
+
+// The main window with the real port window, as the program wires them.
+class ConnectedProgramTest : public PortWindowTest {
+protected:
+    void SetUp() override {
+        PortWindowTest::SetUp();
+        form = std::make_unique<app::TMainForm>(context, messages);
+        context.ProgramFolder = dir.path() + QLatin1Char('/'); // where the simulator's link is
+        form->setLoginStep([](app::TMainForm&) { return true; });
+        app::registerPortWindow(*form);
+        app::connectDispatcher(*form);
+        form->show();
+        port = dynamic_cast<Tcksz*>(&form->portLink());
+        ASSERT_NE(port, nullptr);
+    }
+    void TearDown() override {
+        form.reset();
+        PortWindowTest::TearDown();
+    }
+
+    QAction* action(const char* name) const {
+        return form->findChild<QAction*>(QLatin1String(name));
+    }
+    QToolButton* button(const char* name) const {
+        return form->findChild<QToolButton*>(QLatin1String(name));
+    }
+    void expectOnlineAndUploadAvailable(bool available) {
+        for (const char* name : {"N32", "N34"}) {
+            EXPECT_EQ(action(name)->isEnabled(), available) << name;
+        }
+        for (const char* name : {"tbtnRealData", "tbtnDownloadFile"}) {
+            EXPECT_EQ(button(name)->isEnabled(), available) << name;
+        }
+    }
+
+    std::unique_ptr<app::TMainForm> form;
+    Tcksz* port = nullptr;
+};
+
+TEST_F(ConnectedProgramTest, ThePortWindowIsMadeHiddenAtTheFirstShowing) {
+    EXPECT_FALSE(port->isVisible());
+    EXPECT_TRUE(port->isWindow());
+    EXPECT_GE(port->portBox()->findText(link), 0); // the program folder's simulator link
+    action("N31")->trigger();
+    EXPECT_TRUE(port->isVisible());
+    port->close();
+    EXPECT_EQ(&form->portLink(), port); // hidden, not gone
+}
+
+TEST_F(ConnectedProgramTest, WithThePortClosedConnectAsksForItAndSendsNothing) {
+    QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].kind, Kind::Message);
+    EXPECT_EQ(messages.shown[0].text, QStringLiteral("请您先在“通信设置”菜单中打开通信口！"));
+    EXPECT_EQ(context.dispatcher().TxLength(), 0);
+    EXPECT_EQ(context.dispatcher().Scom().LastCmdCode, 0u);
+}
+
+TEST_F(ConnectedProgramTest, OnlyTheInstrumentsRepliesChangeTheLinkState) {
+    context.dispatcher().setResponseTimeout(40);
+    openSimulator(*port);
+    expectOnlineAndUploadAvailable(false);
+
+    QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(action("N32")->isEnabled(), 5000);
+    expectOnlineAndUploadAvailable(true);
+    EXPECT_EQ(form->panelText(0), QStringLiteral("Connect"));
+    EXPECT_EQ(button("ToolButton_Connect")->toolTip(), QStringLiteral("Disconnect"));
+
+    // An unanswered disconnect runs out of resends and leaves the state as it was.
+    sim.setDropEvery(1);
+    QSignalSpy timeouts(&context.dispatcher(), &protocol::Dispatcher::communicationTimeout);
+    QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!timeouts.isEmpty() && timeouts.last().at(2).toBool(), 5000);
+    EXPECT_TRUE(context.LinkConnected);
+    expectOnlineAndUploadAvailable(true);
+
+    // Closing the port is no reply either.
+    sim.setDropEvery(0);
+    QTest::mouseClick(port->openButton(), Qt::LeftButton);
+    ASSERT_FALSE(port->portOpen());
+    form->Timer1Timer();
+    EXPECT_EQ(form->panelText(2), QStringLiteral("Connect"));
+    expectOnlineAndUploadAvailable(true);
+
+    // Reopened, the button now sends disconnect, and reply 18 disconnects.
+    QTest::mouseClick(port->openButton(), Qt::LeftButton);
+    ASSERT_TRUE(port->portOpen());
+    QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!action("N34")->isEnabled(), 5000);
+    expectOnlineAndUploadAvailable(false);
+    EXPECT_EQ(form->panelText(0), QStringLiteral("Disconnect"));
+    form->Timer1Timer();
+    EXPECT_EQ(form->panelText(2), QStringLiteral("Disconnect"));
+    EXPECT_EQ(button("ToolButton_Connect")->toolTip(), QStringLiteral("Connect"));
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(ConnectedProgramTest, ExitAnsweredNoKeepsThePortOpenAndYesClosesIt) {
+    openSimulator(*port);
+    QSignalSpy exits(form.get(), &app::TMainForm::exitConfirmed);
+    messages.answers = {false, true};
+    form->close();
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_TRUE(port->portOpen());
+    EXPECT_TRUE(context.comm().isOpen());
+    expectInstrumentAnswers();
+
+    form->close();
+    EXPECT_EQ(messages.count(Kind::YesNo), 2);
+    EXPECT_EQ(exits.count(), 1);
+    EXPECT_FALSE(context.comm().isOpen());
+    // No disconnect is sent on the way out.
+    EXPECT_EQ(context.dispatcher().Scom().LastCmdCode, protocol::CmdConnect);
+}
+
+} // namespace
+} // namespace ufd
