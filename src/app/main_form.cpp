@@ -66,7 +66,7 @@ TMainForm::TMainForm(AppContext& context, OperatorMessages& messages, QWidget* p
     buildMenu();
     buildToolBar();
     buildStatusBar();
-    resize(1024, 700);
+    resize(1280, 860); // room for the A-scan windows (1100 x 700) inside the frame
 
     setChildFactory(ChildKind::Workpieces, [](TMainForm& form) -> QWidget* {
         return new TSbgl(form.context(), form.messages());
