@@ -4,6 +4,7 @@
 #include "protocol/dispatcher.h"
 #include "protocol/report_image.h"
 #include "reports/database.h"
+#include "reports/report_query.h"
 #include "serial/comm.h"
 
 #include <QDateTime>
@@ -61,6 +62,8 @@ public:
     protocol::ReportImage& reportImage() { return reportImage_; }
     // Replay keeps its recording and position when its window closes.
     online::ReplayState& replayState() { return replay_; }
+    // The report browser's query; it outlives the browser window.
+    reports::ReportQuery& reportQuery() { return reportQuery_; }
 
     // Folder of the program file with a trailing separator; base of Report/, Moudle/, Outfiles/.
     QString ProgramFolder;
@@ -69,6 +72,7 @@ public:
 
 private:
     reports::DataStore data_;
+    reports::ReportQuery reportQuery_{data_};
     serial::TComm comm_;
     std::unique_ptr<protocol::Dispatcher> dispatcher_;
     protocol::ReportImage reportImage_;

@@ -4,6 +4,7 @@
 #include "app/main_form.h"
 #include "app/message_boxes.h"
 #include "app/port_windows.h"
+#include "app/report_windows.h"
 #include "app/welcome.h"
 
 #include <QApplication>
@@ -32,6 +33,7 @@ int main(int argc, char* argv[]) {
 
     ufd::app::TMainForm mainForm(context, messages);
     ufd::app::registerRecordWindows(mainForm);
+    ufd::app::registerReportWindows(mainForm);
     ufd::app::registerPortWindow(mainForm);
     ufd::app::connectDispatcher(mainForm);
     messages.setParentWindow(&mainForm);

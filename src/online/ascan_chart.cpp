@@ -66,10 +66,23 @@ AScanChart::AScanChart(const QString& traceTitle, QWidget* parent) : QChartView(
         s->attachAxis(yAxis_);
     }
 
+    // The view starts with a chart of its own, which it gives up rather than deletes.
+    QChart* initial = this->chart();
     setChart(chart);
+    delete initial;
     setRenderHint(QPainter::Antialiasing, false);
     setRubberBand(QChartView::NoRubberBand);
     setInitialLimits();
+}
+
+void AScanChart::setGateStyle(const QString& titleA, const QString& titleB, qreal width) {
+    gateA_->setName(titleA);
+    gateB_->setName(titleB);
+    for (QLineSeries* gate : {gateA_, gateB_}) {
+        QPen pen = gate->pen();
+        pen.setWidthF(width);
+        gate->setPen(pen);
+    }
 }
 
 void AScanChart::setInitialLimits() {

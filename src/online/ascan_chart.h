@@ -27,6 +27,9 @@ public:
     QValueAxis* xAxis() const { return xAxis_; }
     QValueAxis* yAxis() const { return yAxis_; }
 
+    // The report browser titles its gates "Gate A" and "Gate B" and draws them thinner.
+    void setGateStyle(const QString& titleA, const QString& titleB, qreal width);
+
     // Sets the horizontal limits in the order that lets a new maximum lie below the old minimum.
     void setPathRange(double x0, double x1);
 

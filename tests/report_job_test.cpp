@@ -1,0 +1,202 @@
+// The whole job offscreen against the simulated instrument: open the port, connect, upload with
+// a damaged block, import the upload, browse, and write the spreadsheet report.
+#include "app/app_context.h"
+#include "app/data_link.h"
+#include "app/main_form.h"
+#include "app/port_windows.h"
+#include "app/report_windows.h"
+#include "demo/demo_data.h"
+#include "instrument.h"
+#include "online/ascan_chart.h"
+#include "operator_messages_double.h"
+#include "protocol/report_transfer.h"
+#include "protocol/upload_window.h"
+#include "reports/report_browser.h"
+#include "reports/report_file.h"
+#include "reports/spreadsheet_report.h"
+#include "serial/port_window.h"
+#include "xlsx_cells.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace ufd;
+using ufd::testing::cellIsNumber;
+using ufd::testing::cellText;
+
+namespace {
+
+// Pictures of the windows for a person to look at, when UFD_SHOTS_DIR names a folder.
+void shoot(QWidget* w, const QString& name) {
+    const QString dir = qEnvironmentVariable("UFD_SHOTS_DIR");
+    if (!dir.isEmpty()) {
+        QApplication::processEvents();
+        w->grab().save(QDir(dir).filePath(name + ".png"));
+    }
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path() + "/";
+    for (const char* sub : {"Report", "Moudle", "Outfiles"}) {
+        ASSERT_TRUE(QDir(folder).mkpath(sub));
+    }
+    ASSERT_TRUE(QFile::copy(UFD_TEMPLATE_PATH, reports::templatePath(folder)));
+
+    const QByteArray storage = demo::makeReportImage(12, 2026);
+    sim::Instrument instrument;
+    instrument.setReportImage(storage);
+    instrument.setDamageReadEvery(97);
+    // The simulator's link in the program folder, where the port window offers it.
+    const QString link = QDir(folder).filePath(QLatin1String(serial::kSimulatorLinkName));
+    std::string error;
+    ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
+
+    app::AppContext context;
+    ASSERT_TRUE(context.openData(dir.path())) << context.lastError().toStdString();
+    ufd::testing::ScriptedOperatorMessages messages;
+    app::TMainForm form(context, messages);
+    context.ProgramFolder = folder;
+    form.setLoginStep([](app::TMainForm&) { return true; });
+    app::registerReportWindows(form);
+    app::registerPortWindow(form);
+    app::connectDispatcher(form);
+    QSignalSpy damaged(&context.dispatcher(), &protocol::Dispatcher::dataCheckError);
+    form.show();
+
+    // Port and connect, as the operator does them.
+    auto* port = dynamic_cast<serial::Tcksz*>(&form.portLink());
+    ASSERT_NE(port, nullptr);
+    const int at = port->portBox()->findText(link);
+    ASSERT_GE(at, 0);
+    port->portBox()->setCurrentIndex(at);
+    QTest::mouseClick(port->openButton(), Qt::LeftButton);
+    ASSERT_TRUE(form.portLink().portOpen());
+    form.ToolButton_ConnectClick();
+    QTRY_VERIFY_WITH_TIMEOUT(static_cast<bool>(context.LinkConnected), 5000);
+    auto* uploadAction = form.findChild<QAction*>("N34");
+    ASSERT_TRUE(uploadAction->isEnabled());
+
+    // Upload.
+    uploadAction->trigger();
+    auto* upload = dynamic_cast<protocol::TFCallData*>(form.child(app::ChildKind::Upload));
+    ASSERT_NE(upload, nullptr);
+    EXPECT_EQ(upload->statusText(), "Communication Port opened.");
+    const QString saved = upload->saveTarget();
+    EXPECT_EQ(QFileInfo(saved).absolutePath(), QDir(folder + "Report").absolutePath());
+    QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(upload->progressBar()->value() > 100, 60000);
+    shoot(form.mdiArea()->activeSubWindow(), "upload-during-transfer");
+    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), QString("Close File success!"), 120000);
+    EXPECT_EQ(readAll(saved), storage);
+    EXPECT_EQ(context.reportImage().bytes(), storage);
+    EXPECT_GE(damaged.count(), 1);
+    EXPECT_EQ(upload->progressBar()->value(), 1033);
+    // Every read and every re-seek is listed after the monitor's first, empty line.
+    EXPECT_EQ(upload->monitorLines().size(), 1 + 1033 + 2 * damaged.count());
+    ASSERT_FALSE(messages.shown.empty());
+    EXPECT_EQ(messages.shown.back().text, "Upload report success!");
+    upload->close();
+
+    // Import the upload: the file dialog is cancelled.
+    form.findChild<QAction*>("N55")->trigger();
+    auto* browser = dynamic_cast<reports::TFImPortData*>(form.child(app::ChildKind::ReportBrowser));
+    ASSERT_NE(browser, nullptr);
+    browser->setFileChooser([](QWidget*, const QString&) { return QString(); });
+    QStringList opened;
+    browser->setReportOpener([&opened](const QString& path) { opened << path; });
+    QTest::mouseClick(browser->openButton(), Qt::LeftButton);
+
+    const auto expected = reports::decodeReportFile(storage).rows;
+    ASSERT_EQ(expected.size(), 12u);
+    QSqlQuery q(context.dataStore().reportDb());
+    ASSERT_TRUE(q.exec("select FileNum, FileName, FileData, mRange From tabDetectorReport"));
+    std::size_t n = 0;
+    for (; q.next() && n < expected.size(); ++n) {
+        EXPECT_EQ(q.value(0).toInt(), expected[n].FileNum);
+        EXPECT_EQ(q.value(1).toString(), expected[n].FileName);
+        EXPECT_EQ(q.value(2).toString(), expected[n].FileData);
+        EXPECT_EQ(q.value(3).toString(), expected[n].mRange);
+    }
+    EXPECT_EQ(n, expected.size());
+    EXPECT_EQ(browser->dataLink()->currentRow(), 11);
+    shoot(form.mdiArea()->activeSubWindow(), "browser-after-import");
+
+    // Browse to the first report (a DAC one) and write its spreadsheet.
+    QTableView* grid = browser->grid();
+    const QModelIndex first = grid->model()->index(0, grid->horizontalHeader()->logicalIndex(0));
+    grid->scrollTo(first);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(first).center());
+    ASSERT_EQ(browser->dataLink()->currentRow(), 0);
+    EXPECT_EQ(browser->chart()->curveSeries(0)->name(), "DAC1");
+    const reports::ReportDisplay shown = browser->lastShown();
+    messages.answers.push_back(true);
+    QTest::mouseClick(browser->editButton(), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1);
+    EXPECT_EQ(opened[0],
+              QDir(folder + "Outfiles").absoluteFilePath(expected[0].FileName + ".xlsx"));
+
+    if (const QString shots = qEnvironmentVariable("UFD_SHOTS_DIR"); !shots.isEmpty()) {
+        QFile::remove(shots + "/report.xlsx");
+        QFile::copy(opened[0], shots + "/report.xlsx");
+    }
+    const auto cells = ufd::testing::readXlsxCells(opened[0]);
+    EXPECT_EQ(cellText(cells, 1, 1), "Ultrasonic Flaw Detect Report");
+    EXPECT_EQ(cellText(cells, 2, 3), expected[0].FileName);
+    EXPECT_EQ(cellText(cells, 3, 3), "Beijing");
+    EXPECT_EQ(cellText(cells, 7, 3), expected[0].ProbeName);
+    EXPECT_EQ(cellText(cells, 10, 3), expected[0].mRange + "mm");
+    EXPECT_EQ(cellText(cells, 10, 5), QString::number(expected[0].SoundVel) + "m/s");
+    EXPECT_EQ(cellText(cells, 16, 3), expected[0].sValue + "mm");
+    EXPECT_EQ(cellText(cells, 1, 20), "DAC1");
+    for (int i = 0; i <= 250; i += 50) {
+        const auto s = static_cast<std::size_t>(4 * i + 1);
+        const auto c = static_cast<std::size_t>(2 * i + 1);
+        EXPECT_TRUE(cellIsNumber(cells, i + 2, 18));
+        EXPECT_DOUBLE_EQ(cellText(cells, i + 2, 18).toDouble(), shown.sampleTable[s][0].toDouble());
+        EXPECT_DOUBLE_EQ(cellText(cells, i + 2, 19).toDouble(), shown.sampleTable[s][1].toDouble());
+        EXPECT_DOUBLE_EQ(cellText(cells, i + 2, 20).toDouble(), shown.curveTable[c][1].toDouble());
+    }
+
+    // Pictures of the browser on each page, with a DAC and with an AVG report.
+    for (int row : {0, 1}) {
+        const QModelIndex index =
+            grid->model()->index(row, grid->horizontalHeader()->logicalIndex(0));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+        const QString kind = row == 0 ? "dac" : "avg";
+        for (int page = 0; page < 3; ++page) {
+            browser->pages()->setCurrentIndex(page);
+            shoot(form.mdiArea()->activeSubWindow(),
+                  QString("browser-%1-%2").arg(kind, browser->pages()->tabText(page).toLower()));
+        }
+        browser->pages()->setCurrentIndex(0);
+    }
+    EXPECT_EQ(messages.count(ufd::testing::ScriptedOperatorMessages::Kind::Error), 0);
+
+    context.comm().ClosePort();
+    instrument.stop();
+}
