@@ -1,6 +1,7 @@
 #include "online/online_window.h"
 
 #include "app/operator_messages.h"
+#include "app/status_panels.h"
 #include "online/record_view.h"
 #include "protocol/dispatcher.h"
 
@@ -47,16 +48,7 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     view_ = new RecordView(RecordView::Kind::Online, this);
     outer->addWidget(view_, 1);
 
-    auto* status = new QStatusBar(this);
-    status->setObjectName(QStringLiteral("StatusBar1"));
-    status->setSizeGripEnabled(false);
-    panel0_ = new QLabel(status);
-    panel0_->setFixedWidth(300);
-    auto* panel1 = new QLabel(status);
-    panel1->setFixedWidth(50);
-    status->addWidget(panel0_);
-    status->addWidget(panel1);
-    outer->addWidget(status);
+    panel0_ = app::addStatusPanels(this, outer, {300, 50}).first();
 
     // FormCreate: idle, nothing drawn until the first record.
     Timer_RealData_ = new QTimer(this);

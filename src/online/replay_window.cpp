@@ -1,6 +1,7 @@
 #include "online/replay_window.h"
 
 #include "app/operator_messages.h"
+#include "app/status_panels.h"
 #include "online/numeric_display.h"
 #include "online/record_view.h"
 #include "online/text_format.h"
@@ -73,9 +74,7 @@ TFYaokong::TFYaokong(ReplayState& state, app::OperatorMessages& messages,
     videoTime_ = view_->addSideField(QStringLiteral("Time"), QStringLiteral("suiEdit_VideoTime"));
     outer->addWidget(view_, 1);
 
-    auto* status = new QStatusBar(this);
-    status->setSizeGripEnabled(false);
-    outer->addWidget(status);
+    app::addStatusPanels(this, outer, {300, 50}); // two panels this window never writes
 
     Timer1_ = new QTimer(this);
     Timer1_->setTimerType(Qt::PreciseTimer);

@@ -1,6 +1,7 @@
 #include "protocol/upload_window.h"
 
 #include "app/operator_messages.h"
+#include "app/status_panels.h"
 #include "protocol/dispatcher.h"
 #include "protocol/report_image.h"
 #include "protocol/report_transfer.h"
@@ -105,16 +106,7 @@ TFCallData::TFCallData(Dispatcher& dispatcher, ReportImage& image, std::function
     body->setColumnStretch(0, 1);
     outer->addLayout(body, 1);
 
-    auto* status = new QStatusBar(this);
-    status->setObjectName(QStringLiteral("StatusBar1"));
-    status->setSizeGripEnabled(false);
-    panel0_ = new QLabel(status);
-    panel0_->setFixedWidth(300);
-    auto* panel1 = new QLabel(status);
-    panel1->setFixedWidth(50);
-    status->addWidget(panel0_);
-    status->addWidget(panel1);
-    outer->addWidget(status);
+    panel0_ = app::addStatusPanels(this, outer, {300, 50}).first();
 
     // FormCreate: the port watch runs, and the target carries the date the window was made.
     Timer1_ = new QTimer(this);

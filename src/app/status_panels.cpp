@@ -1,0 +1,25 @@
+#include "app/status_panels.h"
+
+#include <QBoxLayout>
+#include <QLabel>
+#include <QStatusBar>
+
+namespace ufd::app {
+
+QList<QLabel*> addStatusPanels(QWidget* owner, QBoxLayout* layout,
+                               std::initializer_list<int> widths) {
+    auto* status = new QStatusBar(owner);
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setSizeGripEnabled(false);
+    QList<QLabel*> panels;
+    for (const int width : widths) {
+        auto* panel = new QLabel(status);
+        panel->setFixedWidth(width);
+        status->addWidget(panel);
+        panels.append(panel);
+    }
+    layout->addWidget(status);
+    return panels;
+}
+
+} // namespace ufd::app
