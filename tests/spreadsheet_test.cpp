@@ -3,6 +3,7 @@
 #include "reports/spreadsheet_report.h"
 #include "reports/xlsx_template.h"
 #include "sheet_fixtures.h"
+#include "xlsx_cells.h"
 
 #include <QBuffer>
 #include <QDir>
@@ -23,19 +24,7 @@ namespace {
 // ---- reading a written workbook back, independently of the writer ----
 
 std::map<QString, QByteArray> unzip(const QByteArray& bytes) {
-    std::map<QString, QByteArray> parts;
-    QByteArray copy = bytes;
-    QBuffer buffer(&copy);
-    QuaZip zip(&buffer);
-    if (!zip.open(QuaZip::mdUnzip)) {
-        return parts;
-    }
-    for (bool more = zip.goToFirstFile(); more; more = zip.goToNextFile()) {
-        QuaZipFile f(&zip);
-        f.open(QIODevice::ReadOnly);
-        parts[zip.getCurrentFileName()] = f.readAll();
-    }
-    return parts;
+    return ufd::testing::unzipParts(bytes);
 }
 
 QByteArray zip(const std::map<QString, QByteArray>& parts) {

@@ -77,12 +77,7 @@ void TSssj::showEvent(QShowEvent* event) {
         return;
     }
     shownOnce_ = true;
-    if (portOpen_()) {
-        setStatus(QStringLiteral("Communication Port opened."));
-    } else {
-        messages_.showMessage(QStringLiteral("Please set and open the communication port first!"));
-        setStatus(QStringLiteral("Communication Port closed."));
-    }
+    app::announcePortState(portOpen_(), messages_, panel0_);
 }
 
 void TSssj::BitBtn_StartClick() {

@@ -166,12 +166,7 @@ void TFCallData::showEvent(QShowEvent* event) {
         return;
     }
     shownOnce_ = true;
-    if (portOpen_()) {
-        setStatus(QStringLiteral("Communication Port opened."));
-    } else {
-        messages_.showMessage(QStringLiteral("Please set and open the communication port first!"));
-        setStatus(QStringLiteral("Communication Port closed."));
-    }
+    app::announcePortState(portOpen_(), messages_, panel0_);
     ProgressBar1_->setValue(0);
 }
 
