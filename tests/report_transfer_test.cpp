@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <array>
 #include <gtest/gtest.h>
 
 using namespace ufd;
@@ -199,6 +200,20 @@ TEST(Transfer, OversizeAnswerFailsWithoutWritingPastTheImage) {
     EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Upload report error!"));
     EXPECT_EQ(u.image.bytes(), QByteArray(100, '\0'));
     EXPECT_FALSE(QFile::exists(u.target()));
+}
+
+TEST(Transfer, AnAnnouncedSizeBeyondAnyReportStorageIsRefused) {
+    Upload u;
+    u.transfer.StartUpload();
+    std::array<std::uint8_t, 12> payload{};
+    protocol::writeU32(payload.data() + 8, protocol::kMaxReportFileSize + 1);
+    const std::string p =
+        protocol::buildResponsePacket(protocol::CmdOpenFile, 0, payload.data(), payload.size());
+    u.line.d.CommReceiveData(QByteArray(p.data(), static_cast<qsizetype>(p.size())));
+    ASSERT_EQ(u.messages.size(), 1);
+    EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Open file error!"));
+    EXPECT_EQ(u.image.size(), 0);
+    EXPECT_EQ(u.codes(), std::vector<int>{protocol::CmdOpenFile});
 }
 
 TEST(Transfer, AnswersAfterTheTransferIsGoneAreDropped) {

@@ -89,11 +89,11 @@ void ReportTransfer::OpenFileProc(const TRCOM& r) {
         fail(openFileErrorText());
         return;
     }
-    // A success answer too short to hold the size, or a size beyond what the transfer
-    // counters hold, is not a file we can copy.
+    // A success answer too short to hold the size, or a size far beyond any report storage
+    // (the instrument's is 4,229,120 bytes), is not a file we copy: a damaged size must not
+    // make the program claim gigabytes of memory.
     const std::uint32_t size = readU32(&r.RxBuffer[kFileSizeOffset]);
-    if (r.PayloadLength < kOpenAnswerMinPayload ||
-        size > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())) {
+    if (r.PayloadLength < kOpenAnswerMinPayload || size > kMaxReportFileSize) {
         fail(openFileErrorText());
         return;
     }

@@ -12,6 +12,8 @@
 namespace ufd::protocol {
 
 constexpr std::int32_t kTransferBlockSize = 4096;
+// The largest report file an upload accepts: many times the instrument's 4,229,120 bytes.
+constexpr std::uint32_t kMaxReportFileSize = 64u * 1024u * 1024u;
 
 // Copies the instrument's report file into the shared report image and saves it: open (96),
 // read block by block (99), re-seek a block that has to be read again (98), close (97).
