@@ -4,11 +4,19 @@
 
 namespace ufd::online {
 
+double displayScale(double rangeMm, bool fullScreen) {
+    return rangeMm / (fullScreen ? 600 : 500);
+}
+
+double zeroOffset(double soundVel, double delayUs) {
+    return soundVel / 1000.0 * delayUs / 2.0;
+}
+
 DisplayGeometry displayGeometry(const InstrumentRecord& rec) {
     DisplayGeometry g;
     g.points = rec.displayPoints();
-    g.scale = (rec.mRange / 10.0) / g.points;
-    g.x0 = (rec.SoundVel / 1000.0) * (rec.dDelay / 100.0) / 2.0;
+    g.scale = displayScale(rec.mRange / 10.0, rec.fullScreen());
+    g.x0 = zeroOffset(rec.SoundVel, rec.dDelay / 100.0);
     g.x1 = rec.mRange / 10.0 + g.x0;
     return g;
 }

@@ -19,6 +19,11 @@ struct DisplayGeometry {
     double pathAt(int i) const { return i * scale + x0; }
 };
 
+// Millimetres of path per display point, and the one-way path covered during the display delay.
+// The live drawing, the report decoder and the report browser all place points with these.
+double displayScale(double rangeMm, bool fullScreen);
+double zeroOffset(double soundVel, double delayUs);
+
 DisplayGeometry displayGeometry(const InstrumentRecord& rec);
 
 // Everything the A-scan plot shows for one record; the plot widget only renders it.

@@ -28,14 +28,6 @@ std::vector<std::uint16_t> reportIndex(const std::uint8_t* data, std::size_t siz
     return slotList;
 }
 
-double displayScale(double rangeMm, bool fullScreen) {
-    return rangeMm / (fullScreen ? 600 : 500);
-}
-
-double zeroOffset(double soundVel, double delayUs) {
-    return soundVel / 1000.0 * delayUs / 2.0;
-}
-
 namespace {
 
 // Writes v and ";" at p, returns the end. Hot: 3,010 values a report.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "online/ascan_plot.h"
 #include "online/record.h"
 
 #include <QByteArray>
@@ -69,9 +70,9 @@ DecodeResult decodeReportFile(const QByteArray& image);
 ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dirEntry,
                            const std::uint8_t* record);
 
-// Display geometry shared by the decoder and the browser.
-double displayScale(double rangeMm, bool fullScreen);
-double zeroOffset(double soundVel, double delayUs);
+// Display geometry shared by the decoder, the browser and the live drawing.
+using online::displayScale;
+using online::zeroOffset;
 
 // The trace and curve text: 3,010 integers, each followed by ";".
 QString buildFileData(const online::InstrumentRecord& rec, const online::CurveArrays& curves);

@@ -2,6 +2,8 @@
 // dispatcher and transfer objects the windows use.
 #include "commands.h"
 
+#include "app/app_context.h"
+
 #include "online/record.h"
 #include "online/record_texts.h"
 #include "protocol/dispatcher.h"
@@ -22,15 +24,8 @@ namespace ufd::tool {
 
 namespace {
 
-// The port, the component and the dispatcher, wired as the program wires them.
-struct Link {
-    serial::TComm comm;
-    std::unique_ptr<protocol::Dispatcher> dispatcher;
-};
-
-const QStringList kLinkOptions{QStringLiteral("--port"), QStringLiteral("--baud"),
-                               QStringLiteral("--count"), QStringLiteral("--out"),
-                               QStringLiteral("--response-timeout")};
+// The program's own serial component and dispatcher, wired as the program wires them.
+using Link = app::AppContext;
 
 bool openLink(Link& link, const QStringList& args, Io io) {
     const QString port = optionValue(args, QStringLiteral("--port"));
@@ -45,25 +40,16 @@ bool openLink(Link& link, const QStringList& args, Io io) {
         io.err << "ufdtool: --baud must be a positive whole number\n";
         return false;
     }
-    serial::configureForInstrument(link.comm);
     try {
-        serial::openInstrumentPort(link.comm, port, baud);
+        serial::openInstrumentPort(link.comm(), port, baud);
     } catch (const serial::ECommsError& e) {
         io.err << "The communication port is invalid! (" << e.what() << ")\n";
         return false;
     }
-    link.dispatcher = std::make_unique<protocol::Dispatcher>(
-        [&comm = link.comm](const std::uint8_t* data, std::uint16_t length) {
-            return comm.WriteData(data, length);
-        });
     const QString timeout = optionValue(args, QStringLiteral("--response-timeout"));
     if (!timeout.isEmpty()) {
-        link.dispatcher->setResponseTimeout(std::max(1, timeout.toInt()));
+        link.dispatcher().setResponseTimeout(std::max(1, timeout.toInt()));
     }
-    QObject::connect(&link.comm, &serial::TComm::OnReceiveData, link.dispatcher.get(),
-                     &protocol::Dispatcher::CommReceiveData);
-    QObject::connect(&link.comm, &serial::TComm::OnReceiveError, link.dispatcher.get(),
-                     &protocol::Dispatcher::CommReceiveError);
     return true;
 }
 
@@ -73,14 +59,14 @@ int linkCommand(std::uint8_t code, const QStringList& args, Io io) {
         return 1;
     }
     int rc = -1;
-    QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::linkStateChanged,
+    QObject::connect(&link.dispatcher(), &protocol::Dispatcher::linkStateChanged,
                      [&](bool, const QString& text) {
                          io.out << text << "\n";
                          io.out.flush();
                          rc = 0;
                          QCoreApplication::exit(0);
                      });
-    QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::communicationTimeout,
+    QObject::connect(&link.dispatcher(), &protocol::Dispatcher::communicationTimeout,
                      [&](const QString& text, quint32, bool gaveUp) {
                          io.err << text << "\n";
                          io.err.flush();
@@ -89,16 +75,16 @@ int linkCommand(std::uint8_t code, const QStringList& args, Io io) {
                              QCoreApplication::exit(1);
                          }
                      });
-    QObject::connect(&link.comm, &serial::TComm::OnRequestHangup, [&] {
+    QObject::connect(&link.comm(), &serial::TComm::OnRequestHangup, [&] {
         io.err << "The line to the instrument was closed.\n";
         rc = 1;
         QCoreApplication::exit(1);
     });
-    link.dispatcher->SendPublicCmd(code);
+    link.dispatcher().SendPublicCmd(code);
     if (rc < 0) {
         QCoreApplication::exec();
     }
-    link.comm.ClosePort();
+    link.comm().ClosePort();
     return rc < 0 ? 1 : rc;
 }
 
@@ -131,8 +117,7 @@ int cmdUpload(const QStringList& args, Io io) {
         return 1;
     }
     const bool verbose = hasFlag(args, QStringLiteral("-v"));
-    protocol::ReportImage image;
-    protocol::ReportTransfer transfer(*link.dispatcher, image);
+    protocol::ReportTransfer transfer(link.dispatcher(), link.reportImage());
     transfer.setSaveTarget(out);
 
     QElapsedTimer wall;
@@ -163,7 +148,7 @@ int cmdUpload(const QStringList& args, Io io) {
         }
     });
     if (verbose) {
-        QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::dataMonitorLine,
+        QObject::connect(&link.dispatcher(), &protocol::Dispatcher::dataMonitorLine,
                          [&](const QString& line) {
                              io.out << line << "\n";
                              io.out.flush();
@@ -173,14 +158,14 @@ int cmdUpload(const QStringList& args, Io io) {
         saved = ok;
         QCoreApplication::exit(ok ? 0 : 1);
     });
-    QObject::connect(&link.comm, &serial::TComm::OnRequestHangup, [&] {
+    QObject::connect(&link.comm(), &serial::TComm::OnRequestHangup, [&] {
         io.err << "The line to the instrument was closed.\n";
         QCoreApplication::exit(1);
     });
     transfer.StartUpload();
     QCoreApplication::exec();
-    link.dispatcher->stopResponseTimer();
-    link.comm.ClosePort();
+    link.dispatcher().stopResponseTimer();
+    link.comm().ClosePort();
 
     const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
     const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
@@ -209,7 +194,7 @@ int cmdMonitor(const QStringList& args, Io io) {
     int shown = 0;
     QElapsedTimer sinceAnswer;
     sinceAnswer.start();
-    QObject::connect(link.dispatcher.get(), &protocol::Dispatcher::onlineData,
+    QObject::connect(&link.dispatcher(), &protocol::Dispatcher::onlineData,
                      [&](const QByteArray& packet) {
                          const auto* p = reinterpret_cast<const std::uint8_t*>(packet.constData());
                          if (!online.decodeLivePacket(p, static_cast<std::size_t>(packet.size()))) {
@@ -234,7 +219,7 @@ int cmdMonitor(const QStringList& args, Io io) {
                              QCoreApplication::exit(0);
                          }
                      });
-    QObject::connect(&link.comm, &serial::TComm::OnRequestHangup, [&] {
+    QObject::connect(&link.comm(), &serial::TComm::OnRequestHangup, [&] {
         io.err << "The line to the instrument was closed.\n";
         QCoreApplication::exit(1);
     });
@@ -247,12 +232,12 @@ int cmdMonitor(const QStringList& args, Io io) {
             QCoreApplication::exit(1);
             return;
         }
-        link.dispatcher->SendOnlinePoll();
+        link.dispatcher().SendOnlinePoll();
     });
     poll.start();
     const int rc = QCoreApplication::exec();
     poll.stop();
-    link.comm.ClosePort();
+    link.comm().ClosePort();
     return rc;
 }
 
