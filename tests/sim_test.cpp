@@ -484,6 +484,94 @@ TEST_F(SimTest, PushesLiveRecordsOnlyWhileConnected) {
     EXPECT_TRUE(pc.quietFor(200ms));
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Bytes on a serial line: 10 bits each.
+Clock::duration lineTime(std::size_t bytes, std::uint32_t baud) {
+    return std::chrono::microseconds(bytes * 10'000'000 / baud);
+}
+
+TEST_F(SimTest, PacedAnswersTakeTheirLineTimeComeInChunksAndDoNotOverlap) {
+    // Both directions are paced: the instrument hears a command only once it is all across.
+    sim.setLine({1200, 0});
+    startSim();
+    PcPort pc(sim.slavePath());
+    auto sent = Clock::now();
+    EXPECT_EQ(code(pc.ask(command(ufd::protocol::CmdConnect))), ufd::protocol::CmdConnect);
+    EXPECT_GE(Clock::now() - sent, lineTime(12 + 12, 1200));
+
+    for (const int usbMs : {16, 0}) {
+        SCOPED_TRACE(usbMs);
+        sim.setLine({115200, usbMs});
+        ASSERT_EQ(status(pc.ask(openCommand())), 0);
+        const Bytes read = command16(ufd::protocol::CmdReadBlock, 4096);
+        const long long writesBefore = sim.stats().writes;
+        sent = Clock::now();
+        pc.send(read + read);
+        int reads = 0;
+        const Bytes first = pc.readPacket(3000ms, &reads);
+        const auto firstAt = Clock::now() - sent;
+        const Bytes second = pc.readPacket();
+        const auto secondAt = Clock::now() - sent;
+        ASSERT_EQ(first.size(), 4108u);
+        EXPECT_TRUE(crcOk(first));
+        EXPECT_EQ(payload(first), slice(image, 0, 4096));
+        EXPECT_EQ(payload(second), slice(image, 4096, 4096));
+        EXPECT_GE(firstAt, lineTime(4108, 115200));
+        EXPECT_GT(reads, 1);
+        // The pseudo-terminal splits a write past 4 KiB by itself: count the simulator's.
+        EXPECT_GT(sim.stats().writes - writesBefore, 2 * 3);
+        // The second answer waits until the first is off the wire.
+        EXPECT_GE(secondAt, lineTime(2 * 4108, 115200));
+    }
+}
+
+TEST_F(SimTest, LateReadHoldsBackOnlyTheKthAnswerAndTheRestQueueBehindIt) {
+    constexpr auto kLate = 800ms;
+    sim.setLateRead(2, kLate);
+    startSim();
+    PcPort pc(sim.slavePath());
+    ASSERT_EQ(status(pc.ask(openCommand())), 0);
+    const Bytes read = command16(ufd::protocol::CmdReadBlock, 4096);
+    const auto sent = Clock::now();
+    pc.send(read + read + read);
+    std::vector<Clock::duration> at;
+    for (std::size_t i = 0; i < 3; ++i) {
+        const Bytes a = pc.readPacket();
+        at.push_back(Clock::now() - sent);
+        EXPECT_EQ(payload(a), slice(image, i * 4096, 4096)) << "answer " << i + 1;
+    }
+    EXPECT_LT(at[0], kLate);
+    EXPECT_GE(at[1], kLate);
+    EXPECT_GE(at[2], kLate);
+}
+
+TEST_F(SimTest, SwitchedOffItIgnoresEverythingThenStartsAfresh) {
+    constexpr auto kOff = 1000ms;
+    sim.setOffAfter(2, kOff);
+    sim.setPushRate(50);
+    startSim();
+    PcPort pc(sim.slavePath());
+    EXPECT_EQ(code(pc.ask(command(ufd::protocol::CmdConnect))), ufd::protocol::CmdConnect);
+    pc.send(openCommand());
+    Bytes open;
+    for (int i = 0; i < 20 && code(open) != ufd::protocol::CmdOpenFile; ++i) {
+        open = pc.readPacket(); // live records pushed before the switch-off come first
+    }
+    const auto offSeen = Clock::now();
+    ASSERT_EQ(status(open), 0);
+
+    // Neither answers nor pushes while off, and what is sent then is not heard later.
+    pc.send(command(ufd::protocol::CmdConnect));
+    EXPECT_TRUE(pc.quietFor(kOff / 2));
+    std::this_thread::sleep_until(offSeen + kOff + 200ms);
+
+    const Bytes read = pc.ask(command16(ufd::protocol::CmdReadBlock, 4096));
+    EXPECT_EQ(code(read), ufd::protocol::CmdReadBlock);
+    EXPECT_NE(status(read), 0);
+    EXPECT_EQ(code(pc.ask(command(ufd::protocol::CmdConnect))), ufd::protocol::CmdConnect);
+}
+
 TEST(SimProgram, PrintsItsLinkAndRemovesItOnTermination) {
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("sim-port"));

@@ -6,12 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <deque>
 #include <optional>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace ufd::sim {
@@ -30,21 +30,111 @@ constexpr std::chrono::milliseconds kHangUpGrace{200};
 // One write waiting for its time on the line.
 struct Pending {
     std::string bytes;
-    Clock::time_point due;
+    Clock::time_point due; // the earliest it may start on the wire
     std::size_t written = 0;
     std::chrono::milliseconds pauseAfter{0}; // quiet time before the next write may start
     bool answer = false;                     // the last (or only) part of an answer
     bool push = false;
-    bool hangUp = false; // close the line once this is out
+    bool hangUp = false;                      // close the line once this is out
+    std::optional<Clock::time_point> start{}; // when its first bit went on the wire
 };
 
-// Reads what the line holds into the stream. False when the line is gone.
-bool readAvailable(int fd, CommandStream& stream) {
+// The wire and the adapter behind it (see LineModel), as times: byte k of a write started at
+// S is complete at S + (k + 1) * 10 / baud, and reaches the PC at the next tick of the
+// adapter's timer. An unpaced line has every byte complete at the start.
+class Wire {
+public:
+    // Lets the loop wake often enough that the PC sees a paced answer grow, without waking
+    // for every byte.
+    static constexpr std::chrono::milliseconds kGrain{1};
+
+    void set(const LineModel& m) {
+        baud_ = m.baud;
+        tick_ = std::chrono::milliseconds(std::max(0, m.usbMs));
+    }
+    bool paced() const { return baud_ > 0; }
+    void reset() { free_ = {}; }
+
+    Clock::duration lineTime(std::size_t bytes) const {
+        if (baud_ == 0) {
+            return Clock::duration::zero();
+        }
+        // Rounded up, so that at this time completeAt() counts every one of the bytes.
+        const auto bits = static_cast<long long>(bytes) * 10'000'000'000LL;
+        return std::chrono::nanoseconds((bits + baud_ - 1) / baud_);
+    }
+
+    Clock::time_point startOf(const Pending& p) const {
+        return p.start ? *p.start : std::max(p.due, free_);
+    }
+
+    // Puts `p` on the wire behind everything before it. On an unpaced line the quiet time
+    // after a write counts from when the PC got it (finished()), as there is no wire end.
+    void begin(Pending& p) {
+        p.start = startOf(p);
+        if (paced()) {
+            free_ = *p.start + lineTime(p.bytes.size()) + p.pauseAfter;
+        }
+    }
+    void finished(const Pending& p, Clock::time_point now) {
+        if (!paced()) {
+            free_ = now + p.pauseAfter;
+        }
+    }
+
+    // Bytes of `p` (begun) complete on the wire at `t`.
+    std::size_t completeAt(const Pending& p, Clock::time_point t) const {
+        const std::size_t size = p.bytes.size();
+        if (t < *p.start) {
+            return 0;
+        }
+        if (t - *p.start >= lineTime(size)) {
+            return size;
+        }
+        const auto ns = std::chrono::nanoseconds(t - *p.start).count();
+        return static_cast<std::size_t>(ns * static_cast<long long>(baud_) / 10'000'000'000LL);
+    }
+
+    // Bytes complete by this time may go to the PC now: the last tick of the adapter's timer.
+    Clock::time_point handedBy(Clock::time_point now) const {
+        return tick_.count() == 0 ? now : now - now.time_since_epoch() % tick_;
+    }
+    // When a byte complete at `t` reaches the PC.
+    Clock::time_point handOver(Clock::time_point t) const {
+        if (tick_.count() == 0) {
+            return t;
+        }
+        const auto late = t.time_since_epoch() % tick_;
+        return late.count() == 0 ? t : t - late + tick_;
+    }
+
+    // When more of the front write can go to the PC.
+    Clock::time_point next(const Pending& p, Clock::time_point now) const {
+        const Clock::time_point start = startOf(p);
+        const std::size_t size = p.bytes.size();
+        Clock::time_point at = start + lineTime(std::min(p.written + 1, size));
+        if (tick_.count() == 0 && paced()) {
+            at = std::max(at, std::min(start + lineTime(size), now + kGrain));
+        }
+        return handOver(at);
+    }
+
+private:
+    std::uint32_t baud_ = 0;
+    Clock::duration tick_{};
+    Clock::time_point free_{}; // nothing more may start on the wire before this
+};
+
+// Reads what the line holds into the stream, or throws it away without one. False when the
+// line is gone.
+bool readAvailable(int fd, CommandStream* stream) {
     std::array<std::uint8_t, 4096> in{};
     for (;;) {
         const ssize_t n = ::read(fd, in.data(), in.size());
         if (n > 0) {
-            stream.feed(in.data(), static_cast<std::size_t>(n));
+            if (stream != nullptr) {
+                stream->feed(in.data(), static_cast<std::size_t>(n));
+            }
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
@@ -76,37 +166,86 @@ void queueReply(std::deque<Pending>& out, const Responder::Reply& reply, Clock::
 struct Flushed {
     long long answers = 0;
     long long pushes = 0;
+    long long bytes = 0;
+    long long writes = 0;
     bool blocked = false; // the line is full; the front write is part done
     bool lost = false;
     bool hangUp = false;
 };
 
-// Writes every queued item that is due, each in one write unless the line is full.
-Flushed writeDue(int fd, std::deque<Pending>& out, Clock::time_point now) {
+// Hands the PC, in one write, everything that has come off the wire by the adapter's last
+// tick. Writes finished go from the queue.
+Flushed writeDue(int fd, std::deque<Pending>& out, Wire& wire, Clock::time_point now) {
     Flushed r;
-    while (!out.empty() && out.front().due <= now) {
-        Pending& p = out.front();
-        while (p.written < p.bytes.size()) {
-            const ssize_t n = ::write(fd, p.bytes.data() + p.written, p.bytes.size() - p.written);
-            if (n > 0) {
-                p.written += static_cast<std::size_t>(n);
-            } else if (n < 0 && errno == EINTR) {
-                continue;
-            } else {
-                (n < 0 && errno == EAGAIN ? r.blocked : r.lost) = true;
-                return r;
+    const Clock::time_point horizon = wire.handedBy(now);
+    std::array<iovec, 16> vec{};
+    std::array<std::size_t, vec.size()> owner{}; // the queue entry each piece comes from
+    std::array<std::size_t, vec.size()> length{};
+    std::size_t pieces = 0;
+    std::size_t complete = 0; // leading entries entirely off the wire
+    for (std::size_t i = 0; i < out.size() && pieces < vec.size(); ++i) {
+        Pending& p = out[i];
+        if (!p.start) {
+            // Unpaced, the pause behind a write runs from when it was written, not yet known.
+            if (i > 0 && !wire.paced() && out[i - 1].pauseAfter.count() > 0) {
+                break;
             }
+            wire.begin(p);
         }
+        const std::size_t ready = wire.completeAt(p, horizon);
+        if (ready > p.written) {
+            vec[pieces] = {p.bytes.data() + p.written, ready - p.written};
+            length[pieces] = ready - p.written;
+            owner[pieces++] = i;
+        }
+        if (ready < p.bytes.size() || *p.start > horizon) {
+            break;
+        }
+        ++complete;
+        if (p.hangUp) {
+            break;
+        }
+    }
+
+    std::size_t done = 0;
+    for (std::size_t first = 0; first < pieces;) {
+        const ssize_t n = ::writev(fd, vec.data() + first, static_cast<int>(pieces - first));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            (n < 0 && errno == EAGAIN ? r.blocked : r.lost) = true;
+            break;
+        }
+        ++r.writes;
+        auto left = static_cast<std::size_t>(n);
+        done += left;
+        while (first < pieces && left >= vec[first].iov_len) {
+            left -= vec[first++].iov_len;
+        }
+        if (left > 0) {
+            vec[first].iov_base = static_cast<char*>(vec[first].iov_base) + left;
+            vec[first].iov_len -= left;
+        }
+    }
+    r.bytes = static_cast<long long>(done);
+    for (std::size_t k = 0; k < pieces && done > 0; ++k) {
+        Pending& p = out[owner[k]];
+        const std::size_t take = std::min(done, length[k]);
+        p.written += take;
+        done -= take;
+    }
+
+    const Clock::time_point after = Clock::now();
+    for (; complete > 0 && out.front().written == out.front().bytes.size(); --complete) {
+        const Pending& p = out.front();
         r.answers += p.answer ? 1 : 0;
         r.pushes += p.push ? 1 : 0;
         r.hangUp = p.hangUp;
-        const auto pause = p.pauseAfter;
+        wire.finished(p, after);
         out.pop_front();
         if (r.hangUp) {
-            return r;
-        }
-        if (!out.empty() && pause.count() > 0) {
-            out.front().due = std::max(out.front().due, Clock::now() + pause);
+            break;
         }
     }
     return r;
@@ -188,14 +327,46 @@ void Instrument::setAnswerDelay(std::chrono::milliseconds delay) {
         [&](Settings& s) { s.faults.answerDelay = std::max(delay, std::chrono::milliseconds(0)); });
 }
 
+void Instrument::setLateRead(int k, std::chrono::milliseconds by) {
+    update([&](Settings& s) {
+        s.faults.lateReadAt = std::max(0, k);
+        s.faults.lateReadBy = std::max(by, std::chrono::milliseconds(0));
+    });
+}
+
+void Instrument::setOffAfter(int k, std::chrono::milliseconds offFor) {
+    update([&](Settings& s) {
+        s.faults.offAfter = std::max(0, k);
+        s.faults.offFor = std::max(offFor, std::chrono::milliseconds(0));
+    });
+}
+
+void Instrument::setLine(LineModel line) {
+    {
+        std::lock_guard lock(mutex_);
+        lineModel_ = line;
+    }
+    wake();
+}
+
 std::string Instrument::slavePath() const {
     std::lock_guard lock(mutex_);
     return slavePath_;
 }
 
 Instrument::Stats Instrument::stats() const {
-    std::lock_guard lock(mutex_);
-    return stats_;
+    Stats s;
+    std::optional<clockid_t> worker;
+    {
+        std::lock_guard lock(mutex_);
+        s = stats_;
+        worker = workerClock_;
+    }
+    timespec cpu{};
+    if (worker && running_ && ::clock_gettime(*worker, &cpu) == 0) {
+        s.cpuSeconds = static_cast<double>(cpu.tv_sec) + static_cast<double>(cpu.tv_nsec) / 1e9;
+    }
+    return s;
 }
 
 bool Instrument::openLine(std::string& error) {
@@ -237,6 +408,12 @@ bool Instrument::start(const std::string& linkPath, std::string& error) {
     stopping_ = false;
     running_ = true;
     thread_ = std::thread([this] { run(); });
+    clockid_t clock{};
+    const bool known = ::pthread_getcpuclockid(thread_.native_handle(), &clock) == 0;
+    {
+        std::lock_guard lock(mutex_);
+        workerClock_ = known ? std::optional<clockid_t>(clock) : std::nullopt;
+    }
     return true;
 }
 
@@ -257,17 +434,29 @@ void Instrument::run() {
     Responder responder(seed_);
     CommandStream stream;
     std::deque<Pending> out;
+    Wire wire;
     bool blocked = false; // the line took only part of a write: wait until it takes more
     bool pushing = false;
     Clock::duration pushPeriod{};
     Clock::time_point nextPush;
-    int timeout = -1;
+    bool off = false; // switched off (fault) until offUntil
+    Clock::time_point offUntil{};
+    std::optional<Clock::time_point> wake;
 
     while (!stopping_) {
         std::array<pollfd, 2> fds{};
         fds[0] = {line_.master(), static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
         fds[1] = {wakeFd_, POLLIN, 0};
-        if (::poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+        // A paced line wakes on its own timetable; milliseconds would add up to one per chunk.
+        timespec timeout{};
+        if (wake) {
+            const auto ns =
+                std::max<long long>(0, std::chrono::nanoseconds(*wake - Clock::now()).count());
+            timeout = {static_cast<time_t>(ns / 1'000'000'000),
+                       static_cast<long>(ns % 1'000'000'000)};
+        }
+        if (::ppoll(fds.data(), fds.size(), wake ? &timeout : nullptr, nullptr) < 0 &&
+            errno != EINTR) {
             log(std::string("poll: ") + std::strerror(errno));
             break;
         }
@@ -277,7 +466,7 @@ void Instrument::run() {
         }
         bool lineLost = (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0;
         if ((fds[0].revents & POLLIN) != 0) {
-            lineLost = !readAvailable(line_.master(), stream) || lineLost;
+            lineLost = !readAvailable(line_.master(), off ? nullptr : &stream) || lineLost;
         }
         if ((fds[0].revents & POLLOUT) != 0) {
             blocked = false;
@@ -290,19 +479,37 @@ void Instrument::run() {
             std::lock_guard lock(mutex_);
             settings = settings_;
             pushHz = pushHz_;
+            wire.set(lineModel_);
         }
         const auto now = Clock::now();
+        if (off && now >= offUntil) {
+            off = false;
+            responder.reset();
+            log("switched on again");
+        }
         long long commands = 0;
-        while (const auto command = stream.next(now)) {
+        while (!off) {
+            const auto command = stream.next(now);
+            if (!command) {
+                break;
+            }
             ++commands;
             const Responder::Reply reply = responder.handle(*command, settings);
             if (logCommands_) {
                 log("command " + std::to_string((*command)[6]) + ": " + reply.note +
                     (reply.split ? ", split (fault)" : ""));
             }
-            queueReply(
-                out, reply,
-                std::max(now + settings.faults.answerDelay, out.empty() ? now : out.back().due));
+            // The command is only all there once its last byte has crossed the wire.
+            const auto heard = now + wire.lineTime(command->size());
+            queueReply(out, reply,
+                       std::max(heard + settings.faults.answerDelay + reply.holdBack,
+                                out.empty() ? now : out.back().due));
+            if (reply.switchOff && !reply.hangUp) {
+                off = true;
+                offUntil = now + settings.faults.offFor;
+                stream.clear();
+                log("switched off (fault)");
+            }
         }
         {
             std::lock_guard lock(mutex_);
@@ -310,7 +517,7 @@ void Instrument::run() {
             stats_.skippedBytes = stream.skippedBytes();
         }
 
-        const bool pushWanted = pushHz > 0 && responder.connected();
+        const bool pushWanted = pushHz > 0 && responder.connected() && !off;
         if (pushWanted) {
             const auto period = std::chrono::duration_cast<Clock::duration>(
                 std::chrono::duration<double>(1.0 / pushHz));
@@ -335,13 +542,15 @@ void Instrument::run() {
         }
 
         const Flushed flushed =
-            lineLost || blocked ? Flushed{} : writeDue(line_.master(), out, now);
+            lineLost || blocked ? Flushed{} : writeDue(line_.master(), out, wire, now);
         blocked = blocked || flushed.blocked;
         lineLost = lineLost || flushed.lost;
         {
             std::lock_guard lock(mutex_);
             stats_.answers += flushed.answers;
             stats_.pushes += flushed.pushes;
+            stats_.bytes += flushed.bytes;
+            stats_.writes += flushed.writes;
         }
 
         if (flushed.hangUp || lineLost) {
@@ -349,8 +558,10 @@ void Instrument::run() {
             line_.close();
             stream.clear();
             out.clear();
+            wire.reset();
             blocked = false;
             pushing = false;
+            off = false;
             responder.reset();
             std::string error;
             if (!openLine(error)) {
@@ -360,18 +571,20 @@ void Instrument::run() {
         }
 
         // Sleep until the line or a setter has something, or the next thing falls due.
-        std::optional<Clock::time_point> wake = stream.deadline();
-        if (!out.empty() && !blocked && (!wake || out.front().due < *wake)) {
-            wake = out.front().due;
+        wake = stream.deadline();
+        const auto sooner = [&wake](Clock::time_point t) {
+            if (!wake || t < *wake) {
+                wake = t;
+            }
+        };
+        if (!out.empty() && !blocked) {
+            sooner(wire.next(out.front(), now));
         }
-        if (pushing && (!wake || nextPush < *wake)) {
-            wake = nextPush;
+        if (pushing) {
+            sooner(nextPush);
         }
-        timeout = -1;
-        if (wake) {
-            const auto ms =
-                std::chrono::ceil<std::chrono::milliseconds>(*wake - Clock::now()).count();
-            timeout = static_cast<int>(std::clamp<long long>(ms, 0, INT_MAX));
+        if (off) {
+            sooner(offUntil);
         }
     }
     running_ = false;

@@ -9,10 +9,20 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <time.h>
 
 namespace ufd::sim {
+
+// The serial line between the instrument and the PC as a USB-serial adapter makes it: bytes
+// take 10 bit times each on the wire (start, 8 data, stop), and the adapter hands what has
+// arrived to the PC when its latency timer runs out.
+struct LineModel {
+    std::uint32_t baud = 0; // 0: bytes arrive at once, as an ideal line would deliver them
+    int usbMs = 0;          // the adapter's latency timer; 0 hands bytes over as they arrive
+};
 
 // The simulated instrument on a pseudo-terminal. start() creates the line and a worker thread
 // that answers the PC's commands as the instrument does; the PC opens slavePath() (or the link)
@@ -31,6 +41,9 @@ public:
         long long answers = 0;        // answers written (a split answer counts once)
         long long pushes = 0;         // live records sent on the instrument's own account
         std::size_t skippedBytes = 0; // bytes thrown away while resynchronising
+        long long bytes = 0;          // bytes handed to the PC
+        long long writes = 0;         // the chunks they went in
+        double cpuSeconds = 0;        // processor time of the worker thread while it runs
     };
 
     Instrument();
@@ -56,7 +69,11 @@ public:
     void setFailReadAt(int k);
     void setSplitEvery(int k);
     void setCloseAfter(int n);
+    // The instrument's thinking time before every answer (its latency).
     void setAnswerDelay(std::chrono::milliseconds delay);
+    void setLateRead(int k, std::chrono::milliseconds by = std::chrono::milliseconds(3600));
+    void setOffAfter(int k, std::chrono::milliseconds offFor = std::chrono::seconds(5));
+    void setLine(LineModel line);
 
     // Opens the line and starts answering. `linkPath`, if not empty, becomes a symbolic link to
     // the slave side and follows it to every new line.
@@ -85,6 +102,7 @@ private:
     mutable std::mutex mutex_;
     Settings settings_;
     double pushHz_ = 0;
+    LineModel lineModel_;
     std::string slavePath_;
     Stats stats_;
 
@@ -97,6 +115,7 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<bool> running_{false};
     std::thread thread_;
+    std::optional<clockid_t> workerClock_;
 };
 
 } // namespace ufd::sim

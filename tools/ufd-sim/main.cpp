@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -21,6 +22,7 @@ struct Options {
     ufd::demo::CurveSet curves = ufd::demo::CurveSet::Dac;
     double pushRate = 0;
     ufd::sim::Faults faults;
+    ufd::sim::LineModel line;
     bool verbose = false;
 };
 
@@ -62,8 +64,22 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
     opt("fail-open", "Answer open-file with a failure status.");
     opt("fail-read", "Answer the K-th read-block command with a failure status.", "K");
     opt("split-every", "Send every K-th answer in two writes 60 ms apart.", "K");
-    opt("close-after", "Hang up the line after N commands (a new line follows).", "N");
-    opt("delay", "Wait MS milliseconds before every answer.", "MS");
+    opt("late-read", "Hold the K-th read-block answer back (see --late-by).", "K");
+    opt("late-by", "How long --late-read holds it back, MS milliseconds (default 3600).", "MS");
+    opt("off-after",
+        "Switch off after answering N commands: silent for --off-for, then as newly switched on.",
+        "N");
+    opt("off-for", "How long --off-after stays off, S seconds (default 5).", "S");
+    opt("close-after", "Hang up after N commands, as a pulled adapter; a new line follows.", "N");
+    opt("baud", "Pace both directions at N Bd, 10 bits a byte (default 0: instant).", "N");
+    opt("usb-ms",
+        "Hand received bytes to the PC every MS milliseconds, as an adapter's latency timer.",
+        "MS");
+    opt("latency", "Think MS milliseconds before every answer.", "MS");
+    // The name --latency had before; scripts still use it.
+    QCommandLineOption delay(QStringLiteral("delay"), QString(), QStringLiteral("MS"));
+    delay.setFlags(QCommandLineOption::HiddenFromHelp);
+    p.addOption(delay);
     opt("verbose", "Report every command.");
     p.process(app);
 
@@ -75,7 +91,9 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
     o.verbose = p.isSet(QStringLiteral("verbose"));
     o.faults.failOpen = p.isSet(QStringLiteral("fail-open"));
     int seed = 1;
-    int delay = 0;
+    int latency = 0;
+    int lateBy = static_cast<int>(o.faults.lateReadBy.count());
+    int baud = 0;
     if (!count(p, QStringLiteral("reports"), o.reports, error) ||
         !count(p, QStringLiteral("seed"), seed, error) ||
         !count(p, QStringLiteral("damage-every"), o.faults.damageReadEvery, error) ||
@@ -83,11 +101,28 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
         !count(p, QStringLiteral("fail-read"), o.faults.failReadAt, error) ||
         !count(p, QStringLiteral("split-every"), o.faults.splitEvery, error) ||
         !count(p, QStringLiteral("close-after"), o.faults.closeAfter, error) ||
-        !count(p, QStringLiteral("delay"), delay, error)) {
+        !count(p, QStringLiteral("late-read"), o.faults.lateReadAt, error) ||
+        !count(p, QStringLiteral("late-by"), lateBy, error) ||
+        !count(p, QStringLiteral("off-after"), o.faults.offAfter, error) ||
+        !count(p, QStringLiteral("baud"), baud, error) ||
+        !count(p, QStringLiteral("usb-ms"), o.line.usbMs, error) ||
+        !count(p, QStringLiteral("delay"), latency, error) ||
+        !count(p, QStringLiteral("latency"), latency, error)) {
         return false;
     }
     o.seed = static_cast<std::uint32_t>(seed);
-    o.faults.answerDelay = std::chrono::milliseconds(delay);
+    o.faults.answerDelay = std::chrono::milliseconds(latency);
+    o.faults.lateReadBy = std::chrono::milliseconds(lateBy);
+    o.line.baud = static_cast<std::uint32_t>(baud);
+    if (p.isSet(QStringLiteral("off-for"))) {
+        bool ok = false;
+        const double seconds = p.value(QStringLiteral("off-for")).toDouble(&ok);
+        if (!ok || seconds < 0 || seconds > 86400) {
+            error = QStringLiteral("--off-for wants seconds from 0 to 86400");
+            return false;
+        }
+        o.faults.offFor = std::chrono::milliseconds(std::llround(seconds * 1000));
+    }
     if (p.isSet(QStringLiteral("push-rate"))) {
         bool ok = false;
         o.pushRate = p.value(QStringLiteral("push-rate")).toDouble(&ok);
@@ -154,6 +189,7 @@ int main(int argc, char** argv) {
     instrument.setCurveSet(o.curves);
     instrument.setPushRate(o.pushRate);
     instrument.setFaults(o.faults);
+    instrument.setLine(o.line);
 
     std::string startError;
     if (!instrument.start(QDir::cleanPath(o.link).toStdString(), startError)) {

@@ -56,6 +56,7 @@ Responder::Reply Responder::handle(const std::vector<std::uint8_t>& command,
     Reply reply;
     ++commands_;
     reply.hangUp = f.closeAfter > 0 && commands_ >= f.closeAfter;
+    reply.switchOff = f.offAfter > 0 && commands_ >= f.offAfter;
     const std::uint8_t code = command[6];
     if (f.dropEvery > 0 && commands_ % f.dropEvery == 0) {
         reply.note = "dropped (fault)";
@@ -81,6 +82,10 @@ Responder::Reply Responder::handle(const std::vector<std::uint8_t>& command,
     case CmdSetOffset:
     case CmdReadBlock:
         reply.packet = fileAnswer(command, settings, reply.note);
+        if (code == CmdReadBlock && f.lateReadAt > 0 && reads_ == f.lateReadAt) {
+            reply.holdBack = f.lateReadBy;
+            reply.note += ", held back (fault)";
+        }
         break;
     default:
         reply.note = "unknown command, not answered";

@@ -19,7 +19,11 @@ struct Faults {
     int failReadAt = 0;      // the K-th read-block command of a line fails
     int splitEvery = 0;      // every K-th answer goes out in two writes with a pause
     int closeAfter = 0;      // the line hangs up once N commands have been handled
-    std::chrono::milliseconds answerDelay{0}; // every answer waits this long
+    std::chrono::milliseconds answerDelay{0}; // every answer waits this long (its latency)
+    int lateReadAt = 0;                       // the K-th read-block answer of a line comes late
+    std::chrono::milliseconds lateReadBy{3600};
+    int offAfter = 0; // switched off once N commands have been handled, on again after offFor
+    std::chrono::milliseconds offFor{5000};
 };
 
 struct Settings {
@@ -37,10 +41,12 @@ public:
     static constexpr std::uint32_t kMaxBlock = 4096;
 
     struct Reply {
-        std::string packet;  // empty: the command goes unanswered
-        bool split = false;  // send in two parts with a pause between them
-        bool hangUp = false; // close the line once this command is dealt with
-        std::string note;    // what happened, for the log
+        std::string packet;     // empty: the command goes unanswered
+        bool split = false;     // send in two parts with a pause between them
+        bool hangUp = false;    // close the line once this command is dealt with
+        bool switchOff = false; // the instrument goes off once this command is answered
+        std::chrono::milliseconds holdBack{0}; // on top of the usual latency
+        std::string note;                      // what happened, for the log
     };
 
     explicit Responder(std::uint32_t seed) : rng_(seed) {}
