@@ -1,5 +1,6 @@
 #include "serial/comm.h"
 
+#include <QMetaMethod>
 #include <QMetaObject>
 #include <utility>
 
@@ -60,7 +61,22 @@ void TComm::Notifier::hangup() {
         owner, [owner] { emit owner->OnRequestHangup(); }, Qt::QueuedConnection);
 }
 
+void TComm::connectNotify(const QMetaMethod& signal) {
+    if (signal == QMetaMethod::fromSignal(&TComm::OnSendDataEmpty)) {
+        ++sentListeners_;
+    }
+}
+
+void TComm::disconnectNotify(const QMetaMethod& signal) {
+    if (signal == QMetaMethod::fromSignal(&TComm::OnSendDataEmpty)) {
+        --sentListeners_;
+    }
+}
+
 void TComm::Notifier::sendQueueEmpty() {
+    if (owner_.sentListeners_ <= 0) {
+        return;
+    }
     TComm* owner = &owner_;
     QMetaObject::invokeMethod(
         owner, [owner] { emit owner->OnSendDataEmpty(); }, Qt::QueuedConnection);

@@ -505,8 +505,9 @@ SerialPort::Impl::WriteOutcome SerialPort::Impl::waitForBlock() {
         if (fds[0].revents != 0) {
             return WriteOutcome::Stopped;
         }
+        // One byte per queued block; a full read means there may be more.
         std::array<char, 64> drain{};
-        while (::read(wakeRead, drain.data(), drain.size()) > 0) {
+        while (::read(wakeRead, drain.data(), drain.size()) == static_cast<ssize_t>(drain.size())) {
         }
         return WriteOutcome::Done;
     }
