@@ -140,37 +140,70 @@ TEST_F(LinkCli, DamagedAndLostAnswersStillGiveTheExactImage) {
         EXPECT_EQ(readAll(path("lost.bin")), readAll(storage));
     }
     {
-        // A split answer costs three answers (the halves bring a re-seek and a resend of it),
-        // so splitting every third answer would hit the same block forever; every fourth
-        // still lets each block through.
-        Simulator sim(dir_.path(), {"--report", storage, "--split-every", "4"});
+        // Every answer split by a pause: answers are cut from the stream by their length.
+        Simulator sim(dir_.path(), {"--report", storage, "--split-every", "1"});
         const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("split.bin")});
         ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
         EXPECT_EQ(readAll(path("split.bin")), readAll(storage));
     }
 }
 
-TEST_F(LinkCli, FailedUploadsSaveNothing) {
+// A real line: bytes at the line's speed, handed over in USB-sized chunks, answers late.
+TEST_F(LinkCli, PacedLinesGiveByteExactUploads) {
+    struct Case {
+        const char* baud;
+        int size;
+        QStringList faults;
+    };
+    const std::vector<Case> cases{
+        // Each block answer needs 4.3 s on the line, longer than the bare 3 s time-out.
+        {"9600", 4097, {}},
+        // A block 3.6 s late arrives after its re-seek went out, and every second answer is
+        // split by a pause.
+        {"115200", 5 * 4096 + 77, {"--late-read", "3", "--late-by", "3600", "--split-every", "2"}},
+        {"921600", 24 * 4096, {"--latency", "5"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.baud);
+        const QString storage = writeStorage(path(QString("paced%1.bin").arg(c.baud)), c.size);
+        Simulator sim(dir_.path(),
+                      QStringList{"--report", storage, "--baud", c.baud, "--usb-ms", "16"} +
+                          c.faults);
+        const QString out = path(QString("up%1.bin").arg(c.baud));
+        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--baud", c.baud, "--out", out});
+        ASSERT_EQ(r.code, 0) << r.out.toStdString() << r.err.toStdString();
+        EXPECT_EQ(readAll(out), readAll(storage));
+    }
+}
+
+// Every way an upload can fail ends in bounded time with its reason, exit 1 and no file.
+TEST_F(LinkCli, FailedUploadsSayWhyAndSaveNothing) {
     const QString storage = writeStorage(path("storage.bin"), 8 * 4096);
-    {
-        Simulator sim(dir_.path(), {"--report", storage, "--fail-open"});
-        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("a.bin")});
-        EXPECT_EQ(r.code, 1);
-        EXPECT_FALSE(QFile::exists(path("a.bin")));
-    }
-    {
-        Simulator sim(dir_.path(), {"--report", storage, "--fail-read", "3"});
-        const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("b.bin")});
-        EXPECT_EQ(r.code, 1);
-        EXPECT_FALSE(QFile::exists(path("b.bin")));
-    }
-    {
+    struct Case {
+        QStringList faults;
+        QString reason;
+    };
+    const std::vector<Case> cases{
+        {{"--fail-open"}, "Open file error!"},
+        {{"--fail-read", "3"}, "Upload report error!"},
+        // Every second command lost: the re-seeks do not renew the attempts of a block.
+        {{"--drop-every", "2"},
+         "Communication timeout，Please check the line and communication baud rate!"},
+        // Switched off in the middle and on again: the re-seek is refused, no file is open.
+        {{"--off-after", "4", "--off-for", "1"}, "Upload report error!"},
         // The line vanishes in the middle of the transfer.
-        Simulator sim(dir_.path(), {"--report", storage, "--close-after", "4"});
-        const ToolRun r = ufdtool(
-            {"upload", "--port", sim.link(), "--out", path("c.bin"), "--response-timeout", "200"});
-        EXPECT_EQ(r.code, 1);
-        EXPECT_FALSE(QFile::exists(path("c.bin")));
+        {{"--close-after", "4"},
+         "The line to the instrument was lost; the port was closed."},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].faults.join(' ').toStdString());
+        Simulator sim(dir_.path(), QStringList{"--report", storage} + cases[i].faults);
+        const QString out = path(QString("failed%1.bin").arg(i));
+        const ToolRun r =
+            ufdtool({"upload", "--port", sim.link(), "--out", out, "--response-timeout", "300"});
+        EXPECT_EQ(r.code, 1) << r.out.toStdString();
+        EXPECT_TRUE(r.err.contains("Upload failed: " + cases[i].reason)) << r.err.toStdString();
+        EXPECT_FALSE(QFile::exists(out));
     }
 }
 
@@ -193,4 +226,15 @@ TEST_F(LinkCli, MonitorPrintsTheRecordViewTextsOfEachAnswer) {
         paths << o["displays"].toObject()["soundPath"].toString();
     }
     EXPECT_NE(paths[0], paths[2]); // the flaw echo moves between polls
+}
+
+// At 115,200 Bd a live answer needs 246 ms on the line: polls wait for their answers instead
+// of piling up in the instrument, and the records keep coming.
+TEST_F(LinkCli, MonitorKeepsPaceWithASlowLine) {
+    Simulator sim(dir_.path(), {"--baud", "115200", "--usb-ms", "16"});
+    const ToolRun r =
+        ufdtool({"monitor", "--port", sim.link(), "--baud", "115200", "--count", "6"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out.trimmed().split('\n').size(), 6);
+    EXPECT_TRUE(r.err.contains("6 answers in")) << r.err.toStdString();
 }

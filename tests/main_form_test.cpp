@@ -61,8 +61,10 @@ protected:
     }
     void TearDown() override { form.reset(); }
 
-    // The instrument's answer to connect (16) or disconnect (18), as the line delivers it.
+    // The program asks for connect (16) or disconnect (18), and the instrument's answer comes
+    // in as the line delivers it.
     void answer(std::uint8_t code, std::uint8_t status = 0) {
+        data.context.dispatcher().SendPublicCmd(code);
         const std::string packet = protocol::buildResponsePacket(code, status, nullptr, 0);
         data.context.dispatcher().CommReceiveData(QByteArray::fromStdString(packet));
     }

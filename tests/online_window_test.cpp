@@ -91,6 +91,11 @@ TEST_F(OnlineWindowTest, StatusTextCyclesAndRestartsAtTwoDots) {
     for (const QString& text : expected) {
         w.Timer_RealDataTimer();
         EXPECT_EQ(w.statusText(), text);
+        // At most one poll waits for its answer: a tick before it is in sends nothing.
+        ASSERT_TRUE(dispatcher_.pollOutstanding());
+        w.Timer_RealDataTimer();
+        EXPECT_EQ(w.statusText(), text);
+        QTRY_VERIFY(!dispatcher_.pollOutstanding());
     }
     w.BitBtn_StopClick();
     w.BitBtn_StartClick();

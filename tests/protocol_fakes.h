@@ -32,11 +32,14 @@ struct FakeTimer final : protocol::ResponseTimer {
     void stop() override { active = false; }
 };
 
-// A dispatcher whose writer records every packet and whose timer is a FakeTimer.
+// A dispatcher whose writer records every packet, whose timer is a FakeTimer and whose clock
+// and line speed the test sets.
 struct Line {
     std::vector<QByteArray> sent;
     bool portOpen = true;
     FakeTimer* timer = nullptr;
+    qint64 clockMs = 0;
+    std::uint32_t baud = 0;
     protocol::Dispatcher d;
 
     Line()
@@ -49,7 +52,10 @@ struct Line {
                   auto t = std::make_unique<FakeTimer>();
                   timer = t.get();
                   return t;
-              }) {}
+              }) {
+        d.setClock([this] { return clockMs; });
+        d.setLineSpeed([this] { return baud; });
+    }
 
     std::string hex(std::size_t i) const {
         return protocol::BytesToHex(reinterpret_cast<const std::uint8_t*>(sent.at(i).data()),

@@ -30,7 +30,7 @@ TEST(Sending, EachSendWritesTheInstrumentsBytes) {
     EXPECT_EQ(line.d.Scom().LastCmdCode, protocol::CmdOpenFile);
 }
 
-TEST(Sending, ARunningTimerIsNotRestartedAndAPollEndsSupervision) {
+TEST(Sending, ARunningTimerIsNotRestartedAndAPollLeavesSupervisionAlone) {
     Line line;
     line.portOpen = false; // a closed port sends nothing but still arms the supervision
     EXPECT_EQ(line.timer->interval(), 10000);
@@ -43,12 +43,16 @@ TEST(Sending, ARunningTimerIsNotRestartedAndAPollEndsSupervision) {
     line.d.SendLen16Cmd(protocol::CmdSetOffset, 0);
     EXPECT_EQ(line.timer->starts, starts);
 
+    // A poll neither ends the supervision of the command waiting nor becomes what a resend
+    // repeats.
     line.d.Timer1Timer();
     EXPECT_EQ(line.d.RetryCount(), 1);
-    line.d.SendOnlinePoll();
-    EXPECT_FALSE(line.timer->active);
+    EXPECT_TRUE(line.d.SendOnlinePoll());
+    EXPECT_TRUE(line.timer->active);
     EXPECT_EQ(line.d.RetryCount(), 1);
     EXPECT_EQ(line.d.Scom().LastCmdCode, protocol::CmdSetOffset);
+    line.d.Timer1Timer();
+    EXPECT_EQ(line.code(line.sent.size() - 1), protocol::CmdSetOffset);
 
     // A shorter period set while running takes effect at once.
     line.d.SendPublicCmd(protocol::CmdConnect);
@@ -58,6 +62,35 @@ TEST(Sending, ARunningTimerIsNotRestartedAndAPollEndsSupervision) {
     EXPECT_EQ(line.timer->interval(), 50);
     EXPECT_EQ(line.timer->starts, before + 1);
     EXPECT_EQ(line.d.RetryCount(), 0);
+}
+
+// The instrument gets 3 s to answer plus the time its answer, and any answer still due before
+// it, needs on the line; a live poll is waited for its line time and a second.
+TEST(Sending, TimeOutsFollowTheLineSpeed) {
+    Line line;
+    line.baud = 9600;
+    line.d.SendLen16Cmd(protocol::CmdReadBlock, 4096);
+    EXPECT_EQ(line.timer->interval(), 3000 + 4280); // 4,108 bytes at 9,600 Bd
+    // A re-seek after the read: the block may still come before the seek's answer.
+    line.d.SendLen16Cmd(protocol::CmdSetOffset, 0, protocol::Dispatcher::Attempts::Keep);
+    EXPECT_EQ(line.timer->interval(), 3000 + protocol::lineTimeMs(4108 + 64, 9600));
+    line.baud = 921600;
+    line.d.SendPublicCmd(protocol::CmdConnect);
+    EXPECT_EQ(line.timer->interval(), 3000 + protocol::lineTimeMs(4108 + 64, 921600));
+
+    line.baud = 115200;
+    EXPECT_TRUE(line.d.SendOnlinePoll());
+    line.clockMs += 1245; // 2,836 bytes take 247 ms at 115,200 Bd
+    EXPECT_FALSE(line.d.SendOnlinePoll());
+    line.clockMs += 2;
+    EXPECT_TRUE(line.d.SendOnlinePoll());
+    line.d.CommReceiveData(response(protocol::CmdOnlineRequest, 0, QByteArray(2824, 'r')));
+    EXPECT_FALSE(line.d.pollOutstanding());
+    EXPECT_TRUE(line.d.SendOnlinePoll());
+    line.portOpen = false; // a poll that could not go out is not waited for
+    line.d.CommReceiveData(response(protocol::CmdOnlineRequest, 0, QByteArray(2824, 'r')));
+    EXPECT_TRUE(line.d.SendOnlinePoll());
+    EXPECT_TRUE(line.d.SendOnlinePoll());
 }
 
 TEST(TimeOut, FiveResendsThenTheFinalText) {
@@ -86,9 +119,10 @@ TEST(TimeOut, FiveResendsThenTheFinalText) {
                                 "communication baud rate!"));
     EXPECT_TRUE(timeouts[5][2].toBool());
 
-    // A late answer is still routed.
-    line.d.CommReceiveData(response(protocol::CmdConnect));
-    EXPECT_TRUE(line.d.linkConnected());
+    // An answer for a command given up changes nothing.
+    line.d.CommReceiveData(response(protocol::CmdOpenFile));
+    EXPECT_FALSE(line.timer->active);
+    EXPECT_EQ(line.d.staleAnswers(), 1);
 }
 
 TEST(TimeOut, RealTimerRunsThroughTheRetries) {
@@ -136,7 +170,7 @@ TEST(Link, ConnectButtonAndAcknowledgements) {
     EXPECT_EQ(link[1][1].toString(), QStringLiteral("Disconnect"));
 }
 
-TEST(Receiving, DamagedBlockIsResentOnceWithoutSupervision) {
+TEST(Receiving, ADamagedAnswerIsResentAndStaysSupervised) {
     Line line;
     QSignalSpy checks(&line.d, &protocol::Dispatcher::dataCheckError);
     line.d.SendPublicCmd(protocol::CmdConnect);
@@ -145,13 +179,18 @@ TEST(Receiving, DamagedBlockIsResentOnceWithoutSupervision) {
     bad[8] = static_cast<char>(bad[8] ^ 1);
     line.d.CommReceiveData(bad);
 
+    // The resend counts as an attempt and is supervised like any other, so a lost answer to it
+    // still ends in the final time-out instead of a silent wait.
     ASSERT_EQ(line.sent.size(), 3u);
     EXPECT_EQ(line.sent[2], line.sent[0]);
-    EXPECT_FALSE(line.timer->active);
-    EXPECT_EQ(line.d.RetryCount(), 0);
+    EXPECT_TRUE(line.timer->active);
+    EXPECT_EQ(line.d.RetryCount(), 2);
     EXPECT_FALSE(line.d.linkConnected());
     ASSERT_EQ(checks.size(), 1);
     EXPECT_EQ(checks[0][0].toString(), QStringLiteral("Data Check error"));
+    line.d.CommReceiveData(response(protocol::CmdConnect));
+    EXPECT_TRUE(line.d.linkConnected());
+    EXPECT_FALSE(line.timer->active);
 }
 
 TEST(Receiving, DamagedReadAnswerWithoutTransferIsDropped) {
@@ -166,66 +205,96 @@ TEST(Receiving, DamagedReadAnswerWithoutTransferIsDropped) {
     EXPECT_FALSE(line.timer->active);
 }
 
-TEST(Receiving, LengthFieldsThatCannotBeCheckedCountAsDamaged) {
-    Line line;
-    QSignalSpy checks(&line.d, &protocol::Dispatcher::dataCheckError);
-    line.d.SendPublicCmd(protocol::CmdConnect);
-
-    QByteArray tooShort = response(protocol::CmdConnect);
-    tooShort[4] = 11;
-    QByteArray beyond = response(protocol::CmdConnect);
-    beyond[4] = 13;
-    // Longer than the receive buffer, its length field pointing past it.
-    QByteArray huge = response(protocol::CmdConnect, 0, QByteArray(9000, 'z'));
-    for (const QByteArray& block : {tooShort, beyond, QByteArray("$\x16"), QByteArray(), huge}) {
-        line.d.CommReceiveData(block);
-    }
-    EXPECT_EQ(checks.size(), 5);
-    EXPECT_EQ(line.sent.size(), 6u);
-    EXPECT_FALSE(line.d.linkConnected());
-
-    // A cut-off packet is not completed from what an earlier block left in the buffer.
-    const QByteArray longConnect = response(protocol::CmdConnect, 0, QByteArray(20, 'p'));
-    line.d.CommReceiveData(longConnect);
-    line.d.CommReceiveData(response(protocol::CmdDisconnect));
-    ASSERT_FALSE(line.d.linkConnected());
-    line.d.CommReceiveData(longConnect.left(12));
-    EXPECT_FALSE(line.d.linkConnected());
-    EXPECT_EQ(checks.size(), 6);
-}
-
-TEST(Receiving, PacketIsTakenByItsLengthAndCodeOnly) {
+TEST(Receiving, AnswersAreCutFromTheStreamWhateverTheChunking) {
     Line line;
     QSignalSpy online(&line.d, &protocol::Dispatcher::onlineData);
     QSignalSpy checks(&line.d, &protocol::Dispatcher::dataCheckError);
 
+    // Polled and pushed records, split anywhere, two in one chunk, noise in between.
     const QByteArray record(2824, 'r');
     const QByteArray live = response(protocol::CmdOnlineRequest, 0, record);
-    line.d.CommReceiveData(live + QByteArray("trailing bytes"));
-    line.d.CommReceiveData(response(protocol::CmdOnlineEvent, 0, record));
-    ASSERT_EQ(online.size(), 2);
+    const QByteArray pushed = response(protocol::CmdOnlineEvent, 0, record);
+    const QByteArray stream = live + QByteArray("trailing bytes") + pushed + live;
+    for (const qsizetype cut : {qsizetype{5}, qsizetype{1000}, qsizetype{2836}, qsizetype{5700}}) {
+        line.d.CommReceiveData(stream.left(cut));
+        line.d.CommReceiveData(stream.mid(cut));
+    }
+    ASSERT_EQ(online.size(), 12);
     EXPECT_EQ(online[0][0].toByteArray(), live);
-    EXPECT_EQ(online[1][0].toByteArray().mid(8, 2824), record);
+    EXPECT_EQ(online[1][0].toByteArray(), pushed);
+    EXPECT_EQ(checks.size(), 4); // the noise, once per stream
 
-    // The start byte is not examined.
+    // A packet that does not start with "$" is noise, however good its checksum.
+    line.d.SendPublicCmd(protocol::CmdConnect);
     QByteArray noDollar = response(protocol::CmdConnect);
     noDollar[0] = '#';
     protocol::writeU32(
         reinterpret_cast<std::uint8_t*>(noDollar.data()) + 8,
         protocol::PacketCrc32(reinterpret_cast<const std::uint8_t*>(noDollar.constData()), 8));
     line.d.CommReceiveData(noDollar);
-    EXPECT_TRUE(line.d.linkConnected());
+    EXPECT_FALSE(line.d.linkConnected());
+    EXPECT_TRUE(line.timer->active);
 
-    // Unknown and legacy codes only end the supervision.
-    for (std::uint8_t code : {std::uint8_t{77}, std::uint8_t{5}, std::uint8_t{24}}) {
-        line.d.SendPublicCmd(protocol::CmdDisconnect);
-        line.d.CommReceiveData(response(code));
-        EXPECT_FALSE(line.timer->active);
-        EXPECT_EQ(line.d.Rcom().RespCode, code);
-    }
-    EXPECT_EQ(line.sent.size(), 3u);
+    // An answer cut off by a line that then stays quiet past the time-out is dropped, so the
+    // next answer is not glued to its rest.
+    line.d.CommReceiveData(response(protocol::CmdConnect).left(7));
+    line.clockMs += 3001;
+    line.d.CommReceiveData(response(protocol::CmdConnect));
     EXPECT_TRUE(line.d.linkConnected());
-    EXPECT_EQ(checks.size(), 0);
+    EXPECT_EQ(checks.size(), 6);
+    EXPECT_EQ(line.sent.size(), 1u);
+}
+
+// Answers come in the order of the commands; each counts only for the command it answers.
+TEST(Receiving, AnAnswerCountsOnlyForTheCommandItAnswers) {
+    Line line;
+    // Answers nobody asked for, or for a code never sent, change nothing.
+    for (std::uint8_t code : {std::uint8_t{protocol::CmdConnect}, std::uint8_t{77}, std::uint8_t{5},
+                              std::uint8_t{24}}) {
+        line.d.CommReceiveData(response(code));
+    }
+    EXPECT_FALSE(line.d.linkConnected());
+
+    // Connect pressed twice: the first answer counts, the second is a duplicate.
+    QSignalSpy link(&line.d, &protocol::Dispatcher::linkStateChanged);
+    line.d.ConnectButtonClick(true);
+    line.d.ConnectButtonClick(true);
+    line.d.CommReceiveData(response(protocol::CmdConnect) + response(protocol::CmdConnect));
+    EXPECT_EQ(link.size(), 1);
+    EXPECT_FALSE(line.timer->active);
+
+    // A disconnect whose first copy went unanswered: the answer to the resend counts, and one
+    // for a code not waited for does not end the wait.
+    line.d.ConnectButtonClick(true);
+    line.d.Timer1Timer();
+    line.d.CommReceiveData(response(protocol::CmdCloseFile));
+    EXPECT_TRUE(line.timer->active);
+    line.d.CommReceiveData(response(protocol::CmdDisconnect));
+    EXPECT_FALSE(line.d.linkConnected());
+    EXPECT_FALSE(line.timer->active);
+}
+
+// The line vanishes: nothing outstanding can be answered and the instrument is disconnected.
+TEST(Receiving, ALostLineEndsTheWaitAndTheLink) {
+    Line line;
+    line.d.SendPublicCmd(protocol::CmdConnect);
+    line.d.CommReceiveData(response(protocol::CmdConnect));
+    ASSERT_TRUE(line.d.linkConnected());
+    QSignalSpy gone(&line.d, &protocol::Dispatcher::lineGone);
+    QSignalSpy link(&line.d, &protocol::Dispatcher::linkStateChanged);
+    line.d.SendPublicCmd(protocol::CmdDisconnect);
+    line.d.CommReceiveData(response(protocol::CmdDisconnect).left(5));
+    line.d.lineLost();
+    EXPECT_FALSE(line.timer->active);
+    EXPECT_FALSE(line.d.linkConnected());
+    ASSERT_EQ(link.size(), 1);
+    EXPECT_EQ(link[0][1].toString(), QStringLiteral("Disconnect"));
+    ASSERT_EQ(gone.size(), 1);
+    EXPECT_EQ(gone[0][0].toString(), protocol::lineLostText());
+    // The half answer held from the old line does not spoil the first one on a new line.
+    line.d.SendPublicCmd(protocol::CmdConnect);
+    line.d.CommReceiveData(response(protocol::CmdConnect));
+    EXPECT_TRUE(line.d.linkConnected());
 }
 
 TEST(Receiving, LineErrorDropsExactlyTheNextBlock) {

@@ -56,6 +56,25 @@ QByteArray readAll(const QString& path) {
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The program as main() wires it, with its data in `folder` and its messages scripted.
+struct Program {
+    explicit Program(const QString& folder) {
+        opened = context.openData(folder);
+        form = std::make_unique<app::TMainForm>(context, messages);
+        context.ProgramFolder = folder;
+        form->setLoginStep([](app::TMainForm&) { return true; });
+        app::registerReportWindows(*form);
+        app::registerPortWindow(*form);
+        app::connectDispatcher(*form);
+    }
+    ~Program() { context.comm().ClosePort(); }
+
+    app::AppContext context;
+    ufd::testing::ScriptedOperatorMessages messages;
+    std::unique_ptr<app::TMainForm> form;
+    bool opened = false;
+};
+
 } // namespace
 
 TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
@@ -76,15 +95,11 @@ TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
     std::string error;
     ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
 
-    app::AppContext context;
-    ASSERT_TRUE(context.openData(dir.path())) << context.lastError().toStdString();
-    ufd::testing::ScriptedOperatorMessages messages;
-    app::TMainForm form(context, messages);
-    context.ProgramFolder = folder;
-    form.setLoginStep([](app::TMainForm&) { return true; });
-    app::registerReportWindows(form);
-    app::registerPortWindow(form);
-    app::connectDispatcher(form);
+    Program program(folder);
+    ASSERT_TRUE(program.opened) << program.context.lastError().toStdString();
+    app::AppContext& context = program.context;
+    ufd::testing::ScriptedOperatorMessages& messages = program.messages;
+    app::TMainForm& form = *program.form;
     QSignalSpy damaged(&context.dispatcher(), &protocol::Dispatcher::dataCheckError);
     form.show();
 
@@ -197,6 +212,84 @@ TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
     }
     EXPECT_EQ(messages.count(ufd::testing::ScriptedOperatorMessages::Kind::Error), 0);
 
-    context.comm().ClosePort();
+    instrument.stop();
+}
+
+// The upload window at a real instrument that is switched off and on in the middle of a
+// transfer, and then unplugged: each end is told, nothing is saved, and a new upload works once
+// the line is back.
+TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path() + "/";
+    ASSERT_TRUE(QDir(folder).mkpath("Report"));
+    QByteArray storage(6 * 4096 + 10, '\0');
+    for (qsizetype i = 0; i < storage.size(); ++i) {
+        storage[i] = static_cast<char>((i * 7 + i / 4096 * 13) & 0xFF);
+    }
+    sim::Instrument instrument;
+    instrument.setReportImage(storage);
+    instrument.setOffAfter(4, std::chrono::milliseconds(600)); // connect, open, two reads
+    const QString link = QDir(folder).filePath(QLatin1String(serial::kSimulatorLinkName));
+    std::string error;
+    ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
+
+    Program program(folder);
+    ASSERT_TRUE(program.opened) << program.context.lastError().toStdString();
+    app::AppContext& context = program.context;
+    ufd::testing::ScriptedOperatorMessages& messages = program.messages;
+    app::TMainForm& form = *program.form;
+    context.dispatcher().setResponseTimeout(250);
+    form.show();
+    auto* port = dynamic_cast<serial::Tcksz*>(&form.portLink());
+    ASSERT_NE(port, nullptr);
+    const auto openAndConnect = [&] {
+        port->portBox()->setCurrentIndex(port->portBox()->findText(link));
+        QTest::mouseClick(port->openButton(), Qt::LeftButton);
+        ASSERT_TRUE(form.portLink().portOpen());
+        form.ToolButton_ConnectClick();
+        QTRY_VERIFY_WITH_TIMEOUT(static_cast<bool>(context.LinkConnected), 5000);
+    };
+    openAndConnect();
+    form.findChild<QAction*>("N34")->trigger();
+    auto* upload = dynamic_cast<protocol::TFCallData*>(form.child(app::ChildKind::Upload));
+    ASSERT_NE(upload, nullptr);
+
+    // Off and on again: the re-seek finds no file open.
+    QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
+    EXPECT_FALSE(upload->uploadButton()->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), QString("Upload report error!"), 10000);
+    EXPECT_TRUE(upload->uploadButton()->isEnabled());
+    EXPECT_FALSE(QFile::exists(upload->saveTarget()));
+    ASSERT_FALSE(messages.shown.empty());
+    EXPECT_EQ(messages.shown.back().text, "Upload report error!");
+    shoot(form.mdiArea()->activeSubWindow(), "upload-after-restart");
+
+    // Unplugged in the middle of the next one.
+    instrument.setOffAfter(0);
+    instrument.setAnswerDelay(std::chrono::milliseconds(150)); // time to pull the cable
+    QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(upload->progressBar()->value() >= 1, 10000);
+    instrument.stop();
+    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), protocol::lineLostText(), 5000);
+    EXPECT_FALSE(form.portLink().portOpen());
+    EXPECT_EQ(port->statusText(), QStringLiteral("Communication Port closed！"));
+    EXPECT_FALSE(static_cast<bool>(context.LinkConnected));
+    EXPECT_EQ(form.panelText(0), QStringLiteral("Disconnect"));
+    QTRY_COMPARE_WITH_TIMEOUT(messages.shown.back().text, protocol::lineLostText(), 2000);
+    EXPECT_TRUE(upload->uploadButton()->isEnabled());
+    EXPECT_FALSE(QFile::exists(upload->saveTarget()));
+    shoot(&form, "main-after-lost-line");
+    port->show();
+    shoot(port, "port-after-lost-line");
+
+    // Plugged in again.
+    instrument.setAnswerDelay(std::chrono::milliseconds(0));
+    ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
+    openAndConnect();
+    QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), QString("Close File success!"), 10000);
+    EXPECT_EQ(readAll(upload->saveTarget()), storage);
+
     instrument.stop();
 }

@@ -57,6 +57,7 @@ struct Upload {
     QString lastStatus() const {
         return status.isEmpty() ? QString() : status.last()[0].toString();
     }
+    int progressPositionNow() const { return transfer.progressPosition(); }
 };
 
 } // namespace
@@ -125,15 +126,20 @@ TEST(Transfer, FailureStatuses) {
         EXPECT_EQ(readFile(u.target()), file);
     }
     {
-        // A damaged read answer re-seeks; a failing re-seek stops the transfer silently.
+        // A damaged read answer re-seeks; a refused re-seek (the instrument was restarted and
+        // has no file open) ends the transfer at once.
         Upload u;
         FakeInstrument inst(file);
         inst.faults[1] = Fault::Damage;
         inst.faults[2] = Fault::FailStatus;
         u.run(inst);
         EXPECT_EQ(u.codes().back(), protocol::CmdSetOffset);
-        EXPECT_TRUE(u.messages.isEmpty());
-        EXPECT_TRUE(u.finished.isEmpty());
+        ASSERT_EQ(u.messages.size(), 1);
+        EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Upload report error!"));
+        EXPECT_EQ(u.lastStatus(), QStringLiteral("Upload report error!"));
+        ASSERT_EQ(u.finished.size(), 1);
+        EXPECT_FALSE(u.transfer.running());
+        EXPECT_FALSE(QFile::exists(u.target()));
     }
 }
 
@@ -169,8 +175,78 @@ TEST(Transfer, DeadLineDuringReadingEndsWithTheFinalTimeOut) {
     EXPECT_TRUE(timeouts.last()[2].toBool());
     EXPECT_EQ(u.finished.size(), 1);
     EXPECT_FALSE(u.finished[0][0].toBool());
-    // Only the open command's time-outs are shown in the upload window.
-    EXPECT_EQ(u.lastStatus(), QStringLiteral("Transferring data"));
+    // The resends are silent; the end is told.
+    EXPECT_EQ(u.status.size(), 3);
+    EXPECT_EQ(u.lastStatus(), protocol::finalTimeoutText());
+    EXPECT_FALSE(QFile::exists(u.target()));
+}
+
+// However the recovery goes, one block gets five attempts and only a good block renews them:
+// with every second command lost the transfer ends, it does not loop.
+TEST(Transfer, EverySecondCommandLostEndsWithTheFinalTimeOut) {
+    Upload u;
+    FakeInstrument inst(fileOf(6 * 4096));
+    for (int i = 1; i < 200; i += 2) {
+        inst.faults[i] = Fault::Drop;
+    }
+    u.run(inst);
+    // 96, then the first read lost and five rounds of re-seek and lost read.
+    EXPECT_EQ(u.line.sent.size(), 12u);
+    ASSERT_EQ(u.finished.size(), 1);
+    EXPECT_FALSE(u.finished[0][0].toBool());
+    EXPECT_EQ(u.lastStatus(), protocol::finalTimeoutText());
+    EXPECT_FALSE(QFile::exists(u.target()));
+}
+
+// A read answer that comes after its time-out, once the re-seek has gone out, is stale: it must
+// not be stored, and the block the re-seek asks for again lands in its own place.
+TEST(Transfer, StaleAnswersChangeNothing) {
+    Upload u;
+    const QByteArray file = fileOf(3 * 4096);
+    FakeInstrument inst(file);
+    u.transfer.StartUpload();
+    u.transfer.StartUpload(); // a second start while one runs sends nothing
+    ASSERT_EQ(u.line.sent.size(), 1u);
+    const QByteArray opened = inst.answer(u.line.sent[0]);
+    u.line.d.CommReceiveData(opened);
+    u.line.d.CommReceiveData(inst.answer(u.line.sent[1])); // block 1
+    const QByteArray late = inst.answer(u.line.sent[2]);   // block 2, held back on the line
+    u.line.d.Timer1Timer();                                // re-seek to block 2
+    ASSERT_EQ(u.line.code(3), protocol::CmdSetOffset);
+    const QByteArray seekAnswer = inst.answer(u.line.sent[3]);
+    u.line.d.CommReceiveData(late + opened); // the late block, and a second open answer
+    EXPECT_EQ(u.line.sent.size(), 4u);
+    EXPECT_EQ(u.progressPositionNow(), 1);
+    u.line.d.CommReceiveData(seekAnswer);
+    test::runExchange(u.line, inst, 4);
+    EXPECT_EQ(u.codes(), (std::vector<int>{96, 99, 99, 98, 99, 99, 97}));
+    EXPECT_EQ(readFile(u.target()), file);
+    EXPECT_EQ(u.line.d.staleAnswers(), 1); // the open answer answered nothing outstanding
+}
+
+// Every other way a transfer can end reaches whoever started it: the line vanishing, or the
+// line taken by a connect or disconnect in the middle.
+TEST(Transfer, ALostOrTakenLineEndsTheTransfer) {
+    {
+        Upload u;
+        FakeInstrument inst(fileOf(3 * 4096));
+        u.transfer.StartUpload();
+        u.line.d.CommReceiveData(inst.answer(u.line.sent[0]));
+        u.line.d.lineLost();
+        ASSERT_EQ(u.finished.size(), 1);
+        EXPECT_EQ(u.lastStatus(), protocol::lineLostText());
+        EXPECT_TRUE(u.messages.isEmpty()); // the main window tells it once
+    }
+    {
+        Upload u;
+        FakeInstrument inst(fileOf(3 * 4096));
+        u.transfer.StartUpload();
+        u.line.d.CommReceiveData(inst.answer(u.line.sent[0]));
+        u.line.d.ConnectButtonClick(true);
+        ASSERT_EQ(u.finished.size(), 1);
+        EXPECT_EQ(u.lastStatus(), QStringLiteral("Upload report error!"));
+        EXPECT_FALSE(u.transfer.running());
+    }
 }
 
 TEST(Transfer, OpenTimeOutsShowInTheUploadWindow) {

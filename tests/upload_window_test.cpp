@@ -186,3 +186,33 @@ TEST_F(UploadWindowTest, ClosingDuringATransferStopsRetriesAndDropsLateAnswers) 
     ASSERT_EQ(line_.sent.size(), 3u);
     EXPECT_EQ(line_.code(2), protocol::CmdOpenFile);
 }
+
+TEST_F(UploadWindowTest, AFailedTransferSaysWhyAndCanStartAgain) {
+    std::unique_ptr<TFCallData> w(make());
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    w->show();
+    const QByteArray file = fileOf(3 * 4096);
+    test::FakeInstrument inst(file);
+    for (int i = 2; i < 40; ++i) {
+        inst.faults[i] = Fault::Drop; // the instrument stops answering after the first block
+    }
+    w->suibtnCollectClick();
+    EXPECT_FALSE(w->uploadButton()->isEnabled());
+    w->suibtnCollectClick(); // a second start while one runs sends nothing
+    EXPECT_EQ(line_.sent.size(), 1u);
+    test::runExchange(line_, inst);
+
+    EXPECT_EQ(w->statusText(), protocol::finalTimeoutText());
+    EXPECT_TRUE(w->uploadButton()->isEnabled());
+    EXPECT_EQ(w->progressBar()->value(), 1);
+    EXPECT_FALSE(QFile::exists(w->saveTarget()));
+
+    inst.faults.clear();
+    const std::size_t before = line_.sent.size();
+    QTest::mouseClick(w->uploadButton(), Qt::LeftButton);
+    test::runExchange(line_, inst, before);
+    QFile saved(w->saveTarget());
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), file);
+    EXPECT_EQ(w->statusText(), "Close File success!");
+}

@@ -16,10 +16,17 @@ AppContext::AppContext()
               return comm_.WriteData(data, length);
           })) {
     serial::configureForInstrument(comm_);
+    dispatcher_->setLineSpeed([this] { return comm_.BaudRate(); });
     QObject::connect(&comm_, &serial::TComm::OnReceiveData, dispatcher_.get(),
                      &protocol::Dispatcher::CommReceiveData);
     QObject::connect(&comm_, &serial::TComm::OnReceiveError, dispatcher_.get(),
                      &protocol::Dispatcher::CommReceiveError);
+    // A vanished line (adapter pulled, instrument's cable out) cannot come back by itself: the
+    // port is closed, so that the operator opens it again once the line is back.
+    QObject::connect(&comm_, &serial::TComm::OnRequestHangup, dispatcher_.get(), [this] {
+        comm_.ClosePort();
+        dispatcher_->lineLost();
+    });
 }
 
 AppContext::~AppContext() {

@@ -54,7 +54,8 @@ public:
     reports::DataStore& dataStore() { return data_; }
 
     // The only serial component, and the dispatcher that sends through it and routes what it
-    // receives. Created with the context, wired to each other.
+    // receives. Created with the context, wired to each other; the dispatcher's time-outs
+    // follow the port's speed, and a line that hangs up is closed.
     serial::TComm& comm() { return comm_; }
     protocol::Dispatcher& dispatcher() { return *dispatcher_; }
     const protocol::Dispatcher& dispatcher() const { return *dispatcher_; }

@@ -29,6 +29,10 @@ void connectDispatcher(TMainForm& form) {
     OperatorMessages& messages = form.messages();
     QObject::connect(&dispatcher, &protocol::Dispatcher::operatorMessage, &form,
                      [&messages](const QString& text) { messages.showMessage(text); });
+    // Queued, so that the port window and the status bar show the closed line first.
+    QObject::connect(
+        &dispatcher, &protocol::Dispatcher::lineGone, &form,
+        [&messages](const QString& text) { messages.showMessage(text); }, Qt::QueuedConnection);
 }
 
 } // namespace ufd::app

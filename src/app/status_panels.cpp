@@ -25,8 +25,15 @@ QList<QLabel*> addStatusPanels(QWidget* owner, QBoxLayout* layout,
     QList<QLabel*> panels;
     for (const int width : widths) {
         auto* panel = new QLabel(status);
-        panel->setFixedWidth(width);
-        status->addWidget(panel);
+        // The first panel carries the status texts, some longer than its width (the final
+        // time-out, a lost line): it takes whatever room the window has beside the others.
+        if (panels.isEmpty()) {
+            panel->setMinimumWidth(width);
+            status->addWidget(panel, 1);
+        } else {
+            panel->setFixedWidth(width);
+            status->addWidget(panel);
+        }
         panels.append(panel);
     }
     layout->addWidget(status);

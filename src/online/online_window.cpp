@@ -4,6 +4,7 @@
 #include "app/status_panels.h"
 #include "online/record_view.h"
 #include "protocol/dispatcher.h"
+#include "protocol/poll_pacer.h"
 
 #include <QCloseEvent>
 #include <QEventLoop>
@@ -51,16 +52,20 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     panel0_ = app::addStatusPanels(this, outer, {300, 50}).first();
 
     // FormCreate: idle, nothing drawn until the first record.
-    Timer_RealData_ = new QTimer(this);
+    pacer_ = new protocol::PollPacer(dispatcher_, this);
     BitBtn_Stop_->setEnabled(false);
     BitBtn_Start_->setEnabled(true);
 
     connect(BitBtn_Start_, &QPushButton::clicked, this, [this] { BitBtn_StartClick(); });
     connect(BitBtn_Stop_, &QPushButton::clicked, this, [this] { BitBtn_StopClick(); });
-    connect(Timer_RealData_, &QTimer::timeout, this, [this] { Timer_RealDataTimer(); });
+    connect(pacer_, &protocol::PollPacer::polled, this, [this] { onPolled(); });
     connect(&dispatcher_, &protocol::Dispatcher::onlineData, this,
             [this](const QByteArray& packet) { OnlineDataShowProc(packet); });
     resize(1100, 700);
+}
+
+QTimer* TSssj::pollTimer() const {
+    return pacer_->timer();
 }
 
 QString TSssj::statusText() const {
@@ -86,21 +91,25 @@ void TSssj::BitBtn_StartClick() {
         return;
     }
     pollCounter_ = 0;
-    Timer_RealData_->setInterval(100);
-    Timer_RealData_->start();
+    pacer_->start();
     BitBtn_Start_->setEnabled(false);
     BitBtn_Stop_->setEnabled(true);
     setStatus(QStringLiteral("准备..."));
 }
 
+// A tick sends the poll only once the previous one is answered or given up; the pacer then
+// reports each poll that goes out.
 void TSssj::Timer_RealDataTimer() {
-    dispatcher_.SendOnlinePoll();
+    pacer_->tick();
+}
+
+void TSssj::onPolled() {
     ++pollCounter_;
     setStatus(QString::fromLatin1(kPollTexts[pollCounter_ % 3]));
 }
 
 void TSssj::BitBtn_StopClick() {
-    Timer_RealData_->stop();
+    pacer_->stop();
     BitBtn_Start_->setEnabled(true);
     BitBtn_Stop_->setEnabled(false);
     setStatus(QStringLiteral("Stop..."));
@@ -115,9 +124,9 @@ void TSssj::OnlineDataShowProc(const QByteArray& packet) {
 }
 
 void TSssj::closeEvent(QCloseEvent* event) {
-    if (Timer_RealData_->isActive()) {
+    if (pacer_->timer()->isActive()) {
         // Answers still on the line are shown for another half second.
-        Timer_RealData_->stop();
+        pacer_->stop();
         QEventLoop drain;
         QTimer::singleShot(500, &drain, &QEventLoop::quit);
         drain.exec();

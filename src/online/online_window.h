@@ -15,14 +15,16 @@ class OperatorMessages;
 }
 namespace ufd::protocol {
 class Dispatcher;
-}
+class PollPacer;
+} // namespace ufd::protocol
 
 namespace ufd::online {
 
 class RecordView;
 
-// "Online monitoring": polls the instrument ten times a second while running and shows every
-// live record that arrives, polled or pushed.
+// "Online monitoring": polls the instrument ten times a second while running (fewer when the
+// line cannot carry more: a poll waits for the previous answer) and shows every live record
+// that arrives, polled or pushed.
 class TSssj : public QWidget {
 public:
     TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
@@ -36,7 +38,7 @@ public:
 
     QPushButton* startButton() const { return BitBtn_Start_; }
     QPushButton* stopButton() const { return BitBtn_Stop_; }
-    QTimer* pollTimer() const { return Timer_RealData_; }
+    QTimer* pollTimer() const;
     QString statusText() const;
     RecordView* view() const { return view_; }
     const TOnlineData& onlineData() const { return *online_; }
@@ -47,6 +49,7 @@ protected:
 
 private:
     void setStatus(const QString& text);
+    void onPolled();
 
     protocol::Dispatcher& dispatcher_;
     std::function<bool()> portOpen_;
@@ -58,7 +61,7 @@ private:
     RecordView* view_ = nullptr;
     QPushButton* BitBtn_Start_ = nullptr;
     QPushButton* BitBtn_Stop_ = nullptr;
-    QTimer* Timer_RealData_ = nullptr;
+    protocol::PollPacer* pacer_ = nullptr;
     QLabel* panel0_ = nullptr;
 };
 

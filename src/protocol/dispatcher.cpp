@@ -2,6 +2,7 @@
 
 #include "protocol/report_transfer.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 #include <cstring>
 
@@ -14,6 +15,14 @@ constexpr int kInitialTimerInterval = 10000;
 
 constexpr std::uint16_t kOpenFileLength =
     static_cast<std::uint16_t>(kMinPacketSize + sizeof(kOpenFileName) - 1);
+
+// Answers that may still come are remembered this far back; any answer that does come clears
+// everything sent before its command.
+constexpr std::size_t kMaxInFlight = 32;
+
+bool isOnlineCode(std::uint8_t code) {
+    return code == CmdOnlineRequest || code == CmdOnlineEvent;
+}
 
 } // namespace
 
@@ -37,6 +46,9 @@ QString finalTimeoutText() {
     return QStringLiteral(
         "Communication timeout，Please check the line and communication baud rate!");
 }
+QString lineLostText() {
+    return QStringLiteral("The line to the instrument was lost; the port was closed.");
+}
 
 QtResponseTimer::QtResponseTimer(std::function<void()> onTick) {
     timer_.setInterval(kInitialTimerInterval);
@@ -52,9 +64,17 @@ Dispatcher::Dispatcher(Writer writer, QObject* parent)
           parent) {}
 
 Dispatcher::Dispatcher(Writer writer, const TimerFactory& makeTimer, QObject* parent)
-    : QObject(parent), writer_(std::move(writer)), timer_(makeTimer([this] { Timer1Timer(); })) {}
+    : QObject(parent), writer_(std::move(writer)), timer_(makeTimer([this] { Timer1Timer(); })) {
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    clock_ = [elapsed] { return elapsed->elapsed(); };
+}
 
 Dispatcher::~Dispatcher() = default;
+
+qint64 Dispatcher::now() const {
+    return clock_();
+}
 
 void Dispatcher::write(std::uint16_t length) {
     if (writer_) {
@@ -62,112 +82,260 @@ void Dispatcher::write(std::uint16_t length) {
     }
 }
 
+// The instrument works through what it was sent in order, so this command's answer can come
+// only after the answers still due for earlier ones (and a live answer, if a poll is out).
+int Dispatcher::supervisionInterval() const {
+    std::size_t ahead = 0;
+    for (const InFlight& f : inFlight_) {
+        ahead = std::max(ahead, f.request == request_ ? std::size_t{0} : f.answerBytes);
+    }
+    if (pollOutstanding_) {
+        ahead += kLiveAnswerSize;
+    }
+    return responseTimeoutMs(ahead + requestAnswerBytes_, baud(), responseTimeout_);
+}
+
 // Only a change of interval or a start of a stopped timer takes effect: a running timer with
 // the same period keeps counting from the earlier send.
 void Dispatcher::armSupervision() {
-    if (timer_->interval() != responseTimeout_) {
-        timer_->setInterval(responseTimeout_);
+    const int interval = supervisionInterval();
+    if (timer_->interval() != interval) {
+        timer_->setInterval(interval);
     }
     if (!timer_->isActive()) {
         timer_->start();
     }
     retryLimit_ = kDefaultRetryLimit;
-    retryCount_ = 0;
 }
 
-void Dispatcher::SendPublicCmd(std::uint8_t code) {
-    scom_.LastCmdCode = code;
-    tx_.BuildCmdPacket(code, static_cast<std::uint16_t>(kMinPacketSize));
-    txLength_ = static_cast<std::uint16_t>(kMinPacketSize);
-    write(txLength_);
-    armSupervision();
+void Dispatcher::restartSupervision() {
+    timer_->stop();
+    const int interval = supervisionInterval();
+    if (timer_->interval() != interval) {
+        timer_->setInterval(interval);
+    }
+    timer_->start();
 }
 
-void Dispatcher::SendLen16Cmd(std::uint8_t code, std::uint32_t value) {
-    constexpr auto length = static_cast<std::uint16_t>(kMinPacketSize + 4);
-    tx_.putU32(kHeaderSize, value);
+void Dispatcher::writeRequest() {
+    if (writer_) {
+        writer_(reinterpret_cast<const std::uint8_t*>(requestPacket_.constData()),
+                static_cast<std::uint16_t>(requestPacket_.size()));
+    }
+    inFlight_.push_back({static_cast<std::uint8_t>(scom_.LastCmdCode), request_, requestPacket_,
+                         requestAnswerBytes_});
+    while (inFlight_.size() > kMaxInFlight) {
+        inFlight_.pop_front();
+    }
+}
+
+void Dispatcher::sendSupervised(std::uint8_t code, std::uint16_t length, std::size_t answerBytes,
+                                Attempts attempts, bool monitored) {
     scom_.LastCmdCode = code;
     tx_.BuildCmdPacket(code, length);
     txLength_ = length;
-    emit dataMonitorLine(QString::fromStdString(BytesToHex(tx_.data(), length)));
-    write(txLength_);
+    if (monitored) {
+        emit dataMonitorLine(QString::fromStdString(BytesToHex(tx_.data(), length)));
+    }
+    ++request_;
+    requestOpen_ = true;
+    requestPacket_ = QByteArray(reinterpret_cast<const char*>(tx_.data()), length);
+    requestAnswerBytes_ = answerBytes;
+    writeRequest();
     armSupervision();
+    if (attempts == Attempts::Reset) {
+        retryCount_ = 0;
+        emit commandStarted(code);
+    }
+}
+
+void Dispatcher::SendPublicCmd(std::uint8_t code) {
+    sendSupervised(code, static_cast<std::uint16_t>(kMinPacketSize), longestAnswer(code, 0),
+                   Attempts::Reset, false);
+}
+
+void Dispatcher::SendLen16Cmd(std::uint8_t code, std::uint32_t value, Attempts attempts) {
+    constexpr auto length = static_cast<std::uint16_t>(kMinPacketSize + 4);
+    tx_.putU32(kHeaderSize, value);
+    sendSupervised(code, length, longestAnswer(code, value), attempts, true);
 }
 
 void Dispatcher::SendOpenFileCmd() {
     tx_.putBytes(kHeaderSize, kOpenFileName, sizeof(kOpenFileName) - 1);
-    scom_.LastCmdCode = CmdOpenFile;
-    tx_.BuildCmdPacket(CmdOpenFile, kOpenFileLength);
-    txLength_ = kOpenFileLength;
-    write(txLength_);
-    armSupervision();
+    sendSupervised(CmdOpenFile, kOpenFileLength, longestAnswer(CmdOpenFile, 0), Attempts::Reset,
+                   false);
 }
 
-// Polls are never supervised; a poll also ends the supervision of whatever was outstanding.
-void Dispatcher::SendOnlinePoll() {
+bool Dispatcher::SendOnlinePoll() {
+    const qint64 t = now();
+    if (pollOutstanding_ && t - pollSentAt_ < pollTimeoutMs(baud(), responseTimeout_)) {
+        return false;
+    }
     tx_.BuildCmdPacket(CmdOnlineRequest, static_cast<std::uint16_t>(kMinPacketSize));
     txLength_ = static_cast<std::uint16_t>(kMinPacketSize);
-    write(txLength_);
-    timer_->stop();
+    // A poll that could not be queued (the port is closed) has no answer to wait for.
+    pollOutstanding_ = writer_ && writer_(tx_.data(), txLength_);
+    pollSentAt_ = t;
+    return true;
 }
 
 void Dispatcher::Resend() {
-    write(txLength_);
+    if (requestPacket_.isEmpty()) {
+        write(txLength_);
+        return;
+    }
+    writeRequest();
 }
 
 void Dispatcher::stopResponseTimer() {
     timer_->stop();
+    requestOpen_ = false;
 }
 
 void Dispatcher::CommReceiveError(quint32 /*eventMask*/) {
     rcom_.RxErrorFlag = true;
 }
 
-void Dispatcher::CommReceiveData(const QByteArray& block) {
+void Dispatcher::CommReceiveData(const QByteArray& chunk) {
     if (rcom_.RxErrorFlag) {
         rcom_.RxErrorFlag = false;
         return;
     }
-    retryCount_ = 0;
-    timer_->stop();
-
-    const auto received =
-        static_cast<std::size_t>(std::min<qsizetype>(block.size(), qsizetype{kRxBufferSize}));
-    if (received > 0) {
-        std::memcpy(rcom_.RxBuffer.data(), block.constData(), received);
+    // The rest of an answer cut off by a quiet line is not going to come.
+    const qint64 t = now();
+    if (stream_.pending() > 0 && t - lastChunkAt_ > kBaseResponseTimeoutMs) {
+        stream_.dropIncomplete();
+        emit dataCheckError(dataCheckErrorText());
     }
+    lastChunkAt_ = t;
+    stream_.feed(chunk);
+    while (std::optional<AnswerStream::Piece> piece = stream_.next()) {
+        switch (piece->kind) {
+        case AnswerStream::Kind::Answer:
+            handleAnswer(piece->bytes);
+            break;
+        case AnswerStream::Kind::Damaged:
+            handleDamaged(piece->bytes);
+            break;
+        case AnswerStream::Kind::Skipped:
+            emit dataCheckError(dataCheckErrorText());
+            break;
+        }
+    }
+}
+
+// The first command still waiting with this code is the one answered (the instrument answers
+// in order, so every command before it went unanswered). A command identical to the outstanding
+// one is answered just as well by the answer to an earlier copy, except a read, whose answer
+// depends on where the instrument was when it read.
+Dispatcher::Match Dispatcher::match(std::uint8_t code) {
+    const auto it = std::find_if(inFlight_.begin(), inFlight_.end(),
+                                 [code](const InFlight& f) { return f.code == code; });
+    if (it == inFlight_.end()) {
+        return Match::Unasked;
+    }
+    const bool current = requestOpen_ && (it->request == request_ ||
+                                          (code != CmdReadBlock && it->packet == requestPacket_));
+    inFlight_.erase(inFlight_.begin(), std::next(it));
+    if (!current) {
+        ++staleAnswers_;
+        return Match::Stale;
+    }
+    return Match::Current;
+}
+
+void Dispatcher::handleAnswer(const QByteArray& packet) {
+    std::memcpy(rcom_.RxBuffer.data(), packet.constData(), static_cast<std::size_t>(packet.size()));
     rcom_.RespLength = readU16(&rcom_.RxBuffer[4]);
-
-    // A length that does not leave header and checksum inside the received bytes cannot be
-    // checked; it is handled like a damaged packet.
-    const auto length = static_cast<std::size_t>(rcom_.RespLength);
-    if (length < kMinPacketSize || length > received) {
-        recoverDamagedBlock();
-        return;
-    }
-    const auto crcAt = static_cast<std::uint16_t>(length - kCrcSize);
-    rcom_.RespCrc = PacketCrc32(rcom_.RxBuffer.data(), crcAt);
-    if (readU32(&rcom_.RxBuffer[crcAt]) != rcom_.RespCrc) {
-        recoverDamagedBlock();
-        return;
-    }
+    rcom_.RespCrc = readU32(&rcom_.RxBuffer[static_cast<std::size_t>(rcom_.RespLength) - kCrcSize]);
     rcom_.RespCode = rcom_.RxBuffer[6];
     rcom_.RespStatus = rcom_.RxBuffer[7];
     rcom_.PayloadLength = rcom_.RespLength - static_cast<std::int32_t>(kMinPacketSize);
+
+    if (isOnlineCode(rcom_.RespCode)) {
+        // Live records are shown whenever they come, asked for or pushed.
+        pollOutstanding_ = false;
+        emit onlineData(packet);
+        return;
+    }
+    if (match(rcom_.RespCode) != Match::Current) {
+        return;
+    }
+    requestOpen_ = false;
+    timer_->stop();
     route();
 }
 
-void Dispatcher::recoverDamagedBlock() {
-    if (scom_.LastCmdCode == CmdReadBlock) {
-        // The instrument has moved past the damaged block: seek back and read it again. With
-        // no transfer attached there is nothing to read it for.
-        if (ReportTransfer* t = transfer_.data()) {
-            SendLen16Cmd(CmdSetOffset, static_cast<std::uint32_t>(t->TransferOffset()));
-        }
+void Dispatcher::handleDamaged(const QByteArray& packet) {
+    emit dataCheckError(dataCheckErrorText());
+    // The code byte is the best guess of what a damaged answer answers; when it names nothing
+    // sent, it is taken for the outstanding command's.
+    const auto code = static_cast<std::uint8_t>(packet[6]);
+    if (isOnlineCode(code) && pollOutstanding_) {
+        pollOutstanding_ = false;
+        return;
+    }
+    if (!requestOpen_ || match(code) == Match::Stale) {
+        return;
+    }
+    if (scom_.LastCmdCode == CmdReadBlock && transfer_.isNull()) {
+        // Nothing to read the block again for.
+        stopResponseTimer();
+        return;
+    }
+    retryOrGiveUp(false);
+}
+
+// One more attempt at the outstanding command, or the end of it when the attempts are used
+// up. A read is not repeated: the instrument has moved past the block, so it is sought back
+// and the answer to the seek asks for the block again.
+void Dispatcher::retryOrGiveUp(bool timedOut) {
+    timer_->stop();
+    const auto code = scom_.LastCmdCode;
+    if (retryCount_ >= retryLimit_) {
+        giveUp();
+        return;
+    }
+    ++retryCount_;
+    const QString text = retryTimeoutText(retryCount_);
+    ReportTransfer* t = transfer_.data();
+    if (code == CmdReadBlock && t != nullptr) {
+        SendLen16Cmd(CmdSetOffset, static_cast<std::uint32_t>(t->TransferOffset()), Attempts::Keep);
     } else {
         Resend();
+        restartSupervision();
     }
-    emit dataCheckError(dataCheckErrorText());
+    if (timedOut) {
+        emit communicationTimeout(text, code, false);
+    }
+}
+
+void Dispatcher::giveUp() {
+    const auto code = scom_.LastCmdCode;
+    timer_->stop();
+    retryCount_ = 0;
+    requestOpen_ = false;
+    emit communicationTimeout(finalTimeoutText(), code, true);
+}
+
+void Dispatcher::Timer1Timer() {
+    timer_->stop();
+    if (!requestOpen_) {
+        return;
+    }
+    retryOrGiveUp(true);
+}
+
+void Dispatcher::lineLost() {
+    timer_->stop();
+    requestOpen_ = false;
+    retryCount_ = 0;
+    inFlight_.clear();
+    pollOutstanding_ = false;
+    stream_.clear();
+    linkConnected_ = false;
+    emit linkStateChanged(false, disconnectedStatusText());
+    emit lineGone(lineLostText());
 }
 
 void Dispatcher::route() {
@@ -179,11 +347,6 @@ void Dispatcher::route() {
     case CmdDisconnect:
         linkConnected_ = false;
         emit linkStateChanged(false, disconnectedStatusText());
-        break;
-    case CmdOnlineEvent:
-    case CmdOnlineRequest:
-        emit onlineData(
-            QByteArray(reinterpret_cast<const char*>(rcom_.RxBuffer.data()), rcom_.RespLength));
         break;
     case CmdOpenFile:
         if (ReportTransfer* t = transfer_.data()) {
@@ -207,30 +370,6 @@ void Dispatcher::route() {
         break;
     default:
         break;
-    }
-}
-
-void Dispatcher::Timer1Timer() {
-    timer_->stop();
-    const auto code = scom_.LastCmdCode;
-    if (retryCount_ < retryLimit_) {
-        ++retryCount_;
-        const QString text = retryTimeoutText(retryCount_);
-        ReportTransfer* t = transfer_.data();
-        if (code == CmdReadBlock && t != nullptr) {
-            // Repeating the read would fetch the block after the lost one and store it in the
-            // lost one's place; seek back instead. The seek takes this resend's turn.
-            const std::int32_t retries = retryCount_;
-            SendLen16Cmd(CmdSetOffset, static_cast<std::uint32_t>(t->TransferOffset()));
-            retryCount_ = retries;
-        } else {
-            Resend();
-            timer_->start();
-        }
-        emit communicationTimeout(text, code, false);
-    } else {
-        retryCount_ = 0;
-        emit communicationTimeout(finalTimeoutText(), code, true);
     }
 }
 

@@ -65,6 +65,8 @@ ReportTransfer::ReportTransfer(Dispatcher& dispatcher, ReportImage& image, QObje
     : QObject(parent), dispatcher_(&dispatcher), image_(image) {
     dispatcher.attachTransfer(this);
     connect(&dispatcher, &Dispatcher::communicationTimeout, this, &ReportTransfer::onTimeout);
+    connect(&dispatcher, &Dispatcher::commandStarted, this, &ReportTransfer::onCommandStarted);
+    connect(&dispatcher, &Dispatcher::lineGone, this, &ReportTransfer::onLineGone);
 }
 
 ReportTransfer::~ReportTransfer() {
@@ -74,17 +76,30 @@ ReportTransfer::~ReportTransfer() {
 }
 
 void ReportTransfer::StartUpload() {
-    if (Dispatcher* d = dispatcher_.data()) {
-        d->SendOpenFileCmd();
+    Dispatcher* d = dispatcher_.data();
+    if (running_ || d == nullptr) {
+        return;
     }
+    running_ = true;
+    d->SendOpenFileCmd();
 }
 
-void ReportTransfer::fail(const QString& message) {
-    emit operatorMessage(message);
+void ReportTransfer::fail(const QString& text, bool tellInBox) {
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    emit statusText(text);
+    if (tellInBox) {
+        emit operatorMessage(text);
+    }
     emit finished(false);
 }
 
 void ReportTransfer::OpenFileProc(const TRCOM& r) {
+    if (!running_) {
+        return;
+    }
     if (r.RespStatus != 0) {
         fail(openFileErrorText());
         return;
@@ -105,20 +120,35 @@ void ReportTransfer::OpenFileProc(const TRCOM& r) {
     progressPosition_ = 0;
     emit progressChanged(progressPosition_, progressMaximum_);
     emit statusText(openFileSuccessText());
+    // The first read always asks for a whole block, whatever the file size.
+    requested_ = kTransferBlockSize;
     if (Dispatcher* d = dispatcher_.data()) {
-        d->SendLen16Cmd(CmdReadBlock, kTransferBlockSize);
+        d->SendLen16Cmd(CmdReadBlock, requested_);
+    }
+}
+
+void ReportTransfer::readNext(Dispatcher::Attempts attempts) {
+    requested_ = static_cast<std::uint32_t>(std::clamp(transferRemaining_, 0, kTransferBlockSize));
+    if (Dispatcher* d = dispatcher_.data()) {
+        d->SendLen16Cmd(CmdReadBlock, requested_, attempts);
     }
 }
 
 void ReportTransfer::ReadBlockProc(const TRCOM& r) {
+    if (!running_) {
+        return;
+    }
     if (r.RespStatus != 0) {
         fail(uploadErrorText());
         return;
     }
-    // Blocks are placed by their number; one that reaches past the announced size would
-    // write outside the image.
+    // Only the block asked for is stored: as many bytes as the read wanted, or the rest of the
+    // file. Anything else is not the answer to this read and would put bytes in wrong places.
+    const auto expected =
+        std::min<std::int64_t>(requested_, std::max<std::int32_t>(transferRemaining_, 0));
     const qint64 pos = qint64{progressPosition_} * kTransferBlockSize;
-    if (!image_.write(pos, &r.RxBuffer[kHeaderSize], r.PayloadLength)) {
+    if (r.PayloadLength != expected ||
+        !image_.write(pos, &r.RxBuffer[kHeaderSize], r.PayloadLength)) {
         fail(uploadErrorText());
         return;
     }
@@ -128,14 +158,8 @@ void ReportTransfer::ReadBlockProc(const TRCOM& r) {
     ++progressPosition_;
     emit progressChanged(progressPosition_, progressMaximum_);
 
-    Dispatcher* d = dispatcher_.data();
-    if (d == nullptr) {
-        return;
-    }
-    if (transferRemaining_ >= kTransferBlockSize) {
-        d->SendLen16Cmd(CmdReadBlock, kTransferBlockSize);
-    } else if (transferRemaining_ > 0) {
-        d->SendLen16Cmd(CmdReadBlock, static_cast<std::uint32_t>(transferRemaining_));
+    if (transferRemaining_ > 0) {
+        readNext(Dispatcher::Attempts::Reset);
     } else {
         complete();
     }
@@ -149,6 +173,7 @@ void ReportTransfer::complete() {
         fail(QStringLiteral("Cannot save the report file %1: %2").arg(saveTarget_, error));
         return;
     }
+    running_ = false;
     emit statusText(uploadSuccessText());
     emit operatorMessage(uploadSuccessText());
     if (Dispatcher* d = dispatcher_.data()) {
@@ -157,15 +182,18 @@ void ReportTransfer::complete() {
     emit finished(true);
 }
 
+// A refused seek means the instrument no longer has the file open (it was restarted): the
+// block cannot be read again.
 void ReportTransfer::SetOffsetProc(const TRCOM& r) {
+    if (!running_) {
+        return;
+    }
     if (r.RespStatus != 0) {
+        fail(uploadErrorText());
         return;
     }
     emit statusText(setOffsetSuccessText());
-    const std::int32_t n = std::clamp(transferRemaining_, 0, kTransferBlockSize);
-    if (Dispatcher* d = dispatcher_.data()) {
-        d->SendLen16Cmd(CmdReadBlock, static_cast<std::uint32_t>(n));
-    }
+    readNext(Dispatcher::Attempts::Keep);
 }
 
 void ReportTransfer::CloseFileProc(const TRCOM& r) {
@@ -175,13 +203,29 @@ void ReportTransfer::CloseFileProc(const TRCOM& r) {
 }
 
 void ReportTransfer::onTimeout(const QString& text, quint32 lastCmdCode, bool gaveUp) {
-    if (Dispatcher::timeoutShownInUploadWindow(lastCmdCode)) {
+    const bool transferCommand =
+        lastCmdCode == CmdOpenFile || lastCmdCode == CmdSetOffset || lastCmdCode == CmdReadBlock;
+    if (!running_ || !transferCommand) {
+        return;
+    }
+    if (gaveUp) {
+        fail(text, false);
+    } else if (Dispatcher::timeoutShownInUploadWindow(lastCmdCode)) {
         emit statusText(text);
     }
-    if (gaveUp && (lastCmdCode == CmdOpenFile || lastCmdCode == CmdSetOffset ||
-                   lastCmdCode == CmdReadBlock)) {
-        emit finished(false);
+}
+
+// Connect or disconnect sent in the middle of a transfer takes the line: the read it was
+// waiting for will never be supervised again.
+void ReportTransfer::onCommandStarted(quint32 code) {
+    if (code != CmdOpenFile && code != CmdReadBlock && code != CmdSetOffset &&
+        code != CmdCloseFile) {
+        fail(uploadErrorText());
     }
+}
+
+void ReportTransfer::onLineGone(const QString& text) {
+    fail(text, false);
 }
 
 } // namespace ufd::protocol

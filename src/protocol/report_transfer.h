@@ -17,7 +17,8 @@ constexpr std::uint32_t kMaxReportFileSize = 64u * 1024u * 1024u;
 
 // Copies the instrument's report file into the shared report image and saves it: open (96),
 // read block by block (99), re-seek a block that has to be read again (98), close (97).
-// Attaches itself to the dispatcher for its lifetime.
+// Attaches itself to the dispatcher for its lifetime. Every transfer that starts ends with
+// finished(): saved, or failed with the reason told.
 class ReportTransfer : public QObject {
     Q_OBJECT
 public:
@@ -28,8 +29,9 @@ public:
     void setSaveTarget(const QString& path) { saveTarget_ = path; }
     const QString& saveTarget() const { return saveTarget_; }
 
-    // "Start Upload": sends the open-file command; nothing is checked first.
+    // "Start Upload": sends the open-file command. While a transfer runs it starts nothing.
     void StartUpload();
+    bool running() const { return running_; }
 
     // The answers 96, 97, 98 and 99 that passed the checksum.
     void OpenFileProc(const TRCOM& r);
@@ -49,12 +51,18 @@ signals:
     void operatorMessage(const QString& text);
     void progressChanged(int position, int maximum);
     // The transfer has stopped: saved true after the report was written, false on a failure
-    // status, an oversize block, a failed save or when the instrument stopped answering.
+    // status, a block that is not the one asked for, a failed save, when the instrument stopped
+    // answering, when the line vanished or when another command took the line.
     void finished(bool saved);
 
 private:
     void onTimeout(const QString& text, quint32 lastCmdCode, bool gaveUp);
-    void fail(const QString& message);
+    void onCommandStarted(quint32 code);
+    void onLineGone(const QString& text);
+    // Ends a running transfer as failed; `text` goes to the status panel, and to a message box
+    // when `tellInBox`.
+    void fail(const QString& text, bool tellInBox = true);
+    void readNext(Dispatcher::Attempts attempts);
     void complete();
 
     QPointer<Dispatcher> dispatcher_;
@@ -64,6 +72,8 @@ private:
     std::int32_t transferRemaining_ = 0;
     int progressPosition_ = 0;
     int progressMaximum_ = 0;
+    std::uint32_t requested_ = 0; // bytes the outstanding read asked for
+    bool running_ = false;
 };
 
 // Writes the image to a temporary file beside `path` and renames it into place, so a failed

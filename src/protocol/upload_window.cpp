@@ -125,6 +125,9 @@ TFCallData::TFCallData(Dispatcher& dispatcher, ReportImage& image, std::function
             [this](const QString& text) { setStatus(text); });
     connect(transfer_, &ReportTransfer::operatorMessage, this,
             [this](const QString& text) { messages_.showMessage(text); });
+    // One transfer at a time: the button comes back with every end, saved or failed.
+    connect(transfer_, &ReportTransfer::finished, this,
+            [this](bool) { suibtnCollect_->setEnabled(true); });
     connect(transfer_, &ReportTransfer::progressChanged, this, [this](int position, int maximum) {
         // A maximum of 0 would turn the bar into a busy indicator.
         ProgressBar1_->setRange(0, std::max(1, maximum));
@@ -190,8 +193,13 @@ void TFCallData::suibtnSaveAsClick() {
 }
 
 void TFCallData::suibtnCollectClick() {
+    if (transfer_->running()) {
+        return;
+    }
     transfer_->setSaveTarget(saveTarget());
+    suibtnCollect_->setEnabled(false);
     transfer_->StartUpload();
+    suibtnCollect_->setEnabled(!transfer_->running());
 }
 
 void TFCallData::closeEvent(QCloseEvent* event) {

@@ -24,7 +24,9 @@ void configureForInstrument(TComm& comm) {
     comm.setXonChar(0x11);
     comm.setXoffChar(0x13);
     comm.setReplacedChar(0x00);
-    comm.setReadIntervalTimeout(20);
+    // Answers are cut from the stream by their length, not by a quiet gap after them: bytes go
+    // to the dispatcher as soon as the line pauses for a millisecond.
+    comm.setReadIntervalTimeout(1);
     comm.setReadTotalTimeoutMultiplier(0);
     comm.setReadTotalTimeoutConstant(0);
     comm.setWriteTotalTimeoutMultiplier(0);

@@ -7,7 +7,7 @@
 namespace ufd::serial {
 
 // The instrument's line: the settings the port window creates its component with (8 data bits,
-// no parity, one stop bit, no flow control, DTR and RTS off, reads complete after 20 ms quiet).
+// no parity, one stop bit, no flow control, DTR and RTS off, reads complete after 1 ms quiet).
 void configureForInstrument(TComm& comm);
 
 // Sets name and speed as the port window's open does, then closes and opens the port.

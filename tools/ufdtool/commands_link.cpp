@@ -7,6 +7,7 @@
 #include "online/record.h"
 #include "online/record_texts.h"
 #include "protocol/dispatcher.h"
+#include "protocol/poll_pacer.h"
 #include "protocol/report_image.h"
 #include "protocol/report_transfer.h"
 #include "serial/comm.h"
@@ -75,8 +76,8 @@ int linkCommand(std::uint8_t code, const QStringList& args, Io io) {
                              QCoreApplication::exit(1);
                          }
                      });
-    QObject::connect(&link.comm(), &serial::TComm::OnRequestHangup, [&] {
-        io.err << "The line to the instrument was closed.\n";
+    QObject::connect(&link.dispatcher(), &protocol::Dispatcher::lineGone, [&](const QString& text) {
+        io.err << text << "\n";
         rc = 1;
         QCoreApplication::exit(1);
     });
@@ -126,7 +127,11 @@ int cmdUpload(const QStringList& args, Io io) {
     int lastPercent = -1;
     bool saved = false;
     QString lastStatus;
+    // The status panel repeats "Transferring data" for every block; a terminal shows a change.
     QObject::connect(&transfer, &protocol::ReportTransfer::statusText, [&](const QString& text) {
+        if (text == lastStatus) {
+            return;
+        }
         lastStatus = text;
         io.out << text << "\n";
         io.out.flush();
@@ -154,13 +159,10 @@ int cmdUpload(const QStringList& args, Io io) {
                              io.out.flush();
                          });
     }
+    // Every end of the transfer comes here, the line's loss included.
     QObject::connect(&transfer, &protocol::ReportTransfer::finished, [&](bool ok) {
         saved = ok;
         QCoreApplication::exit(ok ? 0 : 1);
-    });
-    QObject::connect(&link.comm(), &serial::TComm::OnRequestHangup, [&] {
-        io.err << "The line to the instrument was closed.\n";
-        QCoreApplication::exit(1);
     });
     transfer.StartUpload();
     QCoreApplication::exec();
@@ -175,6 +177,8 @@ int cmdUpload(const QStringList& args, Io io) {
            << " % of one core)\n";
     if (saved) {
         io.out << "Saved: " << out << "\n";
+    } else {
+        io.err << "Upload failed: " << lastStatus << "\n";
     }
     return saved ? 0 : 1;
 }
@@ -182,8 +186,11 @@ int cmdUpload(const QStringList& args, Io io) {
 int cmdMonitor(const QStringList& args, Io io) {
     bool ok = true;
     const int count = optionValue(args, QStringLiteral("--count"), QStringLiteral("10")).toInt(&ok);
-    if (!ok || count < 1) {
-        io.err << "usage: ufdtool monitor --port PATH [--baud N] [--count N]\n";
+    bool secondsOk = true;
+    const double seconds =
+        optionValue(args, QStringLiteral("--seconds"), QStringLiteral("0")).toDouble(&secondsOk);
+    if (!ok || count < 1 || !secondsOk || seconds < 0) {
+        io.err << "usage: ufdtool monitor --port PATH [--baud N] [--count N | --seconds S]\n";
         return 2;
     }
     Link link;
@@ -194,6 +201,10 @@ int cmdMonitor(const QStringList& args, Io io) {
     int shown = 0;
     QElapsedTimer sinceAnswer;
     sinceAnswer.start();
+    QElapsedTimer wall;
+    wall.start();
+    // The online window's pacing: every 100 ms, but never past an answer still on its way.
+    protocol::PollPacer pacer(link.dispatcher());
     QObject::connect(&link.dispatcher(), &protocol::Dispatcher::onlineData,
                      [&](const QByteArray& packet) {
                          const auto* p = reinterpret_cast<const std::uint8_t*>(packet.constData());
@@ -215,29 +226,37 @@ int cmdMonitor(const QStringList& args, Io io) {
                          o.insert(QStringLiteral("parameter"), pairs(t.parameterTab()));
                          io.out << QJsonDocument(o).toJson(QJsonDocument::Compact) << "\n";
                          io.out.flush();
-                         if (++shown >= count) {
+                         if (seconds <= 0 && ++shown >= count) {
                              QCoreApplication::exit(0);
+                         } else if (seconds > 0) {
+                             ++shown;
                          }
                      });
-    QObject::connect(&link.comm(), &serial::TComm::OnRequestHangup, [&] {
-        io.err << "The line to the instrument was closed.\n";
+    QObject::connect(&link.dispatcher(), &protocol::Dispatcher::lineGone, [&](const QString& text) {
+        io.err << text << "\n";
         QCoreApplication::exit(1);
     });
-    // The online window's poll: every 100 ms, whether or not the last one was answered.
-    QTimer poll;
-    poll.setInterval(100);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
+    QTimer watch;
+    watch.setInterval(100);
+    QObject::connect(&watch, &QTimer::timeout, [&] {
         if (sinceAnswer.elapsed() > 5000) {
             io.err << "No answer from the instrument.\n";
             QCoreApplication::exit(1);
-            return;
+        } else if (seconds > 0 && static_cast<double>(wall.elapsed()) >= seconds * 1000.0) {
+            QCoreApplication::exit(0);
         }
-        link.dispatcher().SendOnlinePoll();
     });
-    poll.start();
+    watch.start();
+    pacer.start();
     const int rc = QCoreApplication::exec();
-    poll.stop();
+    pacer.stop();
+    watch.stop();
     link.comm().ClosePort();
+    const double elapsed = static_cast<double>(wall.elapsed()) / 1000.0;
+    io.err << shown << " answers in " << QString::number(elapsed, 'f', 1) << " s ("
+           << QString::number(elapsed > 0 ? shown / elapsed : 0.0, 'f', 1) << " a second), "
+           << pacer.polls() << " polls; the last answer came " << pacer.lastAnswerDelayMs()
+           << " ms after its poll\n";
     return rc;
 }
 

@@ -40,7 +40,8 @@ void usage(QTextStream& err) {
            "  connect --port PATH [--baud N]        send connect and wait for the answer\n"
            "  disconnect --port PATH [--baud N]     send disconnect and wait for the answer\n"
            "  upload --port PATH [--baud N] --out FILE [-v]   copy the instrument's reports\n"
-           "  monitor --port PATH [--baud N] [--count N]      live records as JSON lines\n"
+           "  monitor --port PATH [--baud N] [--count N | --seconds S]  live records as JSON "
+           "lines\n"
            "  workpieces add ID NAME [TYPE MATERIAL HEAT FACE MANDATOR FLAWINFO]\n"
            "  workpieces list                    list the workpieces (ID and name)\n";
 }
