@@ -338,6 +338,38 @@ TEST(SaveReport, ReplacesTheTargetWholeOrNotAtAll) {
     EXPECT_FALSE(u.finished[0][0].toBool());
 }
 
+// A second upload of that name never replaces a different earlier one; the same bytes again
+// may be written over.
+TEST(SaveReport, AnEarlierDifferentUploadIsKept) {
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("Report20211105.bin"));
+    const auto save = [](const QString& path, const QByteArray& bytes) {
+        QString error;
+        return protocol::SaveReportImage(bytes, path, &error);
+    };
+    EXPECT_EQ(protocol::freeReportPath(target, "first"), target);
+    ASSERT_TRUE(save(target, "first"));
+    EXPECT_EQ(protocol::freeReportPath(target, "first"), target);
+    const QString second = dir.filePath(QStringLiteral("Report20211105-2.bin"));
+    EXPECT_EQ(protocol::freeReportPath(target, "second"), second);
+    ASSERT_TRUE(save(second, "second"));
+    EXPECT_EQ(protocol::freeReportPath(target, "second"), second);
+    EXPECT_EQ(protocol::freeReportPath(target, "third"),
+              dir.filePath(QStringLiteral("Report20211105-3.bin")));
+
+    // Through a transfer: the earlier file stays, the new one goes beside it.
+    Upload u;
+    QSignalSpy saved(&u.transfer, &protocol::ReportTransfer::saved);
+    ASSERT_TRUE(save(u.target(), "earlier"));
+    FakeInstrument inst(fileOf(5000));
+    u.run(inst);
+    ASSERT_EQ(saved.size(), 1);
+    EXPECT_EQ(saved[0][0].toString(), u.transfer.savedPath());
+    EXPECT_TRUE(u.transfer.savedPath().endsWith("Report20211105-2.bin"));
+    EXPECT_EQ(readFile(u.target()), QByteArray("earlier"));
+    EXPECT_EQ(readFile(u.transfer.savedPath()), fileOf(5000));
+}
+
 TEST(SaveReport, NameAndFolder) {
     EXPECT_EQ(protocol::reportFileName(QDate(2021, 11, 5)), QStringLiteral("Report20211105.bin"));
     EXPECT_EQ(protocol::reportFolder(QStringLiteral("/opt/ufd")),

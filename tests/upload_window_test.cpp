@@ -215,4 +215,18 @@ TEST_F(UploadWindowTest, AFailedTransferSaysWhyAndCanStartAgain) {
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), file);
     EXPECT_EQ(w->statusText(), "Close File success!");
+
+    // Another upload that day from storage that has changed since: it goes beside the first,
+    // and the window says where.
+    test::FakeInstrument changed(fileOf(100));
+    const std::size_t from = line_.sent.size();
+    w->suibtnCollectClick();
+    test::runExchange(line_, changed, from);
+    EXPECT_EQ(w->nameField()->text(), "Report20211105-2.bin");
+    QFile second(w->saveTarget());
+    ASSERT_TRUE(second.open(QIODevice::ReadOnly));
+    EXPECT_EQ(second.readAll(), fileOf(100));
+    QFile first(dir_.path() + "/Report/Report20211105.bin");
+    ASSERT_TRUE(first.open(QIODevice::ReadOnly));
+    EXPECT_EQ(first.readAll(), file);
 }

@@ -1,6 +1,8 @@
 #include "protocol/report_transfer.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
 #include <limits>
@@ -48,6 +50,26 @@ QString reportFolder(const QString& programFolder) {
         folder += QLatin1Char('/');
     }
     return folder + QStringLiteral("Report/");
+}
+
+namespace {
+
+bool holds(const QString& path, const QByteArray& image) {
+    QFile f(path);
+    return f.size() == image.size() && f.open(QIODevice::ReadOnly) && f.readAll() == image;
+}
+
+} // namespace
+
+QString freeReportPath(const QString& target, const QByteArray& image) {
+    const QFileInfo info(target);
+    const QString suffix = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    const QString stem = info.dir().filePath(info.completeBaseName());
+    QString candidate = target;
+    for (int n = 2; QFileInfo::exists(candidate) && !holds(candidate, image); ++n) {
+        candidate = stem + QLatin1Char('-') + QString::number(n) + suffix;
+    }
+    return candidate;
 }
 
 bool SaveReportImage(const QByteArray& image, const QString& path, QString* error) {
@@ -169,11 +191,14 @@ void ReportTransfer::ReadBlockProc(const TRCOM& r) {
 // as a successful upload.
 void ReportTransfer::complete() {
     QString error;
-    if (!SaveReportImage(image_.bytes(), saveTarget_, &error)) {
-        fail(QStringLiteral("Cannot save the report file %1: %2").arg(saveTarget_, error));
+    const QString path = freeReportPath(saveTarget_, image_.bytes());
+    if (!SaveReportImage(image_.bytes(), path, &error)) {
+        fail(QStringLiteral("Cannot save the report file %1: %2").arg(path, error));
         return;
     }
+    savedPath_ = path;
     running_ = false;
+    emit saved(path);
     emit statusText(uploadSuccessText());
     emit operatorMessage(uploadSuccessText());
     if (Dispatcher* d = dispatcher_.data()) {

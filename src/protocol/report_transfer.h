@@ -25,9 +25,12 @@ public:
     ReportTransfer(Dispatcher& dispatcher, ReportImage& image, QObject* parent = nullptr);
     ~ReportTransfer() override;
 
-    // Full path the completed report is saved to.
+    // Full path the completed report is saved to, unless a different file is there already:
+    // then it goes beside it (see freeReportPath) and savedPath() tells where.
     void setSaveTarget(const QString& path) { saveTarget_ = path; }
     const QString& saveTarget() const { return saveTarget_; }
+    // Where the last completed report was written.
+    const QString& savedPath() const { return savedPath_; }
 
     // "Start Upload": sends the open-file command. While a transfer runs it starts nothing.
     void StartUpload();
@@ -50,6 +53,8 @@ signals:
     // Message boxes for the operator.
     void operatorMessage(const QString& text);
     void progressChanged(int position, int maximum);
+    // The report has been written to `path`, before success is announced.
+    void saved(const QString& path);
     // The transfer has stopped: saved true after the report was written, false on a failure
     // status, a block that is not the one asked for, a failed save, when the instrument stopped
     // answering, when the line vanished or when another command took the line.
@@ -68,6 +73,7 @@ private:
     QPointer<Dispatcher> dispatcher_;
     ReportImage& image_;
     QString saveTarget_;
+    QString savedPath_;
     std::int32_t transferOffset_ = 0;
     std::int32_t transferRemaining_ = 0;
     int progressPosition_ = 0;
@@ -79,6 +85,11 @@ private:
 // Writes the image to a temporary file beside `path` and renames it into place, so a failed
 // write leaves any earlier file untouched. On failure returns false with the reason in `error`.
 bool SaveReportImage(const QByteArray& image, const QString& path, QString* error);
+
+// Where `image` may be saved when `target` is asked for: `target` itself when it is free or
+// already holds exactly these bytes, otherwise the first of "<name>-2.<ext>", "<name>-3.<ext>",
+// ... beside it that is free or holds them. An earlier upload is never replaced by another.
+QString freeReportPath(const QString& target, const QByteArray& image);
 
 // "Report" + yyyymmdd + ".bin": the name a report uploaded on `day` is saved under.
 QString reportFileName(const QDate& day);

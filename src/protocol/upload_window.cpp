@@ -115,7 +115,8 @@ TFCallData::TFCallData(Dispatcher& dispatcher, ReportImage& image, std::function
     connect(Timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
     Timer1_->start();
     suiEDBBackupDir_->setText(folderText(reportFolder(programFolder)));
-    suiEDBBackupName_->setText(reportFileName(today));
+    targetName_ = reportFileName(today);
+    suiEDBBackupName_->setText(targetName_);
 
     connect(suibtnSaveAs_, &QPushButton::clicked, this, [this] { suibtnSaveAsClick(); });
     connect(suibtnCollect_, &QPushButton::clicked, this, [this] { suibtnCollectClick(); });
@@ -128,6 +129,10 @@ TFCallData::TFCallData(Dispatcher& dispatcher, ReportImage& image, std::function
     // One transfer at a time: the button comes back with every end, saved or failed.
     connect(transfer_, &ReportTransfer::finished, this,
             [this](bool) { suibtnCollect_->setEnabled(true); });
+    // An earlier, different upload of that name is kept: the window shows where this one went.
+    connect(transfer_, &ReportTransfer::saved, this, [this](const QString& path) {
+        suiEDBBackupName_->setText(QFileInfo(path).fileName());
+    });
     connect(transfer_, &ReportTransfer::progressChanged, this, [this](int position, int maximum) {
         // A maximum of 0 would turn the bar into a busy indicator.
         ProgressBar1_->setRange(0, std::max(1, maximum));
@@ -189,13 +194,15 @@ void TFCallData::suibtnSaveAsClick() {
     }
     const QFileInfo info(chosen);
     suiEDBBackupDir_->setText(folderText(info.absolutePath()));
-    suiEDBBackupName_->setText(info.fileName());
+    targetName_ = info.fileName();
+    suiEDBBackupName_->setText(targetName_);
 }
 
 void TFCallData::suibtnCollectClick() {
     if (transfer_->running()) {
         return;
     }
+    suiEDBBackupName_->setText(targetName_);
     transfer_->setSaveTarget(saveTarget());
     suibtnCollect_->setEnabled(false);
     transfer_->StartUpload();

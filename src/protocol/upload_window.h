@@ -43,7 +43,8 @@ public:
     void suibtnCollectClick();
     void Timer1Timer();
 
-    // The folder field followed by the name field.
+    // The folder field followed by the name field: where the next report goes, or, after an
+    // upload that had to go beside an earlier different file, where it went.
     QString saveTarget() const;
     QString statusText() const;
     // The data monitor's lines; the first is the empty line it starts with.
@@ -71,6 +72,9 @@ private:
     SaveChooser chooser_;
     ReportTransfer* transfer_ = nullptr;
     bool shownOnce_ = false;
+    // The name asked for (the date's, or the one chosen with "Save as"); each upload starts
+    // from it, whatever name the last one had to take.
+    QString targetName_;
 
     QLineEdit* suiEDBBackupDir_ = nullptr;
     QLineEdit* suiEDBBackupName_ = nullptr;

@@ -176,7 +176,7 @@ int cmdUpload(const QStringList& args, Io io) {
            << QString::number(seconds > 0 ? 100.0 * cpu / seconds : 0.0, 'f', 1)
            << " % of one core)\n";
     if (saved) {
-        io.out << "Saved: " << out << "\n";
+        io.out << "Saved: " << transfer.savedPath() << "\n";
     } else {
         io.err << "Upload failed: " << lastStatus << "\n";
     }
