@@ -12,6 +12,14 @@ bool ReplayState::open(QByteArray bytes) {
     return true;
 }
 
+double ReplayState::remainingTime() const {
+    if (!recording_ || frameCounter_ == 0) {
+        return playingTime();
+    }
+    const double framesLeft = static_cast<double>(recording_->frameCount() - frameCounter_);
+    return framesLeft * 10.0 / recording_->frameRate();
+}
+
 bool ReplayState::takeNextFrame() {
     if (!recording_) {
         return false;

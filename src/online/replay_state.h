@@ -17,6 +17,9 @@ public:
     bool hasRecording() const { return recording_.has_value(); }
     const Recording* recording() const { return recording_ ? &*recording_ : nullptr; }
     double playingTime() const { return recording_ ? recording_->playingTime() : 0.0; }
+    // Seconds left to play from the counter, at the recording's own frame period; the whole
+    // playing time before the first frame and after the last.
+    double remainingTime() const;
     std::uint32_t frameCounter() const { return frameCounter_; }
     void rewind() { frameCounter_ = 0; }
 

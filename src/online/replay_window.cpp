@@ -109,9 +109,8 @@ void TFYaokong::sbtOpenVideoClick() {
         return;
     }
     QByteArray bytes = file.readAll();
-    setTimeDisplay(static_cast<double>(bytes.size()));
     if (!state_.open(std::move(bytes))) {
-        // The previous valid recording stays loaded and playable.
+        // The previous valid recording stays loaded and playable, and so does its time.
         messages_.showMessage(recordingRefusedText());
         return;
     }
@@ -138,12 +137,10 @@ void TFYaokong::sbtStopClick() {
 void TFYaokong::Timer1Timer() {
     const bool more = state_.takeNextFrame();
     view_->showRecord(state_.frame(), state_.curves());
-    if (more) {
-        setTimeDisplay(remaining_ - 0.05);
-    } else {
+    if (!more) {
         Timer1_->stop();
-        setTimeDisplay(state_.playingTime());
     }
+    setTimeDisplay(state_.remainingTime());
 }
 
 void TFYaokong::stbDeleteClick() {
