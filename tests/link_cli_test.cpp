@@ -118,6 +118,13 @@ TEST_F(LinkCli, UploadsOfEveryBlockShapeArriveWhole) {
         EXPECT_EQ(readAll(out), readAll(storage)) << size;
         EXPECT_TRUE(r.out.contains("Saved: " + out));
     }
+    // The same name again for other bytes: the earlier file stays, the output says where.
+    const QString storage = writeStorage(path("other.bin"), 300);
+    Simulator sim(dir_.path(), {"--report", storage});
+    const ToolRun r = ufdtool({"upload", "--port", sim.link(), "--out", path("up100.bin")});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Saved: " + path("up100-2.bin"))) << r.out.toStdString();
+    EXPECT_EQ(readAll(path("up100-2.bin")), readAll(storage));
 }
 
 TEST_F(LinkCli, DamagedAndLostAnswersStillGiveTheExactImage) {
@@ -192,8 +199,7 @@ TEST_F(LinkCli, FailedUploadsSayWhyAndSaveNothing) {
         // Switched off in the middle and on again: the re-seek is refused, no file is open.
         {{"--off-after", "4", "--off-for", "1"}, "Upload report error!"},
         // The line vanishes in the middle of the transfer.
-        {{"--close-after", "4"},
-         "The line to the instrument was lost; the port was closed."},
+        {{"--close-after", "4"}, "The line to the instrument was lost; the port was closed."},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].faults.join(' ').toStdString());
@@ -221,7 +227,7 @@ TEST_F(LinkCli, MonitorPrintsTheRecordViewTextsOfEachAnswer) {
         const QJsonObject side = o["sidePanel"].toObject();
         EXPECT_EQ(side.size(), 12);
         EXPECT_TRUE(side["Velocity"].toString().endsWith("m/s"));
-        EXPECT_TRUE(side["Probe Freq"].toString().endsWith("Hz"));
+        EXPECT_TRUE(side["Probe Freq"].toString().endsWith("MHz"));
         EXPECT_EQ(o["parameter"].toObject().size(), 18);
         paths << o["displays"].toObject()["soundPath"].toString();
     }

@@ -68,7 +68,7 @@ TEST_F(OnlineWindowTest, StartPollsAndDrawsStopStops) {
     EXPECT_EQ(w.pollTimer()->interval(), 100);
     QTRY_COMPARE_WITH_TIMEOUT(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints,
                               5000);
-    EXPECT_EQ(w.view()->field("suiEdit_ProbeFreq")->text(), "2.50Hz");
+    EXPECT_EQ(w.view()->field("suiEdit_ProbeFreq")->text(), "2.50MHz");
     EXPECT_EQ(w.view()->chart()->curveSeries(0)->name(), "DAC1");
     EXPECT_DOUBLE_EQ(w.view()->chart()->xAxis()->max(), 100.0);
     EXPECT_FALSE(w.view()->display(1)->text().isEmpty());

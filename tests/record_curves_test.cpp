@@ -329,7 +329,7 @@ TEST(RecordTexts, PatternsAndUnitsOfTheRecordView) {
     r.CH_No = 3;
     r.GateLogic = 2;
     const RecordTexts t = recordTexts(r);
-    EXPECT_EQ(t.probeFreq, "2.50Hz");
+    EXPECT_EQ(t.probeFreq, "2.50MHz");
     EXPECT_EQ(t.range, "100.0mm");
     EXPECT_EQ(t.dDelay, "12.34us");
     EXPECT_EQ(t.velocity, "3230.0m/s");

@@ -26,7 +26,7 @@ RecordTexts recordTexts(const InstrumentRecord& r) {
     t.gateLogic = gateLogicText(r.GateLogic);
     t.probeType = probeTypeText(r.ProbeType);
     t.rectify = probeRectifyText(r.ProbeRectify);
-    t.probeFreq = withUnit(r.ProbeFreq / 100.0, 2, "Hz");
+    t.probeFreq = withUnit(r.ProbeFreq / 100.0, 2, "MHz"); // stored in 0.01 MHz
     t.range = withUnit(r.mRange / 10.0, 1, "mm");
     t.dDelay = withUnit(r.dDelay / 100.0, 2, "us");
     t.velocity = withUnit(r.SoundVel, 1, "m/s");
