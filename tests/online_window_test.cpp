@@ -9,6 +9,7 @@
 #include "protocol/dispatcher.h"
 #include "serial/comm.h"
 #include "serial/instrument_port.h"
+#include "wait_for.h"
 
 #include <QLineEdit>
 #include <QLineSeries>
@@ -66,8 +67,7 @@ TEST_F(OnlineWindowTest, StartPollsAndDrawsStopStops) {
     EXPECT_FALSE(w.startButton()->isEnabled());
     EXPECT_TRUE(w.stopButton()->isEnabled());
     EXPECT_EQ(w.pollTimer()->interval(), 100);
-    QTRY_COMPARE_WITH_TIMEOUT(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints,
-                              5000);
+    UFD_WAIT_EQ(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints, 5000);
     EXPECT_EQ(w.view()->field("suiEdit_ProbeFreq")->text(), "2.50MHz");
     EXPECT_EQ(w.view()->chart()->curveSeries(0)->name(), "DAC1");
     EXPECT_DOUBLE_EQ(w.view()->chart()->xAxis()->max(), 100.0);
@@ -95,7 +95,7 @@ TEST_F(OnlineWindowTest, StatusTextCyclesAndRestartsAtTwoDots) {
         ASSERT_TRUE(dispatcher_.pollOutstanding());
         w.Timer_RealDataTimer();
         EXPECT_EQ(w.statusText(), text);
-        QTRY_VERIFY(!dispatcher_.pollOutstanding());
+        UFD_WAIT_TRUE(!dispatcher_.pollOutstanding(), 5000);
     }
     w.BitBtn_StopClick();
     w.BitBtn_StartClick();
@@ -141,8 +141,7 @@ TEST_F(OnlineWindowTest, PushedRecordsAreShownWithoutPolling) {
     sim_.setPushRate(20);
     TSssj w(dispatcher_, portFlag_, messages_);
     dispatcher_.SendPublicCmd(protocol::CmdConnect); // pushes only while connected
-    QTRY_COMPARE_WITH_TIMEOUT(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints,
-                              5000);
+    UFD_WAIT_EQ(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints, 5000);
     EXPECT_FALSE(w.pollTimer()->isActive());
 }
 

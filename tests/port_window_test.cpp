@@ -8,6 +8,7 @@
 #include "protocol/dispatcher.h"
 #include "serial/comm.h"
 #include "serial/port_window.h"
+#include "wait_for.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -65,7 +66,7 @@ protected:
     void expectInstrumentAnswers() {
         const long long before = sim.stats().answers;
         context.dispatcher().SendPublicCmd(protocol::CmdConnect);
-        QTRY_VERIFY_WITH_TIMEOUT(context.dispatcher().linkConnected(), 5000);
+        UFD_WAIT_TRUE(context.dispatcher().linkConnected(), 5000);
         EXPECT_GT(sim.stats().answers, before);
     }
     void expectShowsClosed(const Tcksz& w) {
@@ -330,7 +331,7 @@ TEST_F(ConnectedProgramTest, OnlyTheInstrumentsRepliesChangeTheLinkState) {
     expectOnlineAndUploadAvailable(false);
 
     QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(action("N32")->isEnabled(), 5000);
+    UFD_WAIT_TRUE(action("N32")->isEnabled(), 5000);
     expectOnlineAndUploadAvailable(true);
     EXPECT_EQ(form->panelText(0), QStringLiteral("Connect"));
     EXPECT_EQ(button("ToolButton_Connect")->toolTip(), QStringLiteral("Disconnect"));
@@ -339,7 +340,7 @@ TEST_F(ConnectedProgramTest, OnlyTheInstrumentsRepliesChangeTheLinkState) {
     sim.setDropEvery(1);
     QSignalSpy timeouts(&context.dispatcher(), &protocol::Dispatcher::communicationTimeout);
     QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!timeouts.isEmpty() && timeouts.last().at(2).toBool(), 5000);
+    UFD_WAIT_TRUE(!timeouts.isEmpty() && timeouts.last().at(2).toBool(), 5000);
     EXPECT_TRUE(context.LinkConnected);
     expectOnlineAndUploadAvailable(true);
 
@@ -355,7 +356,7 @@ TEST_F(ConnectedProgramTest, OnlyTheInstrumentsRepliesChangeTheLinkState) {
     QTest::mouseClick(port->openButton(), Qt::LeftButton);
     ASSERT_TRUE(port->portOpen());
     QTest::mouseClick(button("ToolButton_Connect"), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(!action("N34")->isEnabled(), 5000);
+    UFD_WAIT_TRUE(!action("N34")->isEnabled(), 5000);
     expectOnlineAndUploadAvailable(false);
     EXPECT_EQ(form->panelText(0), QStringLiteral("Disconnect"));
     form->Timer1Timer();

@@ -15,6 +15,7 @@
 #include "reports/report_file.h"
 #include "reports/spreadsheet_report.h"
 #include "serial/port_window.h"
+#include "wait_for.h"
 #include "xlsx_cells.h"
 
 #include <QAction>
@@ -112,7 +113,7 @@ TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
     QTest::mouseClick(port->openButton(), Qt::LeftButton);
     ASSERT_TRUE(form.portLink().portOpen());
     form.ToolButton_ConnectClick();
-    QTRY_VERIFY_WITH_TIMEOUT(static_cast<bool>(context.LinkConnected), 5000);
+    UFD_WAIT_TRUE(static_cast<bool>(context.LinkConnected), 5000);
     auto* uploadAction = form.findChild<QAction*>("N34");
     ASSERT_TRUE(uploadAction->isEnabled());
 
@@ -124,9 +125,9 @@ TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
     const QString saved = upload->saveTarget();
     EXPECT_EQ(QFileInfo(saved).absolutePath(), QDir(folder + "Report").absolutePath());
     QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(upload->progressBar()->value() > 100, 60000);
+    UFD_WAIT_TRUE(upload->progressBar()->value() > 100, 60000);
     shoot(form.mdiArea()->activeSubWindow(), "upload-during-transfer");
-    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), QString("Close File success!"), 120000);
+    UFD_WAIT_EQ(upload->statusText(), QString("Close File success!"), 120000);
     EXPECT_EQ(readAll(saved), storage);
     EXPECT_EQ(context.reportImage().bytes(), storage);
     EXPECT_GE(damaged.count(), 1);
@@ -248,7 +249,7 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
         QTest::mouseClick(port->openButton(), Qt::LeftButton);
         ASSERT_TRUE(form.portLink().portOpen());
         form.ToolButton_ConnectClick();
-        QTRY_VERIFY_WITH_TIMEOUT(static_cast<bool>(context.LinkConnected), 5000);
+        UFD_WAIT_TRUE(static_cast<bool>(context.LinkConnected), 5000);
     };
     openAndConnect();
     form.findChild<QAction*>("N34")->trigger();
@@ -258,7 +259,7 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
     // Off and on again: the re-seek finds no file open.
     QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
     EXPECT_FALSE(upload->uploadButton()->isEnabled());
-    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), QString("Upload report error!"), 10000);
+    UFD_WAIT_EQ(upload->statusText(), QString("Upload report error!"), 10000);
     EXPECT_TRUE(upload->uploadButton()->isEnabled());
     EXPECT_FALSE(QFile::exists(upload->saveTarget()));
     ASSERT_FALSE(messages.shown.empty());
@@ -269,14 +270,14 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
     instrument.setOffAfter(0);
     instrument.setAnswerDelay(std::chrono::milliseconds(150)); // time to pull the cable
     QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(upload->progressBar()->value() >= 1, 10000);
+    UFD_WAIT_TRUE(upload->progressBar()->value() >= 1, 10000);
     instrument.stop();
-    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), protocol::lineLostText(), 5000);
+    UFD_WAIT_EQ(upload->statusText(), protocol::lineLostText(), 5000);
     EXPECT_FALSE(form.portLink().portOpen());
     EXPECT_EQ(port->statusText(), QStringLiteral("Communication Port closed！"));
     EXPECT_FALSE(static_cast<bool>(context.LinkConnected));
     EXPECT_EQ(form.panelText(0), QStringLiteral("Disconnect"));
-    QTRY_COMPARE_WITH_TIMEOUT(messages.shown.back().text, protocol::lineLostText(), 2000);
+    UFD_WAIT_EQ(messages.shown.back().text, protocol::lineLostText(), 2000);
     EXPECT_TRUE(upload->uploadButton()->isEnabled());
     EXPECT_FALSE(QFile::exists(upload->saveTarget()));
     shoot(&form, "main-after-lost-line");
@@ -288,7 +289,7 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
     ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
     openAndConnect();
     QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(upload->statusText(), QString("Close File success!"), 10000);
+    UFD_WAIT_EQ(upload->statusText(), QString("Close File success!"), 10000);
     EXPECT_EQ(readAll(upload->saveTarget()), storage);
 
     instrument.stop();

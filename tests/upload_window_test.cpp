@@ -4,6 +4,7 @@
 #include "protocol/report_transfer.h"
 #include "protocol/upload_window.h"
 #include "protocol_fakes.h"
+#include "wait_for.h"
 
 #include <QDir>
 #include <QFile>
@@ -178,7 +179,7 @@ TEST_F(UploadWindowTest, ClosingDuringATransferStopsRetriesAndDropsLateAnswers) 
     EXPECT_FALSE(line_.timer->active);
     line_.d.CommReceiveData(inst.answer(line_.sent.at(1))); // the late block
     EXPECT_EQ(line_.sent.size(), 2u);                       // no next read, no close command
-    QTRY_VERIFY(w.isNull());
+    UFD_WAIT_TRUE(w.isNull(), 5000);
 
     // A new window starts again with the open command.
     std::unique_ptr<TFCallData> again(make());
