@@ -243,9 +243,10 @@ void addChart(lxw_workbook* wb, lxw_worksheet* ws) {
         float width;
     };
     const Series series[] = {
-        {18, "=Report!$S$1", 0x000000, 1.0f},  {19, "=Report!$T$1", 0x0080FF, 1.25f},
-        {20, "=Report!$U$1", 0xFF80FF, 1.25f}, {21, "=Report!$V$1", 0x00FF80, 1.25f},
-        {22, "=Report!$W$1", 0xFF0000, 2.25f}, {23, "=Report!$X$1", 0x00FF00, 2.25f},
+        // The library reads a colour of 0 as "none" and draws its default blue.
+        {18, "=Report!$S$1", LXW_COLOR_BLACK, 1.0f}, {19, "=Report!$T$1", 0x0080FF, 1.25f},
+        {20, "=Report!$U$1", 0xFF80FF, 1.25f},       {21, "=Report!$V$1", 0x00FF80, 1.25f},
+        {22, "=Report!$W$1", 0xFF0000, 2.25f},       {23, "=Report!$X$1", 0x00FF00, 2.25f},
     };
     for (const Series& s : series) {
         lxw_chart_series* cs = chart_add_series(chart, nullptr, nullptr);
@@ -261,7 +262,11 @@ void addChart(lxw_workbook* wb, lxw_worksheet* ws) {
     chart_title_off(chart);
     chart_axis_set_name(chart->x_axis, "Path (mm)");
     chart_axis_set_name(chart->y_axis, "Amplitude (%)");
+    // The report sets both axes to the report's range and rectification; these stand until then.
+    chart_axis_set_min(chart->y_axis, 0);
     chart_axis_set_max(chart->y_axis, 100);
+    // Path labels stay below the plot when the amplitude axis runs from -100.
+    chart_axis_set_label_position(chart->x_axis, LXW_CHART_AXIS_LABEL_POSITION_LOW);
     chart_legend_set_position(chart, LXW_CHART_LEGEND_BOTTOM);
     chart_show_blanks_as(chart, LXW_CHART_BLANKS_AS_GAP);
 

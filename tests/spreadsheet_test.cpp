@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QSqlQuery>
 #include <QXmlStreamReader>
 #include <map>
 #include <quazip.h>
@@ -337,31 +339,90 @@ TEST_F(SpreadsheetTest, CurveTypeZeroAndGateLogicLeaveTemplateColumnsAlone) {
     }
 }
 
-TEST_F(SpreadsheetTest, SampleColumnsFollowThePlotNotTheCurrentRow) {
-    const ReportDisplay plotted = shown(rows_[sheet_test::kAvgRow]);
-    const Cells cells = write(rows_[3], plotted);
-    EXPECT_EQ(text(cells, 2, 3), decoded_.rows[3].FileName);
-    EXPECT_EQ(text(cells, 1, 20), "AVG1");
-    const auto rec = record(sheet_test::kAvgRow);
-    for (int i = 0; i <= 250; i += 25) {
-        EXPECT_DOUBLE_EQ(text(cells, i + 2, 19).toDouble(), rec.trace1[2 * i] * 0.25);
-    }
-    // Before any show the sample columns are emptied, the parameters still written.
+TEST_F(SpreadsheetTest, SampleColumnsAndChartAxesComeFromTheDisplayGiven) {
+    QSqlRecord row = rows_[sheet_test::kDacRow];
+    row.setValue("ProbeRectify", "Radio");
+    row.setValue("dDelay", "10.00");
+    const ReportDisplay d = shown(row);
+    ASSERT_DOUBLE_EQ(d.yMin, -100.0);
+    ASSERT_GT(d.x0, 0.0);
+    const auto report = reports::writeSpreadsheetReport(folder_, row, workpiece_, d);
+    ASSERT_TRUE(report.ok()) << report.error.toStdString();
+    const auto parts = unzip(readFile(report.path));
+
+    // The chart's path axis spans the report's range, its amplitude axis the rectification's.
+    const auto axis = [&](const QString& id) {
+        QXmlStreamReader r(parts.at("xl/charts/chart1.xml"));
+        std::pair<QString, QString> limits;
+        bool inAxis = false;
+        while (!r.atEnd()) {
+            if (r.readNext() != QXmlStreamReader::StartElement) {
+                continue;
+            }
+            const auto val = r.attributes().value("val").toString();
+            if (r.name() == u"axId" && r.qualifiedName() == u"c:axId") {
+                inAxis = val == id;
+            } else if (inAxis && r.name() == u"min") {
+                limits.first = val;
+            } else if (inAxis && r.name() == u"max") {
+                limits.second = val;
+            }
+        }
+        return std::pair{limits.first.toDouble(), limits.second.toDouble()};
+    };
+    const QString chart = QString::fromUtf8(parts.at("xl/charts/chart1.xml"));
+    const QRegularExpression ids(
+        "<c:scatterChart>.*<c:axId val=\"(\\d+)\"/><c:axId val=\"(\\d+)\"/>");
+    const auto m = ids.match(chart);
+    ASSERT_TRUE(m.hasMatch());
+    EXPECT_EQ(axis(m.captured(1)), (std::pair{d.x0, d.x1}));
+    EXPECT_EQ(axis(m.captured(2)), (std::pair{-100.0, 100.0}));
+    // The echo is drawn black, apart from the blue of DAC1.
+    const qsizetype echo = chart.indexOf("$S$2:$S$252");
+    ASSERT_GT(echo, 0);
+    const QString firstSeries = chart.left(echo);
+    EXPECT_TRUE(firstSeries.contains("<a:srgbClr val=\"000000\"/>")) << firstSeries.toStdString();
+
+    // Before any show the sample columns are emptied and the chart keeps the template's axes.
     const Cells empty = write(rows_[3], ReportDisplay{});
     EXPECT_EQ(text(empty, 2, 18), QString());
     EXPECT_EQ(text(empty, 2, 3), decoded_.rows[3].FileName);
+    const auto blank =
+        unzip(readFile(folder_ + "/Outfiles/" + decoded_.rows[3].FileName + ".xlsx"));
+    EXPECT_EQ(blank.at("xl/charts/chart1.xml"), unzip(template_).at("xl/charts/chart1.xml"));
 }
 
-TEST_F(SpreadsheetTest, OverwritesAnEarlierReportOfTheSameName) {
-    QSqlRecord row = rows_[sheet_test::kDacRow];
-    row.setValue("FileName", "A1");
-    write(row, shown(row));
-    QSqlRecord other = rows_[sheet_test::kAvgRow];
-    other.setValue("FileName", "A1");
-    const Cells cells = write(other, shown(other));
-    EXPECT_EQ(outfiles(), QStringList{"A1.xlsx"});
-    EXPECT_EQ(text(cells, 8, 3), decoded_.rows[sheet_test::kAvgRow].ProbeType);
-    EXPECT_EQ(text(cells, 1, 20), "AVG1");
+TEST_F(SpreadsheetTest, TheSameReportReplacesItsFileAnotherOfTheSameNameGoesBesideIt) {
+    // A file of that name that is no report of ours, say one made by hand, is never replaced.
+    QFile foreign(folder_ + "/Outfiles/A1.xlsx");
+    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly));
+    foreign.write(template_);
+    foreign.close();
+
+    QSqlRecord first = rows_[sheet_test::kDacRow];
+    first.setValue("FileName", "A1");
+    first.setValue("FileDate", "2024-06-21 09:15:30");
+    QSqlRecord second = rows_[sheet_test::kAvgRow];
+    second.setValue("FileName", "A1");
+    second.setValue("FileDate", "2024-07-02 14:00:00");
+    const auto save = [&](const QSqlRecord& row) {
+        const auto report = reports::writeSpreadsheetReport(folder_, row, workpiece_, shown(row));
+        EXPECT_TRUE(report.ok()) << report.error.toStdString();
+        return QFileInfo(report.path).fileName();
+    };
+    EXPECT_EQ(save(first), "A1 (2).xlsx");
+    EXPECT_EQ(save(second), "A1 (3).xlsx");
+    workpiece_.number = "W-18";
+    EXPECT_EQ(save(first), "A1 (2).xlsx");
+    EXPECT_EQ(save(second), "A1 (3).xlsx");
+    EXPECT_EQ(outfiles(), (QStringList{"A1 (2).xlsx", "A1 (3).xlsx", "A1.xlsx"}));
+    EXPECT_EQ(readFile(foreign.fileName()), template_);
+
+    const Cells replaced = sheetCells(unzip(readFile(folder_ + "/Outfiles/A1 (2).xlsx")));
+    EXPECT_EQ(text(replaced, 4, 3), "W-18");
+    EXPECT_EQ(text(replaced, 8, 3), decoded_.rows[sheet_test::kDacRow].ProbeType);
+    const Cells beside = sheetCells(unzip(readFile(folder_ + "/Outfiles/A1 (3).xlsx")));
+    EXPECT_EQ(text(beside, 8, 3), decoded_.rows[sheet_test::kAvgRow].ProbeType);
 }
 
 TEST_F(SpreadsheetTest, FailuresOfTheCopyShowTheTemplateMessageAndWriteNothing) {
@@ -393,28 +454,42 @@ TEST_F(SpreadsheetTest, FailuresOfTheCopyShowTheTemplateMessageAndWriteNothing) 
     EXPECT_TRUE(outfiles().isEmpty());
 }
 
-TEST_F(SpreadsheetTest, ADamagedTemplateLeavesTheCopyUnfilled) {
-    setTemplate("not a workbook");
+TEST_F(SpreadsheetTest, ADamagedTemplateChangesNothingInOutfiles) {
     const QSqlRecord row = rows_[sheet_test::kDacRow];
-    const auto copy = reports::copyReportTemplate(folder_, "broken");
-    ASSERT_TRUE(copy.ok());
-    const QString error =
-        reports::fillReport(copy.path, reports::spreadsheetCells(row, workpiece_, shown(row)));
-    EXPECT_FALSE(error.isEmpty());
-    EXPECT_EQ(readFile(copy.path), QByteArray("not a workbook"));
-    EXPECT_EQ(outfiles(), QStringList{"broken.xlsx"});
+    const auto earlier = reports::writeSpreadsheetReport(folder_, row, workpiece_, shown(row));
+    ASSERT_TRUE(earlier.ok());
+    const QByteArray kept = readFile(earlier.path);
+
+    setTemplate("not a workbook");
+    const auto report = reports::writeSpreadsheetReport(folder_, row, workpiece_, shown(row));
+    EXPECT_FALSE(report.error.isEmpty());
+    EXPECT_EQ(readFile(earlier.path), kept);
+    EXPECT_EQ(outfiles(), QStringList{QFileInfo(earlier.path).fileName()});
 }
 
 #ifdef Q_OS_UNIX
-TEST_F(SpreadsheetTest, ALegacyTemplateIsConvertedOnceBesideItself) {
-    ASSERT_TRUE(QFile::remove(reports::templatePath(folder_)));
+TEST_F(SpreadsheetTest, ALegacyTemplateNewerThanTheXlsxIsConvertedOnceAndUsed) {
+    const auto stamp = [](const QString& path, const QDateTime& time) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.setFileTime(time, QFileDevice::FileModificationTime));
+    };
+    const QDateTime now = QDateTime::currentDateTime();
     QFile legacy(reports::legacyTemplatePath(folder_));
     ASSERT_TRUE(legacy.open(QIODevice::WriteOnly));
     legacy.write("legacy workbook");
     legacy.close();
+    stamp(legacy.fileName(), now.addDays(-1));
 
-    // A stand-in for the office program: answers --convert-to with the default template and
-    // counts its runs.
+    // The site's workbook, told apart by a mark, as a stand-in for the office program makes it
+    // from the .xls; the stand-in counts its runs.
+    const auto marked = reports::fillFirstSheet(template_, {{30, 1, "site"}});
+    ASSERT_TRUE(marked.error.isEmpty());
+    const QString site = dir_.filePath("site.xlsx");
+    QFile siteFile(site);
+    ASSERT_TRUE(siteFile.open(QIODevice::WriteOnly));
+    siteFile.write(marked.workbook);
+    siteFile.close();
     const QString script = dir_.filePath("office.sh");
     const QString count = dir_.filePath("runs");
     QFile s(script);
@@ -422,22 +497,42 @@ TEST_F(SpreadsheetTest, ALegacyTemplateIsConvertedOnceBesideItself) {
     s.write(QStringLiteral("#!/bin/sh\necho run >> '%1'\nout=\nwhile [ $# -gt 0 ]; do\n"
                            "  [ \"$1\" = --outdir ] && out=$2\n  last=$1\n  shift\ndone\n"
                            "cp '%2' \"$out/$(basename \"$last\" .xls).xlsx\"\n")
-                .arg(count, UFD_TEMPLATE_PATH)
+                .arg(count, site)
                 .toUtf8());
     s.close();
     s.setPermissions(s.permissions() | QFileDevice::ExeOwner);
-    reports::TemplateOptions office{script, 30000};
+    const reports::TemplateOptions office{script, 30000};
+    const reports::TemplateOptions none;
 
     const QSqlRecord row = rows_[sheet_test::kDacRow];
     const ReportDisplay d = shown(row);
-    for (int run = 0; run < 2; ++run) {
-        const auto report = reports::writeSpreadsheetReport(folder_, row, workpiece_, d, office);
-        ASSERT_TRUE(report.ok()) << report.error.toStdString();
-        EXPECT_EQ(text(sheetCells(unzip(readFile(report.path))), 3, 3), "Beijing");
-    }
-    EXPECT_EQ(readFile(reports::templatePath(folder_)), template_);
+    const auto mark = [&](const reports::TemplateOptions& options) {
+        const auto report = reports::writeSpreadsheetReport(folder_, row, workpiece_, d, options);
+        EXPECT_TRUE(report.ok()) << report.error.toStdString();
+        return text(sheetCells(unzip(readFile(report.path))), 30, 1);
+    };
+
+    // An older .xls is not the template.
+    EXPECT_EQ(mark(office), "");
+    EXPECT_FALSE(QFile::exists(count));
+
+    // A newer one is, converted once; without a converter the operator is told what to do.
+    stamp(reports::templatePath(folder_), now.addDays(-2));
+    EXPECT_EQ(reports::writeSpreadsheetReport(folder_, row, workpiece_, d, none).error,
+              "Please save TSV.xls as TSV.xlsx, or install LibreOffice!");
+    EXPECT_EQ(reports::writeSpreadsheetReport(folder_, row, workpiece_, d,
+                                              reports::TemplateOptions{"/bin/false", 30000})
+                  .error,
+              reports::legacyConversionFailedText());
+    EXPECT_EQ(mark(office), "site");
+    EXPECT_EQ(mark(office), "site");
     EXPECT_EQ(readFile(count), QByteArray("run\n"));
-    EXPECT_EQ(readFile(reports::legacyTemplatePath(folder_)), QByteArray("legacy workbook"));
+    EXPECT_EQ(readFile(legacy.fileName()), QByteArray("legacy workbook"));
+
+    // Alone it is the template too.
+    ASSERT_TRUE(QFile::remove(reports::templatePath(folder_)));
+    EXPECT_EQ(mark(office), "site");
+    EXPECT_EQ(readFile(count), QByteArray("run\nrun\n"));
 }
 #endif
 
@@ -458,6 +553,21 @@ TEST_F(SpreadsheetTest, SheetCommandWritesTheRowOfTheLastImport) {
     EXPECT_EQ(text(cells, 4, 3), "W-9");
     EXPECT_EQ(text(cells, 4, 7), "Shaft");
     EXPECT_EQ(text(cells, 1, 20), "AVG1");
+
+    // Another report of that name goes beside it, and the path printed is the one written.
+    {
+        QSqlQuery q(store_.reportDb());
+        ASSERT_TRUE(q.prepare("UPDATE tabDetectorReport SET FileName = ? WHERE rowid = "
+                              "(SELECT rowid FROM tabDetectorReport LIMIT 1 OFFSET 2)"));
+        q.addBindValue(decoded_.rows[1].FileName);
+        ASSERT_TRUE(q.exec());
+    }
+    tool.start(UFDTOOL_PATH, {"sheet", "--row", "3", "--folder", folder_});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
+    const QString beside = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
+    EXPECT_EQ(QFileInfo(beside).fileName(), decoded_.rows[1].FileName + " (2).xlsx");
+    EXPECT_EQ(text(sheetCells(unzip(readFile(beside))), 8, 3), decoded_.rows[2].ProbeType);
 
     for (const QStringList& args :
          {QStringList{"sheet", "--row", "7", "--folder", folder_},

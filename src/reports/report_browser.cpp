@@ -21,6 +21,7 @@
 #include <QGuiApplication>
 #include <QLineSeries>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QSplitter>
 #include <QSqlTableModel>
 #include <QTabWidget>
@@ -106,17 +107,22 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
     configureReportGrid(grid_, model);
     navigator_->setDataLink(link_);
 
-    // The plot follows mouse clicks and navigator buttons, never keyboard moves in the grid;
-    // the bound fields follow every move.
-    connect(grid_, &QTableView::clicked, this, [this] { ShowCurrentReport(); });
-    connect(navigator_, &app::RecordNavigator::clicked, this, [this] { ShowCurrentReport(); });
+    // Nothing stores a value typed into the grid.
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    // Plot and fields follow every move of the current row, by mouse, keyboard or navigator, so
+    // that the window and the spreadsheet always show one report.
+    connect(grid_, &QTableView::clicked, this, [this] { showIfStale(); });
+    connect(navigator_, &app::RecordNavigator::clicked, this, [this] { showIfStale(); });
     connect(link_, &app::DataLink::changed, this, [this] { rowChanged(); });
 
     // FormCreate.
     edit_->setEnabled(false);
     workpiece_->fill(messages_);
     if (query_.isOpen()) {
-        // A browser opened again lists the last import, standing where the last one stood.
+        // A browser opened again lists the last import, standing where the last one stood; it
+        // draws once a row is chosen.
+        const QScopedValueRollback hold(holdShow_, true);
         const int row = query_.currentRow();
         link_->open();
         link_->moveTo(row);
@@ -172,6 +178,17 @@ void TFImPortData::rowChanged() {
         query_.setCurrentRow(link_->currentRow());
     }
     fields_->showRow(currentRecord());
+    if (!holdShow_) {
+        showIfStale();
+    }
+}
+
+void TFImPortData::showIfStale() {
+    // A move, a click and a navigator button may all report the same change; the operator
+    // hears about a row that cannot be shown once.
+    if (query_.isOpen() && (link_->currentRow() != shownRow_ || currentRecord() != shownRecord_)) {
+        ShowCurrentReport();
+    }
 }
 
 void TFImPortData::BitBtn_OpenClick() {
@@ -200,14 +217,17 @@ void TFImPortData::BitBtn_OpenClick() {
 
 void TFImPortData::importImage() {
     const DecodeResult decoded = decodeReportFile(image_.bytes());
-    link_->cancel(); // an edit in progress belongs to rows that are about to go
-    const ReplaceResult stored = store_.replaceReports(decoded.rows);
-    query_.setOpen(true);
-    link_->open();
-    link_->last();
-    if (stored.failed > 0) {
-        messages_.showError(stored.firstError);
-        return;
+    {
+        const QScopedValueRollback hold(holdShow_, true);
+        link_->cancel(); // an edit in progress belongs to rows that are about to go
+        const ReplaceResult stored = store_.replaceReports(decoded.rows);
+        query_.setOpen(true);
+        link_->open();
+        link_->last();
+        if (stored.failed > 0) {
+            messages_.showError(stored.firstError);
+            return;
+        }
     }
     if (decoded.invalidDates > 0) {
         messages_.showError(
@@ -221,7 +241,9 @@ void TFImPortData::ShowCurrentReport() {
     if (!query_.isOpen()) {
         return;
     }
-    ShowResult shown = showCurrentReport(currentRecord(), lastShown_);
+    shownRow_ = link_->currentRow();
+    shownRecord_ = currentRecord();
+    ShowResult shown = showCurrentReport(shownRecord_, lastShown_);
     lastShown_ = std::move(shown.display);
     renderLastShown();
     if (!shown.ok()) {
@@ -248,25 +270,35 @@ void TFImPortData::renderLastShown() {
 
 void TFImPortData::BitBtn_EditClick() {
     const QSqlRecord row = currentRecord();
-    const ReportCopy copy =
-        copyReportTemplate(programFolder_, fieldText(row, QStringLiteral("FileName")));
-    if (!copy.ok()) {
-        messages_.showMessage(copy.error);
+    ReportTemplate tmpl;
+    {
+        const BusyCursor busy; // a site's .xls template is converted first
+        tmpl = loadReportTemplate(programFolder_, fieldText(row, QStringLiteral("FileName")));
+    }
+    if (!tmpl.ok()) {
+        messages_.showMessage(tmpl.error);
+        return;
+    }
+    // The waveform is taken from the row whose parameters are written, never from what an
+    // earlier show left behind.
+    const ShowResult shown = showCurrentReport(row, ReportDisplay{});
+    if (!shown.ok()) {
+        messages_.showError(shown.error);
         return;
     }
     if (!messages_.askYesNo(editReportQuestionTitle(), editReportQuestionText())) {
-        return; // the copy stays unfilled
+        return; // Outfiles/ stays as it was
     }
-    QString error;
+    ReportCopy report;
     {
         const BusyCursor busy;
-        error = fillReport(copy.path, spreadsheetCells(row, workpiece_->fields(), lastShown_));
+        report = saveSpreadsheetReport(tmpl, row, workpiece_->fields(), shown.display);
     }
-    if (!error.isEmpty()) {
-        messages_.showError(error);
+    if (!report.ok()) {
+        messages_.showError(report.error);
         return;
     }
-    opener_(copy.path);
+    opener_(report.path);
 }
 
 void TFImPortData::BitBtn_QuitClick() {

@@ -57,7 +57,7 @@ public:
     // Redraws the plot and its tables from the current row.
     void ShowCurrentReport();
 
-    // The report last shown: what the plot draws and the spreadsheet's sample columns take.
+    // The report last shown: what the plot draws.
     const ReportDisplay& lastShown() const { return lastShown_; }
     QSqlRecord currentRecord() const;
 
@@ -81,6 +81,8 @@ private:
     void importImage();
     void renderLastShown();
     void rowChanged();
+    // Shows the current row unless the plot already holds it as it stands.
+    void showIfStale();
 
     DataStore& store_;
     ReportQuery& query_;
@@ -90,6 +92,9 @@ private:
     FileChooser chooser_;
     ReportOpener opener_;
     ReportDisplay lastShown_;
+    int shownRow_ = -1;      // the row lastShown_ was made from, -1 before the first show
+    QSqlRecord shownRecord_; // and its values then
+    bool holdShow_ = false;  // while the rows are replaced or the window is set up
 
     app::DataLink* link_ = nullptr;
     app::RecordNavigator* navigator_ = nullptr;

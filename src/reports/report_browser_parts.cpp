@@ -26,6 +26,7 @@ struct FieldLine {
     const char* column;
     const char* between = nullptr;
     const char* second = nullptr;
+    const char* unit = nullptr; // shown after a single field, whose column holds only the number
 };
 
 struct FieldGroup {
@@ -35,7 +36,7 @@ struct FieldGroup {
 
 const FieldGroup kProbeGroup{"Probe information",
                              {{"Name", "ProbeName"},
-                              {"Frequency", "ProbeFreq"},
+                              {"Frequency", "ProbeFreq", nullptr, nullptr, "MHz"},
                               {"Type", "ProbeType"},
                               {"Angle", "ProbeAng"},
                               {"Delay", "ProbeZero"},
@@ -127,7 +128,10 @@ QGroupBox* buildGroup(const FieldGroup& group, QWidget* parent,
         const QString first = QString::fromLatin1(line.column);
         QLineEdit* f = makeField(box, first);
         fields[first] = f;
-        if (line.second == nullptr) {
+        if (line.unit != nullptr) {
+            grid->addWidget(f, row, 1, 1, 2);
+            grid->addWidget(new QLabel(QString::fromLatin1(line.unit), box), row, 3);
+        } else if (line.second == nullptr) {
             grid->addWidget(f, row, 1, 1, 3);
         } else {
             grid->addWidget(f, row, 1);

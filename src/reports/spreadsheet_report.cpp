@@ -1,5 +1,6 @@
 #include "reports/spreadsheet_report.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,6 +13,14 @@
 namespace ufd::reports {
 
 namespace {
+
+constexpr int kPathColumn = 18; // column R: the sample points' paths, the chart's X values
+// Which report a file in Outfiles/ holds. Document properties, not cells: the operator may retype
+// the cells, and spreadsheet programs keep the properties when they save.
+constexpr QLatin1String kReportNameProperty("UFD report name");
+constexpr QLatin1String kReportDateProperty("UFD report date");
+constexpr int kMaxReportFiles = 999; // of one name
+constexpr qint64 kMaxReportBytes = 256 * 1024 * 1024;
 
 QString cellOf(const std::vector<TextRow>& table, std::size_t row, std::size_t column) {
     return row < table.size() ? table[row][column] : QString();
@@ -31,13 +40,23 @@ bool readAll(const QString& path, QByteArray& bytes) {
     return in.error() == QFileDevice::NoError;
 }
 
+bool holdsReport(const QString& path, const QString& name, const QString& date) {
+    QByteArray bytes;
+    if (QFileInfo(path).size() > kMaxReportBytes || !readAll(path, bytes)) {
+        return false;
+    }
+    const auto properties = customProperties(bytes);
+    const auto has = [&](const QString& key, const QString& value) {
+        const auto it = properties.find(key);
+        return it != properties.end() && it->second == value;
+    };
+    return has(kReportNameProperty, name) && has(kReportDateProperty, date);
+}
+
 // Converts the legacy template with the office program into a temporary folder, then moves the
 // result beside it, so that an interrupted conversion leaves no half-written template.
 bool convertLegacyTemplate(const QString& legacy, const QString& target,
                            const TemplateOptions& options) {
-    if (options.officeProgram.isEmpty()) {
-        return false;
-    }
     QTemporaryDir work;
     if (!work.isValid()) {
         return false;
@@ -64,8 +83,17 @@ bool convertLegacyTemplate(const QString& legacy, const QString& target,
     QByteArray converted;
     const QString result =
         QDir(outDir).filePath(QFileInfo(legacy).completeBaseName() + QStringLiteral(".xlsx"));
-    return office.exitStatus() == QProcess::NormalExit && office.exitCode() == 0 &&
-           readAll(result, converted) && !converted.isEmpty() && writeAtomically(target, converted);
+    if (office.exitStatus() != QProcess::NormalExit || office.exitCode() != 0 ||
+        !readAll(result, converted) || converted.isEmpty() || !writeAtomically(target, converted)) {
+        return false;
+    }
+    // A legacy file stamped in the future must not be converted again on every report.
+    const QDateTime legacyTime = QFileInfo(legacy).lastModified();
+    QFile stamped(target);
+    if (QFileInfo(target).lastModified() < legacyTime && stamped.open(QIODevice::ReadWrite)) {
+        stamped.setFileTime(legacyTime, QFileDevice::FileModificationTime);
+    }
+    return true;
 }
 
 } // namespace
@@ -81,6 +109,14 @@ QString editReportQuestionTitle() {
 QString editReportQuestionText() {
     return QStringLiteral("Data conversion takes time, please wait patiently") + QLatin1Char('\r') +
            QString(8, QLatin1Char(' ')) + QStringLiteral("Press YES to continue");
+}
+
+QString legacyTemplateText() {
+    return QStringLiteral("Please save TSV.xls as TSV.xlsx, or install LibreOffice!");
+}
+
+QString legacyConversionFailedText() {
+    return QStringLiteral("TSV.xls could not be converted: please save TSV.xls as TSV.xlsx!");
 }
 
 QString templatePath(const QString& programFolder) {
@@ -110,7 +146,7 @@ bool isSafeReportName(const QString& name) {
 }
 
 std::vector<SheetCell> spreadsheetCells(const QSqlRecord& current, const WorkpieceFields& workpiece,
-                                        const ReportDisplay& lastShown) {
+                                        const ReportDisplay& shown) {
     const auto f = [&](const char* column) {
         return fieldText(current, QString::fromLatin1(column));
     };
@@ -122,7 +158,7 @@ std::vector<SheetCell> spreadsheetCells(const QSqlRecord& current, const Workpie
 
     put(1, 1, QStringLiteral("Ultrasonic Flaw Detect Report"));
     for (int k = 0; k < 3; ++k) {
-        put(1, 20 + k, lastShown.curveTitles[static_cast<std::size_t>(k)]);
+        put(1, 20 + k, shown.curveTitles[static_cast<std::size_t>(k)]);
     }
     put(2, 3, f("FileName"));
     put(2, 7, f("FileDate"));
@@ -188,20 +224,20 @@ std::vector<SheetCell> spreadsheetCells(const QSqlRecord& current, const Workpie
         const int row = static_cast<int>(i) + 2;
         const std::size_t s = 4 * i + 1;
         const std::size_t c = 2 * i + 1;
-        put(row, 18, cellOf(lastShown.sampleTable, s, 0));
-        put(row, 19, cellOf(lastShown.sampleTable, s, 1));
+        put(row, kPathColumn, cellOf(shown.sampleTable, s, 0));
+        put(row, kPathColumn + 1, cellOf(shown.sampleTable, s, 1));
         if (curves) {
             for (std::size_t k = 1; k <= 3; ++k) {
-                put(row, 19 + static_cast<int>(k), cellOf(lastShown.curveTable, c, k));
+                put(row, kPathColumn + 1 + static_cast<int>(k), cellOf(shown.curveTable, c, k));
             }
         }
-        const QString a = cellOf(lastShown.sampleTable, s, 2);
+        const QString a = cellOf(shown.sampleTable, s, 2);
         if (gateA && !a.isEmpty()) {
-            put(row, 23, a);
+            put(row, kPathColumn + 5, a);
         }
-        const QString b = cellOf(lastShown.sampleTable, s, 3);
+        const QString b = cellOf(shown.sampleTable, s, 3);
         if (gateB && !b.isEmpty()) {
-            put(row, 24, b);
+            put(row, kPathColumn + 6, b);
         }
     }
     return cells;
@@ -211,57 +247,87 @@ TemplateOptions defaultTemplateOptions() {
     return TemplateOptions{QStandardPaths::findExecutable(QStringLiteral("soffice")), 120000};
 }
 
-ReportCopy copyReportTemplate(const QString& programFolder, const QString& reportName,
-                              const TemplateOptions& options) {
-    ReportCopy copy;
+ReportTemplate loadReportTemplate(const QString& programFolder, const QString& reportName,
+                                  const TemplateOptions& options) {
+    ReportTemplate t;
     const QString outDir = outfilesPath(programFolder);
     if (!isSafeReportName(reportName) || !QFileInfo(outDir).isDir()) {
-        copy.error = templateMissingText();
-        return copy;
+        t.error = templateMissingText();
+        return t;
     }
-    const QString report = QDir(outDir).absoluteFilePath(reportName + QStringLiteral(".xlsx"));
-    if (QFileInfo(report).absolutePath() != QDir(outDir).absolutePath()) {
-        copy.error = templateMissingText();
-        return copy;
-    }
+    t.outDir = QDir(outDir).absolutePath();
     const QString tmpl = templatePath(programFolder);
-    const QString legacy = legacyTemplatePath(programFolder);
-    if (!QFileInfo::exists(tmpl) && QFileInfo::exists(legacy)) {
-        convertLegacyTemplate(legacy, tmpl, options);
+    const QFileInfo legacy(legacyTemplatePath(programFolder));
+    const QFileInfo current(tmpl);
+    if (legacy.isFile() && (!current.exists() || legacy.lastModified() > current.lastModified())) {
+        if (options.officeProgram.isEmpty()) {
+            t.error = legacyTemplateText();
+            return t;
+        }
+        if (!convertLegacyTemplate(legacy.filePath(), tmpl, options)) {
+            t.error = legacyConversionFailedText();
+            return t;
+        }
     }
-    QByteArray bytes;
-    if (!readAll(tmpl, bytes) || !writeAtomically(report, bytes)) {
-        copy.error = templateMissingText();
-        return copy;
+    if (!readAll(tmpl, t.workbook)) {
+        t.error = templateMissingText();
     }
-    copy.path = report;
-    return copy;
+    return t;
 }
 
-QString fillReport(const QString& reportPath, const std::vector<SheetCell>& cells) {
-    QByteArray bytes;
-    if (!readAll(reportPath, bytes)) {
-        return QStringLiteral("Cannot read %1").arg(QDir::toNativeSeparators(reportPath));
-    }
-    XlsxFillResult filled = fillFirstSheet(bytes, cells);
-    if (!filled.error.isEmpty()) {
-        return filled.error;
-    }
-    if (!writeAtomically(reportPath, filled.workbook)) {
-        return QStringLiteral("Cannot write %1").arg(QDir::toNativeSeparators(reportPath));
+QString reportFilePath(const QString& outDir, const QString& name, const QString& date) {
+    const QDir dir(outDir);
+    for (int n = 1; n <= kMaxReportFiles; ++n) {
+        const QString path = dir.absoluteFilePath(
+            n == 1 ? name + QStringLiteral(".xlsx")
+                   : QStringLiteral("%1 (%2).xlsx").arg(name, QString::number(n)));
+        const QFileInfo info(path);
+        if (!info.exists() && !info.isSymLink()) {
+            return path;
+        }
+        if (info.isFile() && holdsReport(path, name, date)) {
+            return path;
+        }
     }
     return {};
 }
 
-ReportCopy writeSpreadsheetReport(const QString& programFolder, const QSqlRecord& current,
-                                  const WorkpieceFields& workpiece, const ReportDisplay& lastShown,
-                                  const TemplateOptions& options) {
-    ReportCopy copy =
-        copyReportTemplate(programFolder, fieldText(current, QStringLiteral("FileName")), options);
-    if (copy.ok()) {
-        copy.error = fillReport(copy.path, spreadsheetCells(current, workpiece, lastShown));
+ReportCopy saveSpreadsheetReport(const ReportTemplate& tmpl, const QSqlRecord& current,
+                                 const WorkpieceFields& workpiece, const ReportDisplay& shown) {
+    ReportCopy copy;
+    const QString name = fieldText(current, QStringLiteral("FileName"));
+    if (!tmpl.ok() || !isSafeReportName(name)) {
+        copy.error = tmpl.ok() ? templateMissingText() : tmpl.error;
+        return copy;
     }
+    const QString date = fieldText(current, QStringLiteral("FileDate"));
+    WorkbookExtras extras;
+    extras.properties = {{kReportNameProperty, name}, {kReportDateProperty, date}};
+    if (shown.x1 > shown.x0) {
+        extras.sampleChart =
+            SampleChartScale{kPathColumn, shown.x0, shown.x1, shown.yMin, shown.yMax};
+    }
+    const XlsxFillResult filled =
+        fillFirstSheet(tmpl.workbook, spreadsheetCells(current, workpiece, shown), extras);
+    if (!filled.error.isEmpty()) {
+        copy.error = filled.error;
+        return copy;
+    }
+    const QString path = reportFilePath(tmpl.outDir, name, date);
+    if (path.isEmpty() || !writeAtomically(path, filled.workbook)) {
+        copy.error = templateMissingText();
+        return copy;
+    }
+    copy.path = path;
     return copy;
+}
+
+ReportCopy writeSpreadsheetReport(const QString& programFolder, const QSqlRecord& current,
+                                  const WorkpieceFields& workpiece, const ReportDisplay& shown,
+                                  const TemplateOptions& options) {
+    const ReportTemplate tmpl =
+        loadReportTemplate(programFolder, fieldText(current, QStringLiteral("FileName")), options);
+    return saveSpreadsheetReport(tmpl, current, workpiece, shown);
 }
 
 } // namespace ufd::reports

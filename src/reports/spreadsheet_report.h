@@ -19,6 +19,8 @@ struct WorkpieceFields {
 QString templateMissingText();     // every failure of the copy, a refused name included
 QString editReportQuestionTitle(); // the Yes/No question asked before the cells are written
 QString editReportQuestionText();
+QString legacyTemplateText(); // Moudle/TSV.xls is the template, and nothing converts it
+QString legacyConversionFailedText();
 
 // The template and report files, relative to the program folder.
 QString templatePath(const QString& programFolder);       // Moudle/TSV.xlsx
@@ -30,10 +32,9 @@ QString outfilesPath(const QString& programFolder);       // Outfiles
 bool isSafeReportName(const QString& name);
 
 // Every cell of the spreadsheet report in writing order: the parameter cells from the current
-// row and the workpiece fields, then the sample rows from the report last shown, which need not
-// be the current row.
+// row and the workpiece fields, then the sample rows from `shown`, the display of that same row.
 std::vector<SheetCell> spreadsheetCells(const QSqlRecord& current, const WorkpieceFields& workpiece,
-                                        const ReportDisplay& lastShown);
+                                        const ReportDisplay& shown);
 
 struct TemplateOptions {
     // Office program that converts a legacy .xls template; empty: no conversion.
@@ -42,25 +43,37 @@ struct TemplateOptions {
 };
 TemplateOptions defaultTemplateOptions(); // soffice from PATH, when installed
 
-struct ReportCopy {
-    QString path;  // the report file in Outfiles/
-    QString error; // the operator message when the copy failed
+// The template as a report of that name would be made from, checked before anything is written.
+struct ReportTemplate {
+    QString outDir;      // Outfiles/, absolute
+    QByteArray workbook; // the template's bytes
+    QString error;       // the operator message when no report can be made
     bool ok() const { return error.isEmpty(); }
 };
 
-// Copies the template to Outfiles/ + name + ".xlsx", replacing an earlier report of that name.
-// Where only the legacy template exists it is converted once beside itself. The report is
-// written to a temporary file and renamed into place; nothing is written outside Outfiles/.
-ReportCopy copyReportTemplate(const QString& programFolder, const QString& reportName,
-                              const TemplateOptions& options = defaultTemplateOptions());
+// Checks the report name and Outfiles/ and reads the template. A Moudle/TSV.xls newer than
+// Moudle/TSV.xlsx (or without one) is the site's template: it is converted once into TSV.xlsx.
+ReportTemplate loadReportTemplate(const QString& programFolder, const QString& reportName,
+                                  const TemplateOptions& options = defaultTemplateOptions());
 
-// Writes the cells into the copy, in place and all at once. Returns the error that stopped it;
-// the copy then stays as it was.
-QString fillReport(const QString& reportPath, const std::vector<SheetCell>& cells);
+// The file a report of that name and date is written to: the file that holds this report
+// already, else the first free one of "<name>.xlsx", "<name> (2).xlsx"... Empty when none is free.
+QString reportFilePath(const QString& outDir, const QString& name, const QString& date);
 
-// The copy and the filling in one, without the question: for the command line.
+struct ReportCopy {
+    QString path;  // the report file in Outfiles/
+    QString error; // the operator message when it failed
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Fills the template with the report and stores it in Outfiles/ (reportFilePath) as a whole: a
+// temporary file renamed into place, so a failure leaves Outfiles/ as it was.
+ReportCopy saveSpreadsheetReport(const ReportTemplate& tmpl, const QSqlRecord& current,
+                                 const WorkpieceFields& workpiece, const ReportDisplay& shown);
+
+// Both in one, without the question: for the command line.
 ReportCopy writeSpreadsheetReport(const QString& programFolder, const QSqlRecord& current,
-                                  const WorkpieceFields& workpiece, const ReportDisplay& lastShown,
+                                  const WorkpieceFields& workpiece, const ReportDisplay& shown,
                                   const TemplateOptions& options = defaultTemplateOptions());
 
 } // namespace ufd::reports

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -726,6 +727,402 @@ private:
 
 constexpr QLatin1String kRelTypeSuffixOffice("/officeDocument");
 constexpr QLatin1String kRelTypeSuffixCalcChain("/calcChain");
+constexpr QLatin1String kRelTypeSuffixDrawing("/drawing");
+constexpr QLatin1String kRelTypeSuffixChart("/chart");
+constexpr QLatin1String kRelTypeSuffixCustomProperties("/custom-properties");
+constexpr QLatin1String kRelTypeCustomProperties(
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/custom-properties");
+constexpr QLatin1String kCustomPropertiesNamespace(
+    "http://schemas.openxmlformats.org/officeDocument/2006/custom-properties");
+constexpr QLatin1String kCustomPropertiesContentType(
+    "application/vnd.openxmlformats-officedocument.custom-properties+xml");
+constexpr QLatin1String
+    kVariantTypesNamespace("http://schemas.openxmlformats.org/officeDocument/2006/docPropsVTypes");
+// The format id every user-defined document property carries.
+constexpr QLatin1String kUserPropertyFormat("{D5CDD505-2E9C-101B-9397-08002B2CF9AE}");
+
+QString prefixOf(const QString& qualifiedName) {
+    const qsizetype colon = qualifiedName.indexOf(QLatin1Char(':'));
+    return colon < 0 ? QString() : qualifiedName.left(colon + 1);
+}
+
+// Copies an XML part, dropping the root's children that `drop` picks and letting `append` write
+// more children at the end of the root (it is given the root's prefix).
+template <typename Drop, typename Append>
+std::optional<QByteArray> rewriteRoot(const QByteArray& in, const QString& part, Drop drop,
+                                      Append append, QString& error) {
+    QXmlStreamReader r(in);
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    int depth = 0;
+    QString prefix;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.hasError()) {
+            break;
+        }
+        if (r.isStartDocument()) {
+            startDocument(r, w);
+        } else if (r.isEndDocument()) {
+            w.writeEndDocument();
+        } else if (r.isStartElement()) {
+            const Token t = Token::from(r);
+            if (depth == 0) {
+                prefix = prefixOf(t.name);
+            } else if (depth == 1 && drop(t)) {
+                r.skipCurrentElement();
+                continue;
+            }
+            ++depth;
+            t.write(w);
+        } else if (r.isEndElement()) {
+            if (--depth == 0) {
+                append(w, prefix);
+            }
+            w.writeEndElement();
+        } else {
+            Token::from(r).write(w);
+        }
+    }
+    if (r.hasError()) {
+        error = xmlError(r, part);
+        return std::nullopt;
+    }
+    return out;
+}
+
+QString relationshipId(const std::vector<Relationship>& rels) {
+    for (int n = 1;; ++n) {
+        const QString id = QStringLiteral("rId%1").arg(n);
+        if (std::none_of(rels.begin(), rels.end(),
+                         [&](const Relationship& rel) { return rel.id == id; })) {
+            return id;
+        }
+    }
+}
+
+void writeProperty(QXmlStreamWriter& w, const QString& prefix, int pid, const QString& name,
+                   const QString& value) {
+    QXmlStreamAttributes attrs;
+    attrs.append(QStringLiteral("fmtid"), kUserPropertyFormat);
+    attrs.append(QStringLiteral("pid"), QString::number(pid));
+    attrs.append(QStringLiteral("name"), xmlSafe(name));
+    writeStart(w, prefix + QStringLiteral("property"), attrs);
+    QXmlStreamNamespaceDeclarations vt;
+    vt.append(QXmlStreamNamespaceDeclaration(QStringLiteral("vt"), kVariantTypesNamespace));
+    writeStart(w, QStringLiteral("vt:lpwstr"), {}, vt);
+    w.writeCharacters(xmlSafe(value));
+    w.writeEndElement();
+    w.writeEndElement();
+}
+
+QString customPropertiesPart(std::vector<ZipEntry>& entries) {
+    if (const ZipEntry* root = findEntry(entries, QStringLiteral("_rels/.rels"))) {
+        for (const Relationship& rel : readRelationships(root->data)) {
+            if (rel.type.endsWith(kRelTypeSuffixCustomProperties) && !rel.external) {
+                return resolveTarget(QString(), rel.target);
+            }
+        }
+    }
+    return {};
+}
+
+// Sets the properties in the package's custom properties part, made when there is none.
+bool setCustomProperties(std::vector<ZipEntry>& entries,
+                         const std::vector<std::pair<QString, QString>>& properties,
+                         QString& error) {
+    if (properties.empty()) {
+        return true;
+    }
+    const auto ours = [&](const QString& name) {
+        return std::any_of(properties.begin(), properties.end(),
+                           [&](const auto& p) { return p.first == name; });
+    };
+    QString part = customPropertiesPart(entries);
+    const bool linked = !part.isEmpty();
+    if (!linked) {
+        part = QStringLiteral("docProps/custom.xml");
+        for (int n = 2; findEntry(entries, part) != nullptr; ++n) {
+            part = QStringLiteral("docProps/custom%1.xml").arg(n);
+        }
+    }
+    if (ZipEntry* existing = findEntry(entries, part)) {
+        int pid = 1; // user properties are numbered from 2
+        QXmlStreamReader scan(existing->data);
+        while (!scan.atEnd()) {
+            if (scan.readNext() == QXmlStreamReader::StartElement &&
+                scan.name() == QLatin1String("property")) {
+                pid = std::max(pid, scan.attributes().value(QLatin1String("pid")).toInt());
+            }
+        }
+        auto xml = rewriteRoot(
+            existing->data, part,
+            [&](const Token& t) {
+                return t.local == QLatin1String("property") &&
+                       ours(t.attrs.value(QLatin1String("name")).toString());
+            },
+            [&](QXmlStreamWriter& w, const QString& prefix) {
+                for (const auto& [name, value] : properties) {
+                    writeProperty(w, prefix, ++pid, name, value);
+                }
+            },
+            error);
+        if (!xml) {
+            return false;
+        }
+        existing->data = std::move(*xml);
+    } else {
+        QByteArray xml;
+        QXmlStreamWriter doc(&xml);
+        doc.writeStartDocument(QStringLiteral("1.0"), true);
+        QXmlStreamNamespaceDeclarations ns;
+        ns.append(QXmlStreamNamespaceDeclaration(QString(), kCustomPropertiesNamespace));
+        writeStart(doc, QStringLiteral("Properties"), {}, ns);
+        int pid = 1;
+        for (const auto& [name, value] : properties) {
+            writeProperty(doc, QString(), ++pid, name, value);
+        }
+        doc.writeEndDocument();
+        entries.push_back({part, QDateTime(), xml});
+
+        ZipEntry* types = findEntry(entries, QStringLiteral("[Content_Types].xml"));
+        if (types == nullptr) {
+            error = damaged(QStringLiteral("no content types"));
+            return false;
+        }
+        const QString partName = QLatin1Char('/') + part;
+        auto typesXml = rewriteRoot(
+            types->data, types->name,
+            [&](const Token& t) {
+                return t.local == QLatin1String("Override") &&
+                       t.attrs.value(QLatin1String("PartName"))
+                               .compare(partName, Qt::CaseInsensitive) == 0;
+            },
+            [&](QXmlStreamWriter& w, const QString& prefix) {
+                QXmlStreamAttributes attrs;
+                attrs.append(QStringLiteral("PartName"), partName);
+                attrs.append(QStringLiteral("ContentType"), kCustomPropertiesContentType);
+                writeStart(w, prefix + QStringLiteral("Override"), attrs);
+                w.writeEndElement();
+            },
+            error);
+        if (!typesXml) {
+            return false;
+        }
+        types->data = std::move(*typesXml);
+    }
+    if (!linked) {
+        ZipEntry* root = findEntry(entries, QStringLiteral("_rels/.rels"));
+        if (root == nullptr) {
+            error = damaged(QStringLiteral("no package relationships"));
+            return false;
+        }
+        const QString id = relationshipId(readRelationships(root->data));
+        auto relsXml = rewriteRoot(
+            root->data, root->name, [](const Token&) { return false; },
+            [&](QXmlStreamWriter& w, const QString& prefix) {
+                QXmlStreamAttributes attrs;
+                attrs.append(QStringLiteral("Id"), id);
+                attrs.append(QStringLiteral("Type"), kRelTypeCustomProperties);
+                attrs.append(QStringLiteral("Target"), part);
+                writeStart(w, prefix + QStringLiteral("Relationship"), attrs);
+                w.writeEndElement();
+            },
+            error);
+        if (!relsXml) {
+            return false;
+        }
+        root->data = std::move(*relsXml);
+    }
+    return true;
+}
+
+// Whether a reference such as 'Sheet 1'!$R$2:$R$252 lies on `sheet` within `column`.
+bool referencesColumn(const QString& formula, const QString& sheet, int column) {
+    const qsizetype bang = formula.lastIndexOf(QLatin1Char('!'));
+    if (bang < 0) {
+        return false;
+    }
+    QString name = formula.left(bang).trimmed();
+    if (name.size() >= 2 && name.startsWith(QLatin1Char('\'')) &&
+        name.endsWith(QLatin1Char('\''))) {
+        name = name.mid(1, name.size() - 2).replace(QStringLiteral("''"), QStringLiteral("'"));
+    }
+    if (name.compare(sheet, Qt::CaseInsensitive) != 0) {
+        return false;
+    }
+    QString range = formula.mid(bang + 1).trimmed();
+    range.remove(QLatin1Char('$'));
+    const QStringList corners = range.split(QLatin1Char(':'));
+    if (corners.size() > 2) {
+        return false;
+    }
+    for (const QString& corner : corners) {
+        const auto p = parseReference(corner);
+        if (!p || p->column != column) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Rewrites the content of a <scaling> element the reader stands in with new limits, keeping
+// its other settings; the schema orders them logBase, orientation, max, min, extLst.
+void writeScaling(QXmlStreamReader& r, QXmlStreamWriter& w, const QString& prefix, double min,
+                  double max) {
+    std::vector<Token> kept;
+    std::vector<Token> extensions;
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.hasError() || r.isEndElement()) {
+            break;
+        }
+        if (!r.isStartElement()) {
+            continue;
+        }
+        const QString local = r.name().toString();
+        std::vector<Token> element;
+        captureElement(r, element);
+        if (local == QLatin1String("max") || local == QLatin1String("min")) {
+            continue;
+        }
+        auto& into = local == QLatin1String("extLst") ? extensions : kept;
+        into.insert(into.end(), element.begin(), element.end());
+    }
+    for (const Token& t : kept) {
+        t.write(w);
+    }
+    for (const auto& [local, value] :
+         {std::pair{QStringLiteral("max"), max}, std::pair{QStringLiteral("min"), min}}) {
+        QXmlStreamAttributes attrs;
+        attrs.append(QStringLiteral("val"), shortestNumber(value));
+        writeStart(w, prefix + local, attrs);
+        w.writeEndElement();
+    }
+    for (const Token& t : extensions) {
+        t.write(w);
+    }
+    w.writeEndElement();
+}
+
+// Sets the path and amplitude axes of the chart's scatter plots whose X values are the sample
+// path column; a chart without one comes back unchanged.
+std::optional<QByteArray> scaleSampleChart(const QByteArray& xml, const QString& part,
+                                           const QString& sheet, const SampleChartScale& scale,
+                                           QString& error) {
+    std::map<QString, std::pair<double, double>> limits; // axis id: min, max
+    {
+        QXmlStreamReader r(xml);
+        QStringList path;
+        bool plotsPath = false;
+        bool plotsOther = false;
+        QStringList axes;
+        while (!r.atEnd()) {
+            r.readNext();
+            if (r.isStartElement()) {
+                const QString local = r.name().toString();
+                const QString parent = path.isEmpty() ? QString() : path.last();
+                if (local == QLatin1String("scatterChart")) {
+                    plotsPath = plotsOther = false;
+                    axes.clear();
+                } else if (local == QLatin1String("axId") &&
+                           parent == QLatin1String("scatterChart")) {
+                    axes << r.attributes().value(QLatin1String("val")).toString();
+                } else if (local == QLatin1String("f") && path.contains(QLatin1String("xVal")) &&
+                           path.contains(QLatin1String("scatterChart"))) {
+                    const bool ours =
+                        referencesColumn(r.readElementText(), sheet, scale.pathColumn);
+                    plotsPath = plotsPath || ours;
+                    plotsOther = plotsOther || !ours;
+                    continue;
+                }
+                path << local;
+            } else if (r.isEndElement() && !path.isEmpty()) {
+                if (path.takeLast() == QLatin1String("scatterChart") && plotsPath && !plotsOther &&
+                    axes.size() == 2) {
+                    limits[axes[0]] = {scale.xMin, scale.xMax};
+                    limits[axes[1]] = {scale.yMin, scale.yMax};
+                }
+            }
+        }
+        if (r.hasError()) {
+            error = xmlError(r, part);
+            return std::nullopt;
+        }
+    }
+    if (limits.empty()) {
+        return xml;
+    }
+    QXmlStreamReader r(xml);
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    QStringList path;
+    QString axis; // the id of the value axis being copied
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.hasError()) {
+            break;
+        }
+        if (r.isStartDocument()) {
+            startDocument(r, w);
+        } else if (r.isEndDocument()) {
+            w.writeEndDocument();
+        } else if (r.isStartElement()) {
+            const Token t = Token::from(r);
+            const QString parent = path.isEmpty() ? QString() : path.last();
+            if (t.local == QLatin1String("valAx")) {
+                axis.clear();
+            } else if (t.local == QLatin1String("axId") && parent == QLatin1String("valAx")) {
+                axis = t.attrs.value(QLatin1String("val")).toString();
+            } else if (t.local == QLatin1String("scaling") && parent == QLatin1String("valAx") &&
+                       limits.count(axis) != 0) {
+                t.write(w);
+                const auto [min, max] = limits.at(axis);
+                writeScaling(r, w, prefixOf(t.name), min, max);
+                continue;
+            }
+            path << t.local;
+            t.write(w);
+        } else if (r.isEndElement()) {
+            if (!path.isEmpty()) {
+                path.removeLast();
+            }
+            w.writeEndElement();
+        } else {
+            Token::from(r).write(w);
+        }
+    }
+    if (r.hasError()) {
+        error = xmlError(r, part);
+        return std::nullopt;
+    }
+    return out;
+}
+
+// The charts drawn on a worksheet, through its drawings.
+std::vector<QString> chartsOf(std::vector<ZipEntry>& entries, const QString& sheetPart) {
+    std::vector<QString> charts;
+    const ZipEntry* sheetRels = findEntry(entries, relsOf(sheetPart));
+    if (sheetRels == nullptr) {
+        return charts;
+    }
+    for (const Relationship& drawing : readRelationships(sheetRels->data)) {
+        if (drawing.external || !drawing.type.endsWith(kRelTypeSuffixDrawing)) {
+            continue;
+        }
+        const QString drawingPart = resolveTarget(sheetPart, drawing.target);
+        const ZipEntry* drawingRels = findEntry(entries, relsOf(drawingPart));
+        if (drawingRels == nullptr) {
+            continue;
+        }
+        for (const Relationship& chart : readRelationships(drawingRels->data)) {
+            if (!chart.external && chart.type.endsWith(kRelTypeSuffixChart)) {
+                charts.push_back(resolveTarget(drawingPart, chart.target));
+            }
+        }
+    }
+    return charts;
+}
 
 } // namespace
 
@@ -761,7 +1158,8 @@ bool isPlainDecimal(QStringView text) {
     return i == text.size();
 }
 
-XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCell>& cells) {
+XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCell>& cells,
+                              const WorkbookExtras& extras) {
     XlsxFillResult result;
     QString& error = result.error;
     for (const SheetCell& c : cells) {
@@ -794,6 +1192,7 @@ XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCel
         return result;
     }
     QString firstSheetId;
+    QString firstSheetName;
     {
         QXmlStreamReader r(wb->data);
         while (!r.atEnd() && firstSheetId.isEmpty()) {
@@ -804,6 +1203,7 @@ XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCel
                         firstSheetId = a.value().toString();
                     }
                 }
+                firstSheetName = r.attributes().value(QLatin1String("name")).toString();
                 if (firstSheetId.isEmpty()) {
                     break;
                 }
@@ -869,6 +1269,23 @@ XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCel
         });
     }
 
+    if (const auto& scale = extras.sampleChart) {
+        for (const QString& part : chartsOf(*entries, sheetPart)) {
+            ZipEntry* chart = findEntry(*entries, part);
+            if (chart == nullptr) {
+                continue;
+            }
+            auto scaled = scaleSampleChart(chart->data, part, firstSheetName, *scale, error);
+            if (!scaled) {
+                return result;
+            }
+            chart->data = std::move(*scaled);
+        }
+    }
+    if (!setCustomProperties(*entries, extras.properties, error)) {
+        return result;
+    }
+
     // Formulas of the template that read the filled cells must not show their old results.
     ZipEntry* wbEntry = findEntry(*entries, workbook);
     auto wbXml = transformXml(
@@ -889,6 +1306,38 @@ XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCel
         result.workbook.clear();
     }
     return result;
+}
+
+std::map<QString, QString> customProperties(const QByteArray& xlsx) {
+    std::map<QString, QString> properties;
+    QString error;
+    auto entries = readZip(xlsx, error);
+    if (!entries) {
+        return properties;
+    }
+    const QString part = customPropertiesPart(*entries);
+    const ZipEntry* custom = part.isEmpty() ? nullptr : findEntry(*entries, part);
+    if (custom == nullptr) {
+        return properties;
+    }
+    QXmlStreamReader r(custom->data);
+    while (!r.atEnd() && !r.hasError()) {
+        if (r.readNext() != QXmlStreamReader::StartElement ||
+            r.name() != QLatin1String("property")) {
+            continue;
+        }
+        const QString name = r.attributes().value(QLatin1String("name")).toString();
+        while (r.readNextStartElement()) {
+            const auto type = r.name();
+            if (type == QLatin1String("lpwstr") || type == QLatin1String("lpstr") ||
+                type == QLatin1String("bstr")) {
+                properties[name] = r.readElementText();
+            } else {
+                r.skipCurrentElement();
+            }
+        }
+    }
+    return properties;
 }
 
 } // namespace ufd::reports

@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
+#include <map>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace ufd::reports {
@@ -26,10 +29,29 @@ QString cellReference(int row, int column);
 // digits, and optional decimals ("12", "-0.5", "20.00").
 bool isPlainDecimal(QStringView text);
 
+// Axis limits for the scatter charts that plot the report's sample columns: those drawn on the
+// first sheet whose X values all come from `pathColumn` of it. Other charts are left alone.
+struct SampleChartScale {
+    int pathColumn = 0;
+    double xMin = 0, xMax = 0;
+    double yMin = 0, yMax = 100;
+};
+
+// What a filled workbook carries besides its cells.
+struct WorkbookExtras {
+    std::optional<SampleChartScale> sampleChart;
+    // Custom document properties stored as texts, replacing those of the same name.
+    std::vector<std::pair<QString, QString>> properties;
+};
+
 // Fills cells of the first worksheet of an .xlsx workbook and returns the new workbook. Plain
 // decimal texts become number cells, other texts inline strings, an empty text an empty cell.
 // A written cell keeps its style; a new cell takes its row's or column's style. Everything else
 // in the package is kept. Cells listed twice take the last text.
-XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCell>& cells);
+XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCell>& cells,
+                              const WorkbookExtras& extras = {});
+
+// The custom document properties of a workbook that hold texts; empty for anything else.
+std::map<QString, QString> customProperties(const QByteArray& xlsx);
 
 } // namespace ufd::reports
