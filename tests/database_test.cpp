@@ -3,6 +3,7 @@
 #include "reports/database.h"
 #include "reports/report_file.h"
 
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
@@ -140,6 +141,27 @@ TEST_F(DataStoreTest, ARefusedRowKeepsTheRowsBeforeIt) {
     EXPECT_EQ(scalar("SELECT count(*) FROM tabDetectorReport").toInt(), 5);
     EXPECT_EQ(
         scalar("SELECT FileNum FROM tabDetectorReport ORDER BY rowid LIMIT 1 OFFSET 2").toInt(), 2);
+}
+
+TEST_F(DataStoreTest, RowIdModelChangesAndDeletesOneOfTwinReports) {
+    auto decoded = reports::decodeReportFile(demo::makeReportImage(1, 3));
+    decoded.rows.push_back(decoded.rows.front());
+    ASSERT_EQ(store_.replaceReports(decoded.rows).stored, 2);
+
+    reports::RowIdTableModel model(nullptr, store_.reportDb());
+    model.setTable("tabDetectorReport");
+    model.setEditStrategy(QSqlTableModel::OnManualSubmit);
+    ASSERT_TRUE(model.select()) << model.lastError().text().toStdString();
+    EXPECT_EQ(model.columnCount(), DataStore::reportColumns().size()); // no column of its own
+    ASSERT_TRUE(model.setData(model.index(1, model.fieldIndex("FileName")), "changed"));
+    ASSERT_TRUE(model.submitAll()) << model.lastError().text().toStdString();
+    EXPECT_EQ(scalar("SELECT group_concat(FileName, '|') FROM tabDetectorReport").toString(),
+              decoded.rows.front().FileName + "|changed");
+
+    ASSERT_TRUE(model.removeRow(1));
+    ASSERT_TRUE(model.submitAll()) << model.lastError().text().toStdString();
+    EXPECT_EQ(scalar("SELECT count(*) FROM tabDetectorReport").toInt(), 1);
+    EXPECT_EQ(model.rowCount(), 1);
 }
 
 TEST_F(DataStoreTest, WorkpieceNumbersAndDetails) {

@@ -30,6 +30,15 @@ inline void typeText(QWidget* widget, const QString& text) {
     QApplication::sendEvent(widget, &release);
 }
 
+// Lets closed windows go: their deferred deletions and what those set off. QTRY_ cannot serve:
+// its failures never reach GoogleTest.
+inline void settleClosedWindows() {
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCoreApplication::processEvents();
+    }
+}
+
 // Works through modal dialogs as they come up: each step is tried on the active modal widget
 // until it reports that it acted. A dialog still open after the script is done, or after
 // `limitTicks`, is closed as rejected so that a broken run ends instead of hanging.

@@ -5,10 +5,12 @@
 #include "operator_messages_double.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -152,6 +154,47 @@ TEST_F(LoginTest, EmptyUserTableOfAnExistingDatabaseOffersOnlyQuit) {
     EXPECT_TRUE(script.completed());
     EXPECT_FALSE(script.forcedClose());
     EXPECT_EQ(seen, (QStringList{QStringLiteral("ufd::app::Tdenglu"), QStringLiteral("0")}));
+}
+
+// A file of the database's name that is no database.
+void damage(const QTemporaryDir& dir, const char* file) {
+    QFile f(dir.filePath(QLatin1String(file)));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(8192, '\x5a'));
+}
+
+TEST(DamagedDatabase, DamagedUsersDatabaseEndsStartUpWithItsError) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    damage(dir, reports::kUserDbFile);
+    AppContext context;
+    ScriptedOperatorMessages messages;
+    EXPECT_FALSE(openStartupData(context, messages, dir.path()));
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].kind, ScriptedOperatorMessages::Kind::Error);
+    EXPECT_EQ(messages.shown[0].text, context.lastError());
+    EXPECT_FALSE(context.lastError().isEmpty());
+}
+
+TEST(DamagedDatabase, DamagedReportDatabaseIsToldAndTheLoginFollows) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    {
+        AppContext earlier; // an earlier run left an account
+        ASSERT_TRUE(earlier.openData(dir.path()));
+        ASSERT_TRUE(UserAccounts(earlier.dataStore().userDb())
+                        .addUser(QStringLiteral("op"), QStringLiteral("pw")));
+    }
+    QFile::remove(dir.filePath(QLatin1String(reports::kReportDbFile)));
+    damage(dir, reports::kReportDbFile);
+    AppContext context;
+    ScriptedOperatorMessages messages;
+    EXPECT_TRUE(openStartupData(context, messages, dir.path()));
+    ASSERT_EQ(messages.count(ScriptedOperatorMessages::Kind::Error), 1);
+    EXPECT_FALSE(context.dataStore().replaceReports({}).firstError.isEmpty()); // no reports
+    Tdenglu login(context, messages);
+    EXPECT_EQ(login.ComboBox1->count(), 1);
+    EXPECT_EQ(messages.shown.size(), 1u);
 }
 
 TEST(FirstRun, AsksForTheFirstAccountTwiceTypedBeforeTheLogin) {

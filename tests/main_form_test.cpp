@@ -1,9 +1,11 @@
 #include "app/about.h"
 #include "app/app_context.h"
+#include "app/child_windows.h"
 #include "app/login.h"
 #include "app/main_form.h"
 #include "app/port_link.h"
 #include "app/port_windows.h"
+#include "app/report_windows.h"
 #include "app/user_accounts.h"
 #include "app/user_manager.h"
 #include "app/workpieces.h"
@@ -11,7 +13,9 @@
 #include "operator_messages_double.h"
 #include "protocol/dispatcher.h"
 #include "protocol/packet.h"
+#include "wait_for.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QLabel>
 #include <QMdiArea>
@@ -219,7 +223,7 @@ TEST_F(MainFormTest, StatusBarPanelsAndClock) {
     ASSERT_NE(timer, nullptr);
     EXPECT_EQ(timer->interval(), 300);
     EXPECT_TRUE(timer->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(form->panelText(4).startsWith(today), 2000);
+    UFD_WAIT_TRUE(form->panelText(4).startsWith(today), 2000);
 
     // Hints of the control under the mouse go to panel 0 only.
     QStatusTipEvent tip(QStringLiteral("Workpiece management"));
@@ -321,17 +325,53 @@ TEST_F(MainFormTest, EachChildKindExistsOnceAndIsMadeAnewAfterClosing) {
         EXPECT_EQ(sameKind, 1);
 
         frame->close();
-        QTRY_VERIFY(first.isNull());
+        testing::settleClosedWindows();
+        EXPECT_TRUE(first.isNull());
         EXPECT_EQ(form->child(c.kind), nullptr);
         action(c.menuItem)->trigger();
         QWidget* second = form->child(c.kind);
         ASSERT_NE(second, nullptr);
         closeChildWindow(second);
-        QTRY_COMPARE(form->child(c.kind), nullptr);
+        testing::settleClosedWindows();
+        EXPECT_EQ(form->child(c.kind), nullptr);
         for (QMdiSubWindow* sub : form->mdiArea()->subWindowList()) {
             sub->close();
         }
-        QTRY_COMPARE(childCount(), 0);
+        testing::settleClosedWindows();
+        EXPECT_EQ(childCount(), 0);
+    }
+}
+
+TEST_F(MainFormTest, WindowsThatCloseThemselvesTakeTheirFramesWithThem) {
+    registerRecordWindows(*form);
+    registerReportWindows(*form);
+    // The caption of the button that quits the window; the others are closed from inside.
+    const std::vector<std::pair<ChildKind, const char*>> cases{
+        {ChildKind::Workpieces, nullptr}, {ChildKind::UserManager, nullptr},
+        {ChildKind::Online, nullptr},     {ChildKind::Upload, nullptr},
+        {ChildKind::Replay, "Quit"},      {ChildKind::ReportBrowser, "Quit"},
+        {ChildKind::About, "OK"},
+    };
+    for (const auto& [kind, quit] : cases) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        for (int round = 0; round < 2; ++round) { // quit, then open and quit again
+            QWidget* w = form->openChild(kind);
+            ASSERT_NE(w, nullptr);
+            ASSERT_EQ(childCount(), 1);
+            if (quit) {
+                QAbstractButton* button = nullptr;
+                for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+                    button = b->text() == QLatin1String(quit) ? b : button;
+                }
+                ASSERT_NE(button, nullptr) << quit;
+                QTest::mouseClick(button, Qt::LeftButton);
+            } else {
+                w->close();
+            }
+            testing::settleClosedWindows();
+            EXPECT_EQ(childCount(), 0);
+            EXPECT_EQ(form->child(kind), nullptr);
+        }
     }
 }
 

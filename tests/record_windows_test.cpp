@@ -31,6 +31,11 @@ void press(RecordNavigator* navigator, Nav::Button which) {
     QTest::mouseClick(b, Qt::LeftButton);
 }
 
+// The editor open in the grid's current cell, or null.
+QLineEdit* gridEditor(QTableView* grid) {
+    return qobject_cast<QLineEdit*>(grid->indexWidget(grid->currentIndex()));
+}
+
 class WorkpieceTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(data.ok); }
@@ -181,6 +186,67 @@ TEST_F(WorkpieceTest, RefusedPostReportsTheErrorAndKeepsTheRowBeingEdited) {
     EXPECT_EQ(name->text(), QStringLiteral("Axle"));
 }
 
+TEST_F(WorkpieceTest, TwinRowsAreEditedAndDeletedOneAtATime) {
+    for (const char* name : {"Shaft", "Shaft", "Gear", "Gear"}) {
+        addPart(QStringLiteral("A1"), QLatin1String(name));
+    }
+    auto w = openWindow();
+    press(w->DBNavigator1, Nav::Next);
+    press(w->DBNavigator1, Nav::Edit);
+    QLineEdit* name = w->editor(QStringLiteral("PartName"));
+    name->selectAll();
+    QTest::keyClicks(name, QStringLiteral("Axle"));
+    press(w->DBNavigator1, Nav::Post);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("Shaft"), QStringLiteral("Axle"),
+                                    QStringLiteral("Gear"), QStringLiteral("Gear")}));
+
+    press(w->DBNavigator1, Nav::Last);
+    messages.answers = {true};
+    press(w->DBNavigator1, Nav::Delete);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("Shaft"), QStringLiteral("Axle"),
+                                    QStringLiteral("Gear")}));
+    EXPECT_EQ(w->DBGrid1->model()->rowCount(), 3);
+}
+
+TEST_F(WorkpieceTest, ValueTypedIntoTheGridIsStoredOnlyAsTheNavigatorSays) {
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    addPart(QStringLiteral("A2"), QStringLiteral("Gear"));
+    auto w = openWindow();
+    QTableView* grid = w->DBGrid1;
+    const int nameColumn = w->link->model()->fieldIndex(QStringLiteral("PartName"));
+    // This grid opens no cell by itself; the cell is opened as a grid that takes typing would.
+    auto typeIntoGrid = [grid, nameColumn](const QString& text) {
+        grid->setCurrentIndex(grid->model()->index(grid->currentIndex().row(), nameColumn));
+        grid->edit(grid->currentIndex());
+        QLineEdit* cell = gridEditor(grid);
+        ASSERT_NE(cell, nullptr);
+        cell->selectAll();
+        QTest::keyClicks(cell, text);
+    };
+    auto shownName = [grid, nameColumn](int row) {
+        return grid->model()->index(row, nameColumn).data().toString();
+    };
+
+    // Without Edit neither typing nor pasting into a cell stays: nothing would store it.
+    typeIntoGrid(QStringLiteral("Axle"));
+    gridEditor(grid)->insert(QStringLiteral("Axle")); // as the cell's context menu pastes
+    press(w->DBNavigator1, Nav::Next);
+    EXPECT_EQ(shownName(0), QStringLiteral("Shaft"));
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("Shaft"), QStringLiteral("Gear")}));
+
+    press(w->DBNavigator1, Nav::Edit);
+    typeIntoGrid(QStringLiteral("Cog"));
+    w->link->cancel();
+    EXPECT_EQ(gridEditor(grid), nullptr);
+    EXPECT_EQ(shownName(1), QStringLiteral("Gear"));
+
+    press(w->DBNavigator1, Nav::Edit);
+    typeIntoGrid(QStringLiteral("Cog"));
+    press(w->DBNavigator1, Nav::Post);
+    EXPECT_EQ(names(), (QStringList{QStringLiteral("Shaft"), QStringLiteral("Cog")}));
+    EXPECT_EQ(shownName(1), QStringLiteral("Cog"));
+}
+
 TEST_F(WorkpieceTest, ReopenedWindowShowsTheCurrentContents) {
     TMainForm form(data.context, messages);
     form.setLoginStep([](TMainForm&) { return true; });
@@ -192,7 +258,8 @@ TEST_F(WorkpieceTest, ReopenedWindowShowsTheCurrentContents) {
     addPart(QStringLiteral("A2"), QStringLiteral("Gear"));
     EXPECT_EQ(first->DBGrid1->model()->rowCount(), 1);
     qobject_cast<QMdiSubWindow*>(first->parentWidget())->close();
-    QTRY_COMPARE(form.child(ChildKind::Workpieces), nullptr);
+    testing::settleClosedWindows();
+    EXPECT_EQ(form.child(ChildKind::Workpieces), nullptr);
     auto* second = qobject_cast<TSbgl*>(form.openChild(ChildKind::Workpieces));
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->DBGrid1->model()->rowCount(), 2);
@@ -285,6 +352,62 @@ TEST_F(UserManagerTest, TypingIntoAnEmptyTableStartsANewRow) {
     press(w->navigator, Nav::Post);
     EXPECT_EQ(UserAccounts(data.context.dataStore().userDb()).userNames(),
               QStringList{QStringLiteral("first")});
+}
+
+TEST_F(UserManagerTest, NameTypedIntoTheGridIsStoredBySaveAndByMoving) {
+    UserAccounts accounts(data.context.dataStore().userDb());
+    accounts.addUser(QStringLiteral("a"), QStringLiteral("1"));
+    accounts.addUser(QStringLiteral("b"), QStringLiteral("2"));
+    auto w = openWindow();
+    // What the cell shows once typed into.
+    auto typeIntoGrid = [&w](const QString& text) {
+        testing::typeText(w->DBGrid1, text.left(1)); // the first key opens the cell
+        QLineEdit* cell = gridEditor(w->DBGrid1);
+        if (!cell) {
+            ADD_FAILURE() << "typing opened no cell";
+            return QString();
+        }
+        QTest::keyClicks(cell, text.mid(1));
+        return cell->text();
+    };
+    auto shownName = [&w](int row) {
+        return w->DBGrid1->model()
+            ->index(row, w->DBGrid1->currentIndex().column())
+            .data()
+            .toString();
+    };
+
+    const QString first = typeIntoGrid(QStringLiteral("ann"));
+    press(w->navigator, Nav::Post);
+    EXPECT_EQ(gridEditor(w->DBGrid1), nullptr);
+    EXPECT_EQ(shownName(0), first);
+    EXPECT_EQ(w->nameEdit->text(), first);
+
+    press(w->navigator, Nav::Next);
+    const QString second = typeIntoGrid(QStringLiteral("bob"));
+    press(w->navigator, Nav::Prior);
+    EXPECT_EQ(accounts.userNames(), (QStringList{first, second}));
+    EXPECT_EQ(w->link->state(), DataLink::State::Browse);
+}
+
+TEST_F(UserManagerTest, RestoringTheWindowKeepsAnEditInProgress) {
+    UserAccounts(data.context.dataStore().userDb())
+        .addUser(QStringLiteral("a"), QStringLiteral("1"));
+    TMainForm form(data.context, messages);
+    form.setLoginStep([](TMainForm&) { return true; });
+    form.show();
+    auto* w = qobject_cast<TFUserManager*>(form.openChild(ChildKind::UserManager));
+    ASSERT_NE(w, nullptr);
+    QTest::keyClicks(w->nameEdit, QStringLiteral("x"));
+    ASSERT_EQ(w->link->state(), DataLink::State::Edit);
+
+    form.showMinimized();
+    form.showNormal();
+    auto* frame = qobject_cast<QMdiSubWindow*>(w->parentWidget());
+    frame->showMinimized();
+    frame->showNormal();
+    EXPECT_EQ(w->link->state(), DataLink::State::Edit);
+    EXPECT_EQ(w->nameEdit->text(), QStringLiteral("ax"));
 }
 
 TEST_F(UserManagerTest, DeleteTakesEffectAtOnceWithoutAsking) {

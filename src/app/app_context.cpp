@@ -1,5 +1,6 @@
 #include "app/app_context.h"
 
+#include "app/operator_messages.h"
 #include "serial/instrument_port.h"
 
 #include <QRegularExpression>
@@ -39,6 +40,14 @@ bool AppContext::openData(const QString& folder) {
 
 bool AppContext::usersOpen() const {
     return data_.userDb().isOpen();
+}
+
+bool openStartupData(AppContext& context, OperatorMessages& messages, const QString& folder) {
+    if (context.openData(folder)) {
+        return true;
+    }
+    messages.showError(context.lastError());
+    return context.usersOpen();
 }
 
 QString clockText(const QDateTime& now, const QLocale& locale) {

@@ -80,6 +80,13 @@ private:
     online::ReplayState replay_;
 };
 
+class OperatorMessages;
+
+// Start-up's opening of the databases in `folder`; a failure is shown with the engine's text.
+// Without the users database start-up ends (false); without the report database the program
+// goes on without reports.
+bool openStartupData(AppContext& context, OperatorMessages& messages, const QString& folder);
+
 // The clock panel's text: short date, a blank, the locale's long time without a time zone.
 QString clockText(const QDateTime& now, const QLocale& locale);
 

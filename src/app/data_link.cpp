@@ -2,9 +2,11 @@
 
 #include "app/operator_messages.h"
 
+#include <QAbstractItemDelegate>
 #include <QDataWidgetMapper>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSqlError>
 #include <QSqlTableModel>
@@ -57,6 +59,36 @@ void DataLink::setGrid(QTableView* grid) {
     grid->setSelectionMode(QAbstractItemView::SingleSelection);
     connect(grid->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { onGridRowChanged(current.row()); });
+    // Cell editors are made in the viewport; their keys are watched as the boxes' typing is.
+    gridViewport_ = grid->viewport();
+    grid->viewport()->installEventFilter(this);
+}
+
+bool DataLink::eventFilter(QObject* watched, QEvent* event) {
+    // Only the viewport is compared: the grid itself may be in its destructor by now.
+    if (!gridViewport_) {
+        return QObject::eventFilter(watched, event);
+    }
+    if (watched == gridViewport_ && event->type() == QEvent::ChildAdded) {
+        QObject* child = static_cast<QChildEvent*>(event)->child();
+        if (child->isWidgetType()) {
+            child->installEventFilter(this);
+        }
+    } else if (event->type() == QEvent::KeyPress && watched->parent() == gridViewport_) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        const bool typing = (!key->text().isEmpty() && key->text().at(0).isPrint()) ||
+                            key->key() == Qt::Key_Backspace || key->key() == Qt::Key_Delete ||
+                            key->matches(QKeySequence::Paste) || key->matches(QKeySequence::Cut);
+        if (typing && state_ != State::Edit && state_ != State::Insert) {
+            // Typing into a cell starts editing where typing into a box does, and is ignored
+            // where a box ignores it.
+            if (!autoEdit_ || state_ != State::Browse) {
+                return true;
+            }
+            edit();
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 int DataLink::currentRow() const {
@@ -84,6 +116,24 @@ void DataLink::updateEditors() {
     }
 }
 
+void DataLink::finishGridEdit(bool keep) {
+    if (!grid_) {
+        return;
+    }
+    // A navigator button does not take the focus, so the cell editor would stay open with its
+    // text never handed to the model.
+    const QModelIndex index = grid_->currentIndex();
+    QWidget* editor = index.isValid() ? grid_->indexWidget(index) : nullptr;
+    if (!editor) {
+        return;
+    }
+    QAbstractItemDelegate* delegate = grid_->itemDelegateForIndex(index);
+    if (keep) {
+        emit delegate->commitData(editor);
+    }
+    emit delegate->closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
 bool DataLink::select() {
     if (!model_->select()) {
         messages_.showError(model_->lastError().text());
@@ -94,6 +144,22 @@ bool DataLink::select() {
         model_->fetchMore();
     }
     return true;
+}
+
+int DataLink::gridColumn() const {
+    // Typing goes into the current cell, which must be one the operator sees.
+    const int current = grid_->currentIndex().column();
+    if (current >= 0 && !grid_->isColumnHidden(current)) {
+        return current;
+    }
+    const QHeaderView* header = grid_->horizontalHeader();
+    for (int visual = 0; visual < header->count(); ++visual) {
+        const int logical = header->logicalIndex(visual);
+        if (!header->isSectionHidden(logical)) {
+            return logical;
+        }
+    }
+    return header->logicalIndex(0);
 }
 
 void DataLink::showRow(int row) {
@@ -109,8 +175,7 @@ void DataLink::showRow(int row) {
     }
     if (grid_) {
         if (row >= 0 && row < rowCount()) {
-            const QModelIndex index =
-                model_->index(row, grid_->horizontalHeader()->logicalIndex(0));
+            const QModelIndex index = model_->index(row, gridColumn());
             grid_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
                                                                 QItemSelectionModel::Rows);
             grid_->scrollTo(index);
@@ -150,6 +215,7 @@ bool DataLink::last() {
 }
 
 bool DataLink::moveTo(int row) {
+    finishGridEdit(true);
     if (state_ == State::Inactive) {
         return false;
     }
@@ -168,6 +234,7 @@ bool DataLink::moveTo(int row) {
 }
 
 bool DataLink::insert() {
+    finishGridEdit(true);
     if (state_ == State::Inactive) {
         return false;
     }
@@ -196,6 +263,7 @@ bool DataLink::remove() {
     if (!deleteQuestion_.isEmpty() && !messages_.askOkCancel(deleteQuestion_)) {
         return false;
     }
+    finishGridEdit(false); // it belongs to the row that goes
     const int row = currentRow();
     model_->revertAll();
     if (!model_->removeRow(row) || !model_->submitAll()) {
@@ -227,6 +295,7 @@ bool DataLink::edit() {
 }
 
 bool DataLink::post() {
+    finishGridEdit(true);
     if (state_ != State::Edit && state_ != State::Insert) {
         return true;
     }
@@ -246,6 +315,7 @@ bool DataLink::post() {
 }
 
 void DataLink::cancel() {
+    finishGridEdit(false);
     if (state_ != State::Edit && state_ != State::Insert) {
         return;
     }
@@ -280,9 +350,15 @@ void DataLink::onGridRowChanged(int row) {
 }
 
 void DataLink::onModelDataChanged() {
-    // A value typed into the grid starts editing as typing into a box does.
-    if (autoEdit_ && state_ == State::Browse && !syncing_) {
+    if (state_ != State::Browse || syncing_) {
+        return;
+    }
+    // A value typed into the grid starts editing as typing into a box does; where typing needs
+    // Edit first, it is taken back instead of showing a value that nothing would store.
+    if (autoEdit_) {
         setState(State::Edit);
+    } else {
+        model_->revertAll();
     }
 }
 

@@ -17,7 +17,8 @@ class OperatorMessages;
 
 // Binds one table model to edit boxes and a grid and carries the record operations the
 // navigator offers. Rows are stored only by post(); moving to another row posts first, as the
-// operator expects of a data-aware form.
+// operator expects of a data-aware form. A value typed into the grid counts as typed into a box:
+// post() stores it, cancel() drops it, and without auto-edit it needs edit() or insert() first.
 class DataLink : public QObject {
     Q_OBJECT
 public:
@@ -66,11 +67,17 @@ signals:
     // State, current row or row count changed.
     void changed();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void setState(State state);
     bool select();
     void showRow(int row);
+    int gridColumn() const;
     void updateEditors();
+    // Ends an edit still open in a grid cell, handing its value to the model or dropping it.
+    void finishGridEdit(bool keep);
     void onGridRowChanged(int row);
     void onModelDataChanged();
 
@@ -78,6 +85,7 @@ private:
     OperatorMessages& messages_;
     QDataWidgetMapper* mapper_;
     QPointer<QTableView> grid_;
+    QPointer<QObject> gridViewport_;
     std::vector<QPointer<QLineEdit>> editors_;
     State state_ = State::Inactive;
     bool autoEdit_ = false;

@@ -24,11 +24,8 @@ int main(int argc, char* argv[]) {
 
     // The databases are named without a folder: they live in the current folder.
     ufd::app::AppContext context;
-    if (!context.openData(QDir::currentPath())) {
-        messages.showError(context.lastError());
-        if (!context.usersOpen()) {
-            return 1;
-        }
+    if (!ufd::app::openStartupData(context, messages, QDir::currentPath())) {
+        return 1;
     }
 
     ufd::app::TMainForm mainForm(context, messages);

@@ -308,6 +308,9 @@ QWidget* TMainForm::openChild(ChildKind kind) {
         const QSize frameSize = w->size();
         sub = mdiArea_->addSubWindow(w, it->second.flags);
         sub->setAttribute(Qt::WA_DeleteOnClose);
+        // A window that closes itself ("Quit") goes, and the frame would stay empty. Queued, as
+        // the frame may itself be on its way out when the window goes.
+        connect(w, &QObject::destroyed, sub, &QWidget::close, Qt::QueuedConnection);
         sub->setWindowIcon(windowIcon());
         sub->resize(frameSize);
         const QSize area = mdiArea_->viewport()->size();

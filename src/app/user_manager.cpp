@@ -4,6 +4,7 @@
 #include "app/data_link.h"
 #include "app/record_navigator.h"
 #include "app/user_accounts.h"
+#include "reports/database.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -58,7 +59,8 @@ private:
 } // namespace
 
 TFUserManager::TFUserManager(AppContext& context, OperatorMessages& messages, QWidget* parent)
-    : QWidget(parent), ADOTable_User(new QSqlTableModel(this, context.dataStore().userDb())) {
+    : QWidget(parent),
+      ADOTable_User(new reports::RowIdTableModel(this, context.dataStore().userDb())) {
     setObjectName(QStringLiteral("FUserManager"));
     setWindowTitle(QStringLiteral("User management"));
     resize(482, 332);
@@ -134,11 +136,16 @@ TFUserManager::TFUserManager(AppContext& context, OperatorMessages& messages, QW
 
 void TFUserManager::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
-    FormShow();
+    // Shown again after a minimised main window or frame is restored: reloading then would
+    // throw away an edit in progress.
+    if (!opened_) {
+        opened_ = true;
+        FormShow();
+    }
 }
 
 void TFUserManager::FormShow() {
-    // Always the table's current contents, from the first row.
+    // The table's current contents, from the first row, each time the window is opened.
     link->open();
 }
 

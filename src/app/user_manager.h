@@ -34,6 +34,7 @@ private:
     void FormShow();
 
     QSqlTableModel* ADOTable_User;
+    bool opened_ = false;
 };
 
 } // namespace ufd::app

@@ -3,6 +3,7 @@
 #include "app/app_context.h"
 #include "app/data_link.h"
 #include "app/record_navigator.h"
+#include "reports/database.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -50,7 +51,8 @@ const PartColumn& columnInfo(const char* column) {
 } // namespace
 
 TSbgl::TSbgl(AppContext& context, OperatorMessages& messages, QWidget* parent)
-    : QWidget(parent), ADOQuery_PartInfo(new QSqlTableModel(this, context.dataStore().reportDb())) {
+    : QWidget(parent),
+      ADOQuery_PartInfo(new reports::RowIdTableModel(this, context.dataStore().reportDb())) {
     setObjectName(QStringLiteral("Sbgl"));
     setWindowTitle(QStringLiteral("Workpiece management"));
     resize(672, 429);

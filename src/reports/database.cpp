@@ -2,9 +2,13 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
+#include <QSqlField>
+#include <QSqlIndex>
 #include <QSqlQuery>
 #include <QVariant>
+#include <algorithm>
 #include <iterator>
 
 namespace ufd::reports {
@@ -182,7 +186,58 @@ QString quoted(const char* name) {
     return QLatin1Char('"') + QString::fromUtf8(name) + QLatin1Char('"');
 }
 
+constexpr char kRowId[] = "rowid";
+
 } // namespace
+
+RowIdTableModel::RowIdTableModel(QObject* parent, const QSqlDatabase& db)
+    : QSqlTableModel(parent, db) {}
+
+void RowIdTableModel::setTable(const QString& tableName) {
+    QSqlTableModel::setTable(tableName);
+    tableColumns_ = primaryKey().isEmpty() ? record() : QSqlRecord();
+    keyByRowId();
+}
+
+bool RowIdTableModel::select() {
+    const bool ok = QSqlTableModel::select();
+    // A failed select sets the key back to the table's own, which is none.
+    keyByRowId();
+    return ok;
+}
+
+void RowIdTableModel::keyByRowId() {
+    if (tableColumns_.isEmpty()) {
+        return;
+    }
+    QSqlIndex key(tableName());
+    key.append(QSqlField(QLatin1String(kRowId)));
+    setPrimaryKey(key);
+}
+
+int RowIdTableModel::columnCount(const QModelIndex& parent) const {
+    const int count = QSqlTableModel::columnCount(parent);
+    return tableColumns_.isEmpty() ? count : std::min(count, tableColumns_.count());
+}
+
+QString RowIdTableModel::selectStatement() const {
+    if (tableColumns_.isEmpty()) {
+        return QSqlTableModel::selectStatement();
+    }
+    // The table's columns in their order, then the row id behind them.
+    QSqlRecord columns = tableColumns_;
+    columns.append(QSqlField(QLatin1String(kRowId)));
+    QString statement =
+        database().driver()->sqlStatement(QSqlDriver::SelectStatement, tableName(), columns, false);
+    if (!filter().isEmpty()) {
+        statement += QStringLiteral(" WHERE ") + filter();
+    }
+    const QString order = orderByClause();
+    if (!order.isEmpty()) {
+        statement += QLatin1Char(' ') + order;
+    }
+    return statement;
+}
 
 DataStore::DataStore() {
     const QString tag = QString::number(reinterpret_cast<quintptr>(this), 16);
@@ -257,7 +312,10 @@ bool DataStore::open(const QString& folder) {
         lastError_ = users.lastError().text();
         return false;
     }
+    // SQLite opens any file and meets damage only at the first statement: a users database it
+    // cannot read is not open, so that start-up ends with its error.
     if (!createUserSchema(users)) {
+        users.close();
         return false;
     }
     QSqlDatabase reports = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), reportConn_);

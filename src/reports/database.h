@@ -3,6 +3,8 @@
 #include "reports/report_file.h"
 
 #include <QSqlDatabase>
+#include <QSqlRecord>
+#include <QSqlTableModel>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -21,6 +23,26 @@ struct ReplaceResult {
     int stored = 0;
     int failed = 0;     // rows the database refused; the rows before them stay
     QString firstError; // the database's own message for the first refused row
+};
+
+// A table model for the windows that edit a table. Where the table has no key of its own, a row
+// is found by SQLite's row id, fetched as one more column that the model does not show;
+// otherwise Qt would find it by all its values and change or delete its identical twins with it.
+class RowIdTableModel : public QSqlTableModel {
+public:
+    explicit RowIdTableModel(QObject* parent = nullptr, const QSqlDatabase& db = QSqlDatabase());
+
+    void setTable(const QString& tableName) override;
+    bool select() override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+
+protected:
+    QString selectStatement() const override;
+
+private:
+    void keyByRowId();
+
+    QSqlRecord tableColumns_; // empty where the table has a key
 };
 
 // The two database files of the program and every operation on them that is not a window's.

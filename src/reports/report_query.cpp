@@ -12,7 +12,8 @@ ReportQuery::~ReportQuery() = default;
 
 QSqlTableModel* ReportQuery::model() {
     if (!model_) {
-        model_ = std::make_unique<QSqlTableModel>(nullptr, store_.reportDb());
+        // Reports have no key of their own: twin rows are told apart by the rowid.
+        model_ = std::make_unique<RowIdTableModel>(nullptr, store_.reportDb());
         model_->setTable(QStringLiteral("tabDetectorReport"));
     }
     return model_.get();
