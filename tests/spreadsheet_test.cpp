@@ -664,6 +664,37 @@ TEST(XlsxTemplate, FindsTheFirstSheetThroughTheWorkbookAndKeepsPrefixesAndFormul
     EXPECT_TRUE(out.at("xl/book.xml").contains("fullCalcOnLoad=\"1\""));
 }
 
+// A site's template may carry a properties link that leads nowhere or to another part, or
+// values with markup: the report's marker still goes in and reads back, and no other part is
+// written into.
+TEST_F(SpreadsheetTest, TheReportMarkerSurvivesOddPropertiesOfASiteTemplate) {
+    const QString rel = QStringLiteral(
+        "<Relationship Id=\"rX\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+        "relationships/custom-properties\" Target=\"%1\"/></Relationships>");
+    const QByteArray markup =
+        "<Properties xmlns=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+        "custom-properties\" xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/"
+        "docPropsVTypes\"><property fmtid=\"{D5CDD505-2E9C-101B-9397-08002B2CF9AE}\" pid=\"2\" "
+        "name=\"site\"><vt:lpwstr>a<b>c</b></vt:lpwstr></property></Properties>";
+    for (const QString& target : {QString(), QStringLiteral("xl/workbook.xml"),
+                                  QStringLiteral("docProps/site.xml")}) {
+        SCOPED_TRACE(target.toStdString());
+        auto parts = unzip(template_);
+        QByteArray& rels = parts.at("_rels/.rels");
+        rels.replace("</Relationships>", rel.arg(target).toUtf8());
+        if (target == QLatin1String("docProps/site.xml")) {
+            parts[target] = markup;
+        }
+        const auto filled = reports::fillFirstSheet(
+            zip(parts), {{1, 1, "x"}}, {{}, {{"UFD report name", "A1"}, {"UFD report date", "d"}}});
+        ASSERT_TRUE(filled.error.isEmpty()) << filled.error.toStdString();
+        const auto props = reports::customProperties(filled.workbook);
+        EXPECT_EQ(props.count("UFD report name") ? props.at("UFD report name") : QString(), "A1");
+        EXPECT_EQ(props.count("UFD report date") ? props.at("UFD report date") : QString(), "d");
+        EXPECT_FALSE(unzip(filled.workbook).at("xl/workbook.xml").contains("property"));
+    }
+}
+
 TEST(XlsxTemplate, RefusesWhatIsNoWorkbookAndKnowsPlainNumbers) {
     EXPECT_FALSE(reports::fillFirstSheet("PK\x03\x04 junk", {{1, 1, "a"}}).error.isEmpty());
     EXPECT_FALSE(reports::fillFirstSheet(zip({{"a.txt", "x"}}), {{1, 1, "a"}}).error.isEmpty());

@@ -816,11 +816,25 @@ void writeProperty(QXmlStreamWriter& w, const QString& prefix, int pid, const QS
     w.writeEndElement();
 }
 
+// The package's custom properties part. A relationship that names no part, or a part that is
+// something else (the workbook, say), is no properties part: writing ours into it would damage it.
 QString customPropertiesPart(std::vector<ZipEntry>& entries) {
+    const auto isProperties = [&entries](const QString& part) {
+        const ZipEntry* e = findEntry(entries, part);
+        if (e == nullptr) {
+            return true;
+        }
+        QXmlStreamReader r(e->data);
+        return r.readNextStartElement() && r.name() == QLatin1String("Properties");
+    };
     if (const ZipEntry* root = findEntry(entries, QStringLiteral("_rels/.rels"))) {
         for (const Relationship& rel : readRelationships(root->data)) {
-            if (rel.type.endsWith(kRelTypeSuffixCustomProperties) && !rel.external) {
-                return resolveTarget(QString(), rel.target);
+            if (!rel.type.endsWith(kRelTypeSuffixCustomProperties) || rel.external) {
+                continue;
+            }
+            const QString part = resolveTarget(QString(), rel.target);
+            if (!part.isEmpty() && part != QLatin1String(".") && isProperties(part)) {
+                return part;
             }
         }
     }
@@ -1331,7 +1345,8 @@ std::map<QString, QString> customProperties(const QByteArray& xlsx) {
             const auto type = r.name();
             if (type == QLatin1String("lpwstr") || type == QLatin1String("lpstr") ||
                 type == QLatin1String("bstr")) {
-                properties[name] = r.readElementText();
+                // A value with markup inside still ends where it ends; the rest is read on.
+                properties[name] = r.readElementText(QXmlStreamReader::IncludeChildElements);
             } else {
                 r.skipCurrentElement();
             }
