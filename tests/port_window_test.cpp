@@ -45,14 +45,15 @@ protected:
         sim.stop();
     }
 
-    Tcksz& makeWindow(const QString& simulatorLink) {
-        window =
-            std::make_unique<Tcksz>(context.comm(), context.dispatcher(), messages, simulatorLink);
+    Tcksz& makeWindow(const QString& simulatorLink,
+                      serial::DeviceEnumerator devices = serial::systemDevices) {
+        window = std::make_unique<Tcksz>(context.comm(), context.dispatcher(), messages,
+                                         simulatorLink, nullptr, std::move(devices));
         return *window;
     }
     // Picks the simulator's entry and opens it with the button.
     void openSimulator(Tcksz& w) {
-        const int at = w.portBox()->findText(link);
+        const int at = w.portBox()->findData(link);
         ASSERT_GE(at, 0);
         w.portBox()->setCurrentIndex(at);
         QTest::mouseClick(w.openButton(), Qt::LeftButton);
@@ -89,7 +90,8 @@ TEST_F(PortWindowTest, StartsClosedWithItsControlsAndTexts) {
     Tcksz& w = makeWindow(link);
     w.show();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Communication Port "));
-    EXPECT_EQ(w.size(), QSize(294, 257));
+    EXPECT_GE(w.width(), 294); // as wide as the longest entry needs
+    EXPECT_EQ(w.height(), 257);
     EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("GroupBox1"))->title(),
               QStringLiteral("Setting"));
     QStringList labels;
@@ -102,7 +104,13 @@ TEST_F(PortWindowTest, StartsClosedWithItsControlsAndTexts) {
     // The simulator's link is offered and, with no other device here, it may not be first;
     // whatever is first is selected.
     EXPECT_TRUE(w.portBox()->isEditable());
-    EXPECT_GE(w.portBox()->findText(link), 0);
+    const int simAt = w.portBox()->findData(link);
+    ASSERT_GE(simAt, 0);
+    EXPECT_EQ(w.portBox()->itemText(simAt), QStringLiteral("ufd-sim-port — simulated instrument"));
+    for (int i = 0; i < w.portBox()->count(); ++i) {
+        EXPECT_GE(w.portBox()->width(),
+                  w.portBox()->fontMetrics().horizontalAdvance(w.portBox()->itemText(i)));
+    }
     EXPECT_EQ(w.portBox()->currentIndex(), 0);
     EXPECT_TRUE(w.speedBox()->isEditable());
     QStringList speeds;
@@ -133,8 +141,8 @@ TEST_F(PortWindowTest, OpensTheInstrumentsLineAndClosesIt) {
     openSimulator(w);
     EXPECT_TRUE(w.lampLit());
     EXPECT_EQ(w.openButton()->text(), QStringLiteral("Close Port"));
-    EXPECT_EQ(w.statusText(), QStringLiteral("Communication Port opened.（") + link +
-                                  QStringLiteral(",921600，None）"));
+    EXPECT_EQ(w.statusText(), QStringLiteral("Communication Port opened.（") +
+                                  w.portBox()->currentText() + QStringLiteral(",921600，None）"));
     EXPECT_EQ(context.comm().CommName(), link);
     EXPECT_EQ(context.comm().BaudRate(), 921600u);
     expectInstrumentAnswers();
@@ -170,7 +178,7 @@ TEST_F(PortWindowTest, APortThatCannotBeOpenedEndsClosedWithTheMessage) {
 
 TEST_F(PortWindowTest, ASpeedThatIsNotANumberGoesToTheErrorDisplay) {
     Tcksz& w = makeWindow(link);
-    w.portBox()->setCurrentIndex(w.portBox()->findText(link));
+    w.portBox()->setCurrentIndex(w.portBox()->findData(link));
     retype(w.speedBox(), QStringLiteral("fast"));
     QTest::mouseClick(w.openButton(), Qt::LeftButton);
     ASSERT_EQ(messages.shown.size(), 1u);
@@ -237,10 +245,10 @@ TEST_F(PortWindowTest, APortChangeWhileOpenThatFailsEndsClosed) {
 }
 
 TEST_F(PortWindowTest, HidingKeepsTheStateAndShowingClearsTheReceiveErrorFlag) {
-    // A link that appears after the window was made: the list is not rebuilt on showing.
+    // A link that appears after the window was made is listed at the next showing.
     const QString later = dir.filePath("later-port");
     Tcksz& w = makeWindow(later);
-    EXPECT_EQ(w.portBox()->findText(later), -1);
+    EXPECT_EQ(w.portBox()->findData(later), -1);
     w.portBox()->setEditText(link);
     QTest::mouseClick(w.openButton(), Qt::LeftButton);
     ASSERT_TRUE(w.portOpen());
@@ -250,6 +258,7 @@ TEST_F(PortWindowTest, HidingKeepsTheStateAndShowingClearsTheReceiveErrorFlag) {
     ASSERT_TRUE(w.isVisible());
     w.close();
     EXPECT_FALSE(w.isVisible());
+    EXPECT_FALSE(w.portRefresh()->isActive());
     EXPECT_TRUE(w.portOpen());
     EXPECT_TRUE(w.lampLit());
     EXPECT_TRUE(context.comm().isOpen());
@@ -262,10 +271,35 @@ TEST_F(PortWindowTest, HidingKeepsTheStateAndShowingClearsTheReceiveErrorFlag) {
     w.showPortWindow();
     EXPECT_TRUE(w.isVisible());
     EXPECT_FALSE(context.dispatcher().Rcom().RxErrorFlag);
-    EXPECT_EQ(w.portBox()->findText(later), -1);
+    EXPECT_GE(w.portBox()->findData(later), 0);
+    EXPECT_EQ(w.portBox()->currentText(), link); // the port typed stays
     EXPECT_EQ(w.statusText(), opened);
     EXPECT_EQ(w.openButton()->text(), QStringLiteral("Close Port"));
     second.stop();
+}
+
+// An adapter plugged in while the window shows appears within the refresh; one pulled goes. The
+// open port and the box's text are left as they are.
+TEST_F(PortWindowTest, ThePortListFollowsAdaptersWhileShown) {
+    QList<serial::DeviceInfo> devices{{"/dev/ttyS0", "ttyS0", ""}};
+    Tcksz& w = makeWindow(link, [&devices] { return devices; });
+    EXPECT_EQ(w.portBox()->itemText(0), QStringLiteral("ttyS0"));
+    w.show();
+    openSimulator(w);
+    const QString shown = w.portBox()->currentText();
+    const QString opened = w.statusText();
+
+    devices.append({"/dev/ttyUSB0", "ttyUSB0", "USB serial"});
+    UFD_WAIT_TRUE(w.portBox()->findText(QStringLiteral("ttyUSB0 — USB serial")) >= 0, 3000);
+    EXPECT_EQ(w.portBox()->itemData(w.portBox()->findText(QStringLiteral("ttyUSB0 — USB serial"))),
+              QStringLiteral("/dev/ttyUSB0"));
+    devices.removeFirst();
+    UFD_WAIT_TRUE(w.portBox()->findText(QStringLiteral("ttyS0")) < 0, 3000);
+    EXPECT_EQ(w.portBox()->currentText(), shown);
+    EXPECT_TRUE(w.portOpen());
+    EXPECT_EQ(w.statusText(), opened);
+    EXPECT_TRUE(messages.shown.empty());
+    expectInstrumentAnswers();
 }
 
 // The main window with the real port window, as the program wires them.
@@ -309,7 +343,7 @@ protected:
 TEST_F(ConnectedProgramTest, ThePortWindowIsMadeHiddenAtTheFirstShowing) {
     EXPECT_FALSE(port->isVisible());
     EXPECT_TRUE(port->isWindow());
-    EXPECT_GE(port->portBox()->findText(link), 0); // the program folder's simulator link
+    EXPECT_GE(port->portBox()->findData(link), 0); // the program folder's simulator link
     action("N31")->trigger();
     EXPECT_TRUE(port->isVisible());
     port->close();

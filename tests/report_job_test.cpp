@@ -107,7 +107,7 @@ TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
     // Port and connect, as the operator does them.
     auto* port = dynamic_cast<serial::Tcksz*>(&form.portLink());
     ASSERT_NE(port, nullptr);
-    const int at = port->portBox()->findText(link);
+    const int at = port->portBox()->findData(link);
     ASSERT_GE(at, 0);
     port->portBox()->setCurrentIndex(at);
     QTest::mouseClick(port->openButton(), Qt::LeftButton);
@@ -244,14 +244,17 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
     form.show();
     auto* port = dynamic_cast<serial::Tcksz*>(&form.portLink());
     ASSERT_NE(port, nullptr);
+    // ASSERTs in here end only the lambda: each call is followed by a check for them.
     const auto openAndConnect = [&] {
-        port->portBox()->setCurrentIndex(port->portBox()->findText(link));
+        UFD_WAIT_TRUE(port->portBox()->findData(link) >= 0, 3000); // listed once it is there
+        port->portBox()->setCurrentIndex(port->portBox()->findData(link));
         QTest::mouseClick(port->openButton(), Qt::LeftButton);
         ASSERT_TRUE(form.portLink().portOpen());
         form.ToolButton_ConnectClick();
         UFD_WAIT_TRUE(static_cast<bool>(context.LinkConnected), 5000);
     };
     openAndConnect();
+    ASSERT_FALSE(HasFatalFailure());
     form.findChild<QAction*>("N34")->trigger();
     auto* upload = dynamic_cast<protocol::TFCallData*>(form.child(app::ChildKind::Upload));
     ASSERT_NE(upload, nullptr);
@@ -288,6 +291,7 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
     instrument.setAnswerDelay(std::chrono::milliseconds(0));
     ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
     openAndConnect();
+    ASSERT_FALSE(HasFatalFailure());
     QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
     UFD_WAIT_EQ(upload->statusText(), QString("Close File success!"), 10000);
     EXPECT_EQ(readAll(upload->saveTarget()), storage);

@@ -2,14 +2,16 @@
 // the instrument on the master.
 #include "serial/comm.h"
 #include "serial/port_discovery.h"
-#include "serial/termios_settings.h"
+#include "serial/serial_port.h"
 #include "serial_test_speed.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -372,10 +374,8 @@ TEST_F(SerialTest, LineSettingsFollowTheSettersOnAnOpenPort) {
 
     // A pseudo-terminal forces 8 data bits and no parity, so framing shows only in the stop bits.
     comm.setStopBits(TStopBits::_2);
-    comm.setXonChar(0x12);
     t = slaveSettings(pty);
     EXPECT_NE(t.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(t.c_cc[VSTART], 0x12);
 
     // The name too counts only from the next open.
     comm.setCommName(QStringLiteral("/dev/no-such-serial-port"));
@@ -384,53 +384,40 @@ TEST_F(SerialTest, LineSettingsFollowTheSettersOnAnOpenPort) {
     EXPECT_EQ(openError(comm), "Error opening serial port");
 }
 
-TEST(TermiosSettings, FramingAndFlowControlMapToTheirFlags) {
-    termios cooked{};
-    cooked.c_iflag = ICRNL | IXANY | IGNPAR;
-    cooked.c_oflag = OPOST;
-    cooked.c_lflag = ICANON | ECHO | ISIG;
-    cooked.c_cflag = CS8 | HUPCL | PARENB | CSTOPB;
+TEST(QtLineSettings, FramingFlowAndModemLinesMapToQtsTerms) {
+    LineSettings s; // class defaults: XON/XOFF both ways, DTR and RTS on
+    QtLineSettings q = toQt(s);
+    EXPECT_EQ(q.baudRate, 9600);
+    EXPECT_EQ(q.dataBits, QSerialPort::Data8);
+    EXPECT_EQ(q.parity, QSerialPort::NoParity);
+    EXPECT_EQ(q.stopBits, QSerialPort::OneStop);
+    EXPECT_EQ(q.flowControl, QSerialPort::SoftwareControl);
+    EXPECT_EQ(q.dtr, std::optional<bool>(true));
+    EXPECT_EQ(q.rts, std::optional<bool>(true));
 
-    LineSettings s; // class defaults
-    termios t = cooked;
-    detail::toTermios(s, t);
-    EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
-    EXPECT_EQ(t.c_oflag & OPOST, 0u);
-    EXPECT_EQ(t.c_iflag & (ICRNL | IXANY | IGNPAR | INPCK), 0u);
-    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), static_cast<tcflag_t>(IXON | IXOFF));
-    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | HUPCL | CRTSCTS), static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(t.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
-    EXPECT_EQ(t.c_cc[VSTART], 0x11);
-    EXPECT_EQ(t.c_cc[VSTOP], 0x13);
-    EXPECT_EQ(t.c_cc[VMIN], 1);
-
+    s.BaudRate = 921600;
     s.ByteSize = TByteSize::_7;
-    s.Parity = TParity::Even;
-    s.ParityCheck = true;
+    s.Parity = TParity::Mark;
     s.StopBits = TStopBits::_2;
-    s.Outx_XonXoffFlow = false;
-    s.Outx_CtsFlow = true;
-    t = cooked;
-    detail::toTermios(s, t);
-    EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS),
-              static_cast<tcflag_t>(CS7 | PARENB | CSTOPB | CRTSCTS));
-    EXPECT_EQ(t.c_iflag & (INPCK | IXON | IXOFF), static_cast<tcflag_t>(INPCK | IXOFF));
+    s.Outx_XonXoffFlow = s.Inx_XonXoffFlow = false;
+    s.DtrControl = TDtrControl::DtrDisable;
+    s.RtsControl = TRtsControl::RtsDisable;
+    q = toQt(s);
+    EXPECT_EQ(q.baudRate, 921600);
+    EXPECT_EQ(q.dataBits, QSerialPort::Data7);
+    EXPECT_EQ(q.parity, QSerialPort::MarkParity);
+    EXPECT_EQ(q.stopBits, QSerialPort::TwoStop);
+    EXPECT_EQ(q.flowControl, QSerialPort::NoFlowControl);
+    EXPECT_EQ(q.dtr, std::optional<bool>(false));
+    EXPECT_EQ(q.rts, std::optional<bool>(false));
 
-    const std::array<std::pair<TParity, tcflag_t>, 3> others{{
-        {TParity::Odd, PARENB | PARODD},
-        {TParity::Mark, PARENB | PARODD | CMSPAR},
-        {TParity::Space, PARENB | CMSPAR},
-    }};
-    for (const auto& [parity, flags] : others) {
-        s.Parity = parity;
-        detail::toTermios(s, t);
-        EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), flags);
-    }
-    s.ByteSize = TByteSize::_5;
-    s.Outx_CtsFlow = false;
+    // Handshake lines are the driver's: neither is set by hand.
     s.RtsControl = TRtsControl::RtsHandshake;
-    detail::toTermios(s, t);
-    EXPECT_EQ(t.c_cflag & (CSIZE | CRTSCTS), static_cast<tcflag_t>(CS5 | CRTSCTS));
+    s.DtrControl = TDtrControl::DtrHandshake;
+    q = toQt(s);
+    EXPECT_EQ(q.flowControl, QSerialPort::HardwareControl);
+    EXPECT_FALSE(q.rts.has_value());
+    EXPECT_FALSE(q.dtr.has_value());
 }
 
 TEST_F(SerialTest, ASetterGivenTheStoredValueTouchesNothing) {
@@ -439,7 +426,6 @@ TEST_F(SerialTest, ASetterGivenTheStoredValueTouchesNothing) {
     termios t = slaveSettings(pty);
     cfsetispeed(&t, B1200);
     cfsetospeed(&t, B1200);
-    t.c_cc[VSTART] = 0x01;
     tcsetattr(pty.slave(), TCSANOW, &t);
 
     comm.setBaudRate(9600);
@@ -450,15 +436,13 @@ TEST_F(SerialTest, ASetterGivenTheStoredValueTouchesNothing) {
     comm.setStopBits(TStopBits::_1);
     t = slaveSettings(pty);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B1200));
-    EXPECT_EQ(t.c_cc[VSTART], 0x01);
 
     comm.setXoffLimit(400);
     t = slaveSettings(pty);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
-    EXPECT_EQ(t.c_cc[VSTART], 0x11);
 }
 
-TEST_F(SerialTest, AVanishedDeviceHangsUpAndStopsEachDirection) {
+TEST_F(SerialTest, AVanishedDeviceHangsUpOnceAfterItsLastBytes) {
     QSignalSpy received(&comm, &TComm::OnReceiveData);
     QSignalSpy hangups(&comm, &TComm::OnRequestHangup);
     comm.OpenPort();
@@ -467,55 +451,71 @@ TEST_F(SerialTest, AVanishedDeviceHangsUpAndStopsEachDirection) {
 
     pty.closeMaster();
     ASSERT_TRUE(hangups.wait(5000));
-    EXPECT_EQ(hangups.count(), 1); // the idle transmit thread has not noticed yet
-    EXPECT_TRUE(comm.isOpen());
+    EXPECT_TRUE(comm.isOpen()); // until the owner closes it
     EXPECT_EQ(blocks(received).join(), QByteArray("last words"));
-
-    // The transmit thread meets the dead line on its next block and ends; after that
-    // WriteData refuses.
     const std::uint8_t byte = 0x24;
-    ASSERT_TRUE(comm.WriteData(&byte, 1));
-    ASSERT_TRUE(hangups.wait(5000));
     EXPECT_FALSE(comm.WriteData(&byte, 1));
     EXPECT_TRUE(comm.SendDataEmpty());
+    QTest::qWait(100);
+    EXPECT_EQ(hangups.count(), 1);
 
     comm.ClosePort();
     EXPECT_FALSE(comm.isOpen());
 }
 
-TEST(PortDiscovery, ListsDevicesInNaturalOrderAndTheSimulatorWhenPresent) {
-    const QString sim = QStringLiteral("/tmp/ufd-sim-link");
-    EXPECT_EQ(choosePorts({"/dev/ttyS10", "/dev/ttyUSB0", "/dev/ttyS2", "/dev/ttyS2", "/dev/ttyS"},
-                          sim, false)
-                  .join(' ')
-                  .toStdString(),
-              "/dev/ttyS /dev/ttyS2 /dev/ttyS10 /dev/ttyUSB0");
-    EXPECT_EQ(choosePorts({"/dev/ttyS1"}, sim, true), QStringList({"/dev/ttyS1", sim}));
-    EXPECT_EQ(choosePorts({}, QString(), true), QStringList());
+// Another program that holds the port, under any of its names, keeps it; and while this one
+// holds it, another cannot take it.
+TEST_F(SerialTest, APortHeldByAnotherProgramIsNotShared) {
+    QTemporaryDir dir;
+    const QString link = dir.filePath(QStringLiteral("by-id"));
+    ASSERT_TRUE(QFile::link(pty.slavePath(), link));
 
-    QStringList many;
-    for (int i = 0; i < 20; ++i) {
-        many.append(QStringLiteral("/dev/ttyS%1").arg(i));
+    QProcess holder;
+    holder.start(QStringLiteral(UFDTOOL_PATH),
+                 {"monitor", "--port", link, "--seconds", "20", "--count", "1"});
+    ASSERT_TRUE(holder.waitForStarted(10000));
+    ASSERT_TRUE(pty.masterReadable(10000)); // its first poll: it has the port
+    EXPECT_EQ(openError(comm), "Error opening serial port");
+    EXPECT_FALSE(comm.isOpen());
+    holder.kill();
+    holder.waitForFinished(10000);
+    EXPECT_EQ(openError(comm), "(opened)");
+
+    QProcess other;
+    other.start(QStringLiteral(UFDTOOL_PATH), {"connect", "--port", link});
+    ASSERT_TRUE(other.waitForFinished(20000));
+    EXPECT_EQ(other.exitCode(), 1);
+    EXPECT_TRUE(other.readAllStandardError().startsWith("The communication port is invalid!"));
+}
+
+TEST(PortDiscovery, ListsEveryDeviceInNaturalOrderAndTheSimulatorWhenPresent) {
+    const QString sim = QStringLiteral("/tmp/ufd-sim-link");
+    const QList<DeviceInfo> devices{{"/dev/ttyS10", "ttyS10", ""},
+                                    {"/dev/ttyUSB0", "ttyUSB0", "USB serial"},
+                                    {"/dev/ttyS2", "ttyS2", ""},
+                                    {"/dev/ttyS2", "ttyS2", ""},
+                                    {"COM17", "COM17", "Bluetooth link"}};
+    QStringList labels;
+    for (const PortEntry& e : portEntries(devices, sim, true)) {
+        labels << e.label;
     }
-    QStringList listed = choosePorts(many, sim, false);
-    ASSERT_EQ(listed.size(), 16);
-    EXPECT_EQ(listed.back().toStdString(), "/dev/ttyS15");
-    listed = choosePorts(many, sim, true);
-    ASSERT_EQ(listed.size(), 16);
-    EXPECT_EQ(listed.back(), sim);
-    EXPECT_EQ(listed[14].toStdString(), "/dev/ttyS14");
+    EXPECT_EQ(labels.join('|').toStdString(), "COM17 — Bluetooth link|ttyS2|ttyS10|ttyUSB0 — USB "
+                                              "serial|ufd-sim-link — simulated instrument");
+    const QList<PortEntry> plain = portEntries({{"COM3", "COM3", ""}}, sim, false);
+    ASSERT_EQ(plain.size(), 1);
+    EXPECT_EQ(plain[0], (PortEntry{"COM3", "COM3"}));
 
     // A live link is offered; one whose target has gone is not.
     PtyPair pty;
     QTemporaryDir dir;
     const QString link = dir.filePath(QStringLiteral("ufd-sim"));
     ASSERT_TRUE(QFile::link(pty.slavePath(), link));
-    listed = discoverPorts(link);
-    EXPECT_LE(listed.size(), 16);
-    EXPECT_EQ(listed.count(link), 1);
+    const auto none = [] { return QList<DeviceInfo>{}; };
+    ASSERT_EQ(discoverPorts(link, none).size(), 1);
+    EXPECT_EQ(discoverPorts(link, none)[0].location, link);
     const QString dangling = dir.filePath(QStringLiteral("gone"));
     ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nothing")), dangling));
-    EXPECT_EQ(discoverPorts(dangling).count(dangling), 0);
+    EXPECT_TRUE(discoverPorts(dangling, none).isEmpty());
 }
 
 int main(int argc, char** argv) {

@@ -676,8 +676,8 @@ TEST_F(SpreadsheetTest, TheReportMarkerSurvivesOddPropertiesOfASiteTemplate) {
         "custom-properties\" xmlns:vt=\"http://schemas.openxmlformats.org/officeDocument/2006/"
         "docPropsVTypes\"><property fmtid=\"{D5CDD505-2E9C-101B-9397-08002B2CF9AE}\" pid=\"2\" "
         "name=\"site\"><vt:lpwstr>a<b>c</b></vt:lpwstr></property></Properties>";
-    for (const QString& target : {QString(), QStringLiteral("xl/workbook.xml"),
-                                  QStringLiteral("docProps/site.xml")}) {
+    for (const QString& target :
+         {QString(), QStringLiteral("xl/workbook.xml"), QStringLiteral("docProps/site.xml")}) {
         SCOPED_TRACE(target.toStdString());
         auto parts = unzip(template_);
         QByteArray& rels = parts.at("_rels/.rels");

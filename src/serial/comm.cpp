@@ -37,6 +37,8 @@ void TComm::OpenPort() {
 
 void TComm::ClosePort() {
     port_.close();
+    // Notices the I/O thread posted before the close are for a line that is gone.
+    ++generation_;
 }
 
 bool TComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
@@ -47,18 +49,32 @@ bool TComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
 }
 
 // The lambdas run on the component's thread; a component destroyed first drops them with its
-// pending events, and its destructor has joined the threads before that.
+// pending events, and its destructor has ended the I/O thread before that. A notice carries the
+// open it belongs to: after ClosePort it is dropped, so a late hang-up cannot close a new line.
 void TComm::Notifier::dataReceived(QByteArray block) {
     TComm* owner = &owner_;
+    const quint64 generation = owner->generation_;
     QMetaObject::invokeMethod(
-        owner, [owner, b = std::move(block)] { emit owner->OnReceiveData(b); },
+        owner,
+        [owner, generation, b = std::move(block)] {
+            if (generation == owner->generation_) {
+                emit owner->OnReceiveData(b);
+            }
+        },
         Qt::QueuedConnection);
 }
 
 void TComm::Notifier::hangup() {
     TComm* owner = &owner_;
+    const quint64 generation = owner->generation_;
     QMetaObject::invokeMethod(
-        owner, [owner] { emit owner->OnRequestHangup(); }, Qt::QueuedConnection);
+        owner,
+        [owner, generation] {
+            if (generation == owner->generation_) {
+                emit owner->OnRequestHangup();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void TComm::connectNotify(const QMetaMethod& signal) {
@@ -78,8 +94,15 @@ void TComm::Notifier::sendQueueEmpty() {
         return;
     }
     TComm* owner = &owner_;
+    const quint64 generation = owner->generation_;
     QMetaObject::invokeMethod(
-        owner, [owner] { emit owner->OnSendDataEmpty(); }, Qt::QueuedConnection);
+        owner,
+        [owner, generation] {
+            if (generation == owner->generation_) {
+                emit owner->OnSendDataEmpty();
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace ufd::serial

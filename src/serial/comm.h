@@ -26,14 +26,14 @@ inline constexpr char kMsgNoEvent[] = "Unable to create event";
 inline constexpr char kMsgNoReadThread[] = "Unable to create read thread";
 inline constexpr char kMsgNoWriteThread[] = "Unable to create write thread";
 
-// The serial-port component: one port, a receive and a transmit thread while it is open.
+// The serial-port component: one port, served on an I/O thread of its own while it is open.
 // Owned and driven by the main thread; every signal is emitted on the thread the component
-// lives in, in the order the threads produced them.
+// lives in, in the order the I/O thread produced them.
 //
-// CommName is a device path ("/dev/ttyUSB0"). A setter given the stored value does nothing;
-// otherwise it stores the value and, while the port is open, applies it at once. CommName and
-// Parity are only stored: a new name counts from the next OpenPort, a new parity from the next
-// OpenPort or the next setting another setter applies.
+// CommName is what the platform calls the port: "COM3", or a device path ("/dev/ttyUSB0"). A setter
+// given the stored value does nothing; otherwise it stores the value and, while the port is open,
+// applies it at once. CommName and Parity are only stored: a new name counts from the next
+// OpenPort, a new parity from the next OpenPort or the next setting another setter applies.
 class TComm : public QObject {
     Q_OBJECT
 
@@ -178,6 +178,8 @@ private:
     // Handlers bound to OnSendDataEmpty: without one, the transmit thread's notice is not
     // carried over at all, which spares the main thread a wake-up for every command sent.
     std::atomic<int> sentListeners_{0};
+    // Counts the closes; written on the component's thread only.
+    std::atomic<quint64> generation_{0};
     Notifier notifier_{*this};
     SerialPort port_{notifier_};
 };

@@ -51,31 +51,44 @@ bool naturalLess(const QString& a, const QString& b) {
 
 } // namespace
 
-QStringList choosePorts(QStringList devices, const QString& simulatorLink, bool simulatorExists) {
-    const bool withSimulator = simulatorExists && !simulatorLink.isEmpty();
-    devices.removeDuplicates();
-    if (withSimulator) {
-        devices.removeAll(simulatorLink);
-    }
-    std::sort(devices.begin(), devices.end(), naturalLess);
-    const qsizetype room = kMaxListedPorts - (withSimulator ? 1 : 0);
-    if (devices.size() > room) {
-        devices.resize(room);
-    }
-    if (withSimulator) {
-        devices.append(simulatorLink);
+QList<DeviceInfo> systemDevices() {
+    QList<DeviceInfo> devices;
+    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo& info : ports) {
+        devices.append({info.systemLocation(), info.portName(), info.description()});
     }
     return devices;
 }
 
-QStringList discoverPorts(const QString& simulatorLink) {
-    QStringList devices;
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo& info : ports) {
-        devices.append(info.systemLocation());
+QList<PortEntry> portEntries(QList<DeviceInfo> devices, const QString& simulatorLink,
+                             bool simulatorExists) {
+    const bool withSimulator = simulatorExists && !simulatorLink.isEmpty();
+    std::sort(devices.begin(), devices.end(), [](const DeviceInfo& a, const DeviceInfo& b) {
+        return naturalLess(a.name, b.name) || (a.name == b.name && a.location < b.location);
+    });
+    QList<PortEntry> entries;
+    for (const DeviceInfo& d : devices) {
+        const bool seen = std::any_of(entries.begin(), entries.end(), [&d](const PortEntry& e) {
+            return e.location == d.location;
+        });
+        if (seen || (withSimulator && d.location == simulatorLink)) {
+            continue;
+        }
+        const QString name = d.name.isEmpty() ? d.location : d.name;
+        entries.append({d.location, d.description.isEmpty()
+                                        ? name
+                                        : name + QStringLiteral(" — ") + d.description});
     }
+    if (withSimulator) {
+        entries.append({simulatorLink, QFileInfo(simulatorLink).fileName() +
+                                           QStringLiteral(" — simulated instrument")});
+    }
+    return entries;
+}
+
+QList<PortEntry> discoverPorts(const QString& simulatorLink, const DeviceEnumerator& devices) {
     // exists() follows the link, so a link left behind by a stopped simulator is not listed.
-    return choosePorts(std::move(devices), simulatorLink,
+    return portEntries(devices ? devices() : QList<DeviceInfo>{}, simulatorLink,
                        !simulatorLink.isEmpty() && QFileInfo::exists(simulatorLink));
 }
 

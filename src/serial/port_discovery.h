@@ -1,19 +1,35 @@
 #pragma once
 
+#include <QList>
 #include <QString>
-#include <QStringList>
+#include <functional>
 
 namespace ufd::serial {
 
-inline constexpr int kMaxListedPorts = 16;
+// A serial device as the platform reports it.
+struct DeviceInfo {
+    QString location;    // what opening takes: "COM3", "/dev/ttyUSB0"
+    QString name;        // "COM3", "ttyUSB0"
+    QString description; // what it is, when the platform knows: "USB serial"
+};
+using DeviceEnumerator = std::function<QList<DeviceInfo>()>;
 
-// The ports the port window offers, as device paths usable as CommName: the machine's serial
-// devices in natural order ("/dev/ttyS2" before "/dev/ttyS10"), then `simulatorLink` when that
-// path exists. At most 16 entries; the simulator's link keeps its place when the devices would
-// fill the list.
-QStringList discoverPorts(const QString& simulatorLink);
+// The machine's serial devices, present now.
+QList<DeviceInfo> systemDevices();
 
-// The list rule on its own, for any source of device paths.
-QStringList choosePorts(QStringList devices, const QString& simulatorLink, bool simulatorExists);
+// One entry of the port window's box.
+struct PortEntry {
+    QString location; // what the port is opened by
+    QString label;    // what the box shows: the name and what it is ("ttyUSB0 — USB serial")
+    bool operator==(const PortEntry&) const = default;
+};
+
+// The entries the port window offers: every present device in natural order of its name
+// ("COM2" before "COM10", "ttyS2" before "ttyS10"), then the simulator's link when it leads to
+// a device.
+QList<PortEntry> portEntries(QList<DeviceInfo> devices, const QString& simulatorLink,
+                             bool simulatorExists);
+QList<PortEntry> discoverPorts(const QString& simulatorLink,
+                               const DeviceEnumerator& devices = systemDevices);
 
 } // namespace ufd::serial

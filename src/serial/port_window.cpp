@@ -13,13 +13,16 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSignalBlocker>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
@@ -106,8 +109,9 @@ void TiLedRectangle::paintEvent(QPaintEvent*) {
 }
 
 Tcksz::Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessages& messages,
-             const QString& simulatorLink, QWidget* parent)
-    : QWidget(parent, Qt::Window), comm_(comm), dispatcher_(dispatcher), messages_(messages) {
+             const QString& simulatorLink, QWidget* parent, DeviceEnumerator devices)
+    : QWidget(parent, Qt::Window), comm_(comm), dispatcher_(dispatcher), messages_(messages),
+      simulatorLink_(simulatorLink), devices_(std::move(devices)) {
     setObjectName(QStringLiteral("cksz"));
     setWindowTitle(QLatin1String(kPortWindowCaption));
     setFixedSize(kClientWidth, kClientHeight);
@@ -171,7 +175,10 @@ Tcksz::Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessage
     ComboBox3_->setCurrentIndex(0);
     ComboBox3_->setEnabled(false);
 
-    FormCreate(simulatorLink);
+    portRefresh_ = new QTimer(this);
+    portRefresh_->setInterval(kPortRefreshMs);
+    connect(portRefresh_, &QTimer::timeout, this, &Tcksz::refreshPorts);
+    FormCreate();
 
     // Every change of a box's text counts: a chosen item and each typed character.
     connect(ComboBox1_, &QComboBox::editTextChanged, this, &Tcksz::ComboBox1Change);
@@ -203,18 +210,46 @@ void Tcksz::buildLegacyControls() {
     max->hide();
 }
 
-void Tcksz::FormCreate(const QString& simulatorLink) {
+void Tcksz::FormCreate() {
     ComboBox1_->clear();
-    const QStringList ports = discoverPorts(simulatorLink);
-    ComboBox1_->addItems(ports);
-    ComboBox1_->setCurrentIndex(ports.isEmpty() ? -1 : 0);
-    // Device paths are longer than the box: the list opens wide enough to show them whole.
-    int widest = 0;
-    for (const QString& port : ports) {
-        widest = std::max(widest, ComboBox1_->fontMetrics().horizontalAdvance(port));
+    refreshPorts();
+}
+
+void Tcksz::refreshPorts() {
+    const QList<PortEntry> entries = discoverPorts(simulatorLink_, devices_);
+    if (entries == entries_ && ComboBox1_->count() == entries.size()) {
+        return;
     }
+    const bool first =
+        entries_.isEmpty() && ComboBox1_->count() == 0 && ComboBox1_->currentText().isEmpty();
+    const QString text = ComboBox1_->currentText();
+    entries_ = entries;
+    // A new list is no change of port: the open port stays as it is.
+    const QSignalBlocker quiet(ComboBox1_);
+    ComboBox1_->clear();
+    int widest = 0;
+    for (const PortEntry& e : entries) {
+        ComboBox1_->addItem(e.label, e.location);
+        widest = std::max(widest, ComboBox1_->fontMetrics().horizontalAdvance(e.label));
+    }
+    if (first) {
+        ComboBox1_->setCurrentIndex(entries.isEmpty() ? -1 : 0);
+    } else {
+        ComboBox1_->setCurrentIndex(ComboBox1_->findText(text));
+        ComboBox1_->setEditText(text);
+    }
+    // The window grows until the box shows its longest entry whole: margins, the row labels'
+    // column and the drop-down button take the rest.
     ComboBox1_->view()->setTextElideMode(Qt::ElideNone);
     ComboBox1_->view()->setMinimumWidth(widest + 24);
+    const int labels = fontMetrics().horizontalAdvance(QStringLiteral("BaudRate:"));
+    setFixedWidth(std::max({kClientWidth, width(), widest + labels + 110}));
+}
+
+QString Tcksz::portLocation() const {
+    const QString text = ComboBox1_->currentText();
+    const int at = ComboBox1_->findText(text);
+    return at >= 0 ? ComboBox1_->itemData(at).toString() : text;
 }
 
 bool Tcksz::portOpen() const {
@@ -289,7 +324,7 @@ void Tcksz::suiButtonOpenCommClick() {
         return; // nothing has changed yet
     }
     try {
-        openInstrumentPort(comm_, port, baudRate);
+        openInstrumentPort(comm_, portLocation(), baudRate);
         showOpened();
     } catch (const std::exception&) {
         messages_.showMessage(invalidPortText());
@@ -310,7 +345,7 @@ void Tcksz::ComboBox1Change() {
         return;
     }
     try {
-        openInstrumentPort(comm_, ComboBox1_->currentText(), baudRate);
+        openInstrumentPort(comm_, portLocation(), baudRate);
         showOpened();
     } catch (const std::exception&) {
         messages_.showMessage(invalidPortOnChangeText());
@@ -328,6 +363,9 @@ void Tcksz::showEvent(QShowEvent* event) {
     if (event->spontaneous()) {
         return;
     }
+    // Adapters come and go: the list is read on every showing and then every second.
+    refreshPorts();
+    portRefresh_->start();
     if (!centred_) {
         centred_ = true;
         if (const QScreen* s = screen()) {
@@ -341,6 +379,13 @@ void Tcksz::showEvent(QShowEvent* event) {
 
 void Tcksz::FormShow() {
     dispatcher_.clearRxErrorFlag();
+}
+
+void Tcksz::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) {
+        portRefresh_->stop();
+    }
 }
 
 // Closing only hides: the port, the lamp and the flag stay as they are.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/port_link.h"
+#include "serial/port_discovery.h"
 
 #include <QWidget>
 #include <cstdint>
@@ -9,6 +10,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QTimer;
 
 namespace ufd::app {
 class OperatorMessages;
@@ -47,9 +49,14 @@ private:
 class Tcksz : public QWidget, public app::PortLink {
     Q_OBJECT
 public:
-    // The port box lists the machine's serial devices and `simulatorLink` when it exists.
+    // How often the port list is read again while the window shows.
+    static constexpr int kPortRefreshMs = 1000;
+
+    // The port box lists the machine's serial devices (from `devices`) and `simulatorLink`
+    // when it exists.
     Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessages& messages,
-          const QString& simulatorLink, QWidget* parent = nullptr);
+          const QString& simulatorLink, QWidget* parent = nullptr,
+          DeviceEnumerator devices = systemDevices);
     ~Tcksz() override;
 
     bool portOpen() const override;
@@ -64,7 +71,14 @@ public:
     void ComboBox1Change();
     void ComboBox2Change();
 
+    // Reads the port list again; an adapter plugged in or pulled shows without a restart. The
+    // text in the box, chosen or typed, stays.
+    void refreshPorts();
+    // What opening takes for the box's text: the entry's location, or the text as typed.
+    QString portLocation() const;
+
     QComboBox* portBox() const { return ComboBox1_; }
+    QTimer* portRefresh() const { return portRefresh_; }
     QComboBox* speedBox() const { return ComboBox2_; }
     QComboBox* parityBox() const { return ComboBox3_; }
     QPushButton* openButton() const { return suiButtonOpenComm_; }
@@ -73,10 +87,11 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    void FormCreate(const QString& simulatorLink);
+    void FormCreate();
     void FormShow();
     void buildLegacyControls();
     // The speed box as a number; false after the conversion error went to the error display.
@@ -88,6 +103,10 @@ private:
     protocol::Dispatcher& dispatcher_;
     app::OperatorMessages& messages_;
     bool centred_ = false;
+    QString simulatorLink_;
+    DeviceEnumerator devices_;
+    QList<PortEntry> entries_;
+    QTimer* portRefresh_ = nullptr;
 
     QComboBox* ComboBox1_ = nullptr;
     QComboBox* ComboBox2_ = nullptr;

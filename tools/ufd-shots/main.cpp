@@ -157,7 +157,7 @@ int main(int argc, char* argv[]) {
     port.showPortWindow();
     save(&port, out, QStringLiteral("port_closed"));
     port.portBox()->setCurrentIndex(
-        port.portBox()->findText(QString::fromStdString(instrument.linkPath())));
+        port.portBox()->findData(QString::fromStdString(instrument.linkPath())));
     port.suiButtonOpenCommClick();
     save(&port, out, QStringLiteral("port_open"));
     port.close();
