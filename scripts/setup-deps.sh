@@ -10,6 +10,7 @@ packages=(
   fonts-wqy-microhei
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
+  g++-mingw-w64-x86-64-posix
 )
 
 missing=()
