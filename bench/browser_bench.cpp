@@ -1,13 +1,13 @@
 // The report browser, measured offscreen: "Open Report File" of a full report file until its
 // last report is shown, and showing another report clicked in the grid.
-#include "app/data_link.h"
-#include "app/operator_messages.h"
+#include "core/protocol/report_image.h"
+#include "core/reports/database.h"
+#include "core/reports/report_query.h"
 #include "demo/demo_data.h"
-#include "online/ascan_chart.h"
-#include "protocol/report_image.h"
-#include "reports/database.h"
-#include "reports/report_browser.h"
-#include "reports/report_query.h"
+#include "widgets/ascan_chart.h"
+#include "widgets/data_link.h"
+#include "widgets/operator_messages.h"
+#include "windows/reports/report_browser.h"
 
 #include <QApplication>
 #include <QFile>

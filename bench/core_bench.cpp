@@ -1,8 +1,8 @@
 // Decoding and storing reports: the per-record cost and a whole 1,024-report file.
+#include "core/online/curves.h"
+#include "core/reports/database.h"
+#include "core/reports/report_file.h"
 #include "demo/demo_data.h"
-#include "online/curves.h"
-#include "reports/database.h"
-#include "reports/report_file.h"
 
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>

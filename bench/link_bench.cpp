@@ -4,11 +4,11 @@
 //   link_bench [--size BYTES] [--baud N] [--usb-ms L] [--latency MS]
 // Defaults: 1 MiB at 921600 Bd through 16 ms chunks. --baud 0 is an unpaced pseudo-terminal
 // (no chunks unless --usb-ms says so), e.g. with --size 4229120 for a whole report.
-#include "app/app_context.h"
+#include "core/context/app_context.h"
+#include "core/protocol/packet.h"
+#include "core/protocol/report_transfer.h"
+#include "core/serial/instrument_port.h"
 #include "instrument.h"
-#include "protocol/packet.h"
-#include "protocol/report_transfer.h"
-#include "serial/instrument_port.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

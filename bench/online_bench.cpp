@@ -1,9 +1,9 @@
 // The cost of showing one live answer on the online window's record view: decode, texts,
 // curves and the repaint of the plot, measured offscreen.
+#include "core/protocol/packet.h"
 #include "demo/demo_data.h"
-#include "online/ascan_chart.h"
-#include "online/record_view.h"
-#include "protocol/packet.h"
+#include "widgets/ascan_chart.h"
+#include "windows/online/record_view.h"
 
 #include <QApplication>
 #include <benchmark/benchmark.h>

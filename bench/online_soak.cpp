@@ -2,14 +2,14 @@
 // (CPU share and memory over the run) and replay at 20 frames per second (frame intervals).
 //   online_soak poll PORT [SECONDS]      PORT: the simulator's link
 //   online_soak replay [SECONDS]
-#include "app/operator_messages.h"
+#include "core/protocol/dispatcher.h"
+#include "core/serial/comm.h"
+#include "core/serial/instrument_port.h"
 #include "demo/demo_data.h"
-#include "online/online_window.h"
-#include "online/record_view.h"
-#include "online/replay_window.h"
-#include "protocol/dispatcher.h"
-#include "serial/comm.h"
-#include "serial/instrument_port.h"
+#include "widgets/operator_messages.h"
+#include "windows/online/online_window.h"
+#include "windows/online/record_view.h"
+#include "windows/online/replay_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,9 +1,9 @@
 // The report browser's show and the spreadsheet report, on demo reports in a real database.
+#include "core/reports/database.h"
+#include "core/reports/report_display.h"
+#include "core/reports/report_file.h"
+#include "core/spreadsheet/spreadsheet_report.h"
 #include "demo/demo_data.h"
-#include "reports/database.h"
-#include "reports/report_display.h"
-#include "reports/report_file.h"
-#include "reports/spreadsheet_report.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,8 +3,8 @@
 // 100 ms poll period; the target is under 2 ms.
 #include "instrument.h"
 
-#include "online/record.h"
-#include "protocol/packet.h"
+#include "core/online/record.h"
+#include "core/protocol/packet.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Any byte stream, cut in any chunking, gives the same answers as the whole stream at once, and
 // the bytes handed out are exactly the bytes fed, in order.
-#include "protocol/answer_stream.h"
+#include "core/protocol/answer_stream.h"
 
 #include <QByteArray>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // Live packets of any content and length, then the curve algorithms on what they carry.
-#include "online/curves.h"
-#include "online/record.h"
+#include "core/online/curves.h"
+#include "core/online/record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ufd::online;

@@ -1,5 +1,5 @@
 // Recording files of any content: refused or played, never read beyond their end.
-#include "online/recording.h"
+#include "core/online/recording.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ufd::online;

@@ -2,7 +2,7 @@
 // a full-size image: its first 16 bytes are the slot list (up to eight entries), the next 32 the
 // directory entry and the rest the record of every slot that list names, so each run decodes a
 // handful of reports rather than a thousand.
-#include "reports/report_file.h"
+#include "core/reports/report_file.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
 // Received blocks of any content through the dispatcher, with an upload in progress so the
 // file-transfer answers are decoded too. Nothing outside the receive buffer or the report
 // image may be touched, whatever the length fields say.
-#include "protocol/dispatcher.h"
-#include "protocol/packet.h"
-#include "protocol/report_image.h"
-#include "protocol/report_transfer.h"
+#include "core/protocol/dispatcher.h"
+#include "core/protocol/packet.h"
+#include "core/protocol/report_image.h"
+#include "core/protocol/report_transfer.h"
 
 #include <QByteArray>
 

@@ -7,8 +7,8 @@
 // one of the template's replaces it, any other name adds one. Bytes before the first such line
 // replace the first worksheet. An input that starts like a zip ("PK\3\4") is the whole package,
 // so that damage to the zip itself stays fuzzed too.
+#include "core/spreadsheet/xlsx_template.h"
 #include "default_template.h" // kDefaultTemplate: Moudle/TSV.xlsx of this build
-#include "reports/xlsx_template.h"
 
 #include <QBuffer>
 #include <QDateTime>

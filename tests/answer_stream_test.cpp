@@ -1,5 +1,5 @@
 // Cutting answers out of the received byte stream, whatever pieces the line hands over.
-#include "protocol/answer_stream.h"
+#include "core/protocol/answer_stream.h"
 #include "protocol_fakes.h"
 
 #include <QRandomGenerator>

@@ -1,4 +1,4 @@
-#include "online/ascan_plot.h"
+#include "core/online/ascan_plot.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "online/text_format.h"
-#include "protocol/packet.h"
+#include "core/online/text_format.h"
+#include "core/protocol/packet.h"
 
 #include <gtest/gtest.h>
 

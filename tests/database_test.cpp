@@ -1,7 +1,7 @@
-#include "app/user_accounts.h"
+#include "core/accounts/user_accounts.h"
+#include "core/reports/database.h"
+#include "core/reports/report_file.h"
 #include "demo/demo_data.h"
-#include "reports/database.h"
-#include "reports/report_file.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

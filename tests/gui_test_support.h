@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/app_context.h"
+#include "core/context/app_context.h"
 
 #include <QApplication>
 #include <QDialog>

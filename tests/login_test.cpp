@@ -1,8 +1,9 @@
-#include "app/app_context.h"
-#include "app/login.h"
-#include "app/user_accounts.h"
+#include "app/startup.h"
+#include "core/accounts/user_accounts.h"
+#include "core/context/app_context.h"
 #include "gui_test_support.h"
 #include "operator_messages_double.h"
+#include "windows/shell/login.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -1,15 +1,15 @@
 // The online window against the simulated instrument over a real pseudo-terminal.
+#include "core/protocol/dispatcher.h"
+#include "core/serial/comm.h"
+#include "core/serial/instrument_port.h"
 #include "demo/demo_data.h"
 #include "instrument.h"
-#include "online/ascan_chart.h"
-#include "online/numeric_display.h"
-#include "online/online_window.h"
-#include "online/record_view.h"
 #include "operator_messages_double.h"
-#include "protocol/dispatcher.h"
-#include "serial/comm.h"
-#include "serial/instrument_port.h"
 #include "wait_for.h"
+#include "widgets/ascan_chart.h"
+#include "widgets/numeric_display.h"
+#include "windows/online/online_window.h"
+#include "windows/online/record_view.h"
 
 #include <QLineEdit>
 #include <QLineSeries>

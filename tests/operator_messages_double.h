@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/operator_messages.h"
+#include "widgets/operator_messages.h"
 
 #include <QString>
 #include <deque>

@@ -1,14 +1,14 @@
 // The port window, the connect button and the link state against the simulated instrument on a
 // real pseudo-terminal.
-#include "app/app_context.h"
 #include "app/main_form.h"
 #include "app/port_windows.h"
+#include "core/context/app_context.h"
+#include "core/protocol/dispatcher.h"
+#include "core/serial/comm.h"
 #include "instrument.h"
 #include "operator_messages_double.h"
-#include "protocol/dispatcher.h"
-#include "serial/comm.h"
-#include "serial/port_window.h"
 #include "wait_for.h"
+#include "windows/serial/port_window.h"
 
 #include <QAction>
 #include <QCheckBox>

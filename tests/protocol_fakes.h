@@ -1,7 +1,7 @@
 #pragma once
 
-#include "protocol/dispatcher.h"
-#include "protocol/packet.h"
+#include "core/protocol/dispatcher.h"
+#include "core/protocol/packet.h"
 
 #include <QByteArray>
 #include <map>

@@ -1,6 +1,6 @@
-#include "online/curves.h"
-#include "online/record.h"
-#include "protocol/packet.h"
+#include "core/online/curves.h"
+#include "core/online/record.h"
+#include "core/protocol/packet.h"
 
 #include <gtest/gtest.h>
 
@@ -310,7 +310,7 @@ TEST(Curves, ComputeCurvesClearsAndFollowsTheCurveType) {
     EXPECT_EQ(c, filled(0));
 }
 
-#include "online/record_texts.h"
+#include "core/online/record_texts.h"
 
 TEST(RecordTexts, PatternsAndUnitsOfTheRecordView) {
     InstrumentRecord r;

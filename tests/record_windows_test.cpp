@@ -1,12 +1,12 @@
-#include "app/data_link.h"
-#include "app/login.h"
 #include "app/main_form.h"
-#include "app/record_navigator.h"
-#include "app/user_accounts.h"
-#include "app/user_manager.h"
-#include "app/workpieces.h"
+#include "core/accounts/user_accounts.h"
 #include "gui_test_support.h"
 #include "operator_messages_double.h"
+#include "widgets/data_link.h"
+#include "widgets/record_navigator.h"
+#include "windows/shell/login.h"
+#include "windows/shell/user_manager.h"
+#include "windows/shell/workpieces.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,5 +1,5 @@
+#include "core/online/recording.h"
 #include "demo/demo_data.h"
-#include "online/recording.h"
 
 #include <gtest/gtest.h>
 

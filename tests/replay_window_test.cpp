@@ -1,10 +1,10 @@
+#include "core/online/text_format.h"
 #include "demo/demo_data.h"
-#include "online/ascan_chart.h"
-#include "online/numeric_display.h"
-#include "online/record_view.h"
-#include "online/replay_window.h"
-#include "online/text_format.h"
 #include "operator_messages_double.h"
+#include "widgets/ascan_chart.h"
+#include "widgets/numeric_display.h"
+#include "windows/online/record_view.h"
+#include "windows/online/replay_window.h"
 
 #include <QApplication>
 #include <QLineEdit>

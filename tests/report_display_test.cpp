@@ -1,5 +1,5 @@
-#include "online/text_format.h"
-#include "reports/report_display.h"
+#include "core/online/text_format.h"
+#include "core/reports/report_display.h"
 #include "sheet_fixtures.h"
 
 using namespace ufd;

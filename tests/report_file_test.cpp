@@ -1,6 +1,6 @@
-#include "online/record.h"
-#include "protocol/packet.h"
-#include "reports/report_file.h"
+#include "core/online/record.h"
+#include "core/protocol/packet.h"
+#include "core/reports/report_file.h"
 
 #include <gtest/gtest.h>
 

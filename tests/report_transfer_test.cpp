@@ -1,4 +1,4 @@
-#include "protocol/report_transfer.h"
+#include "core/protocol/report_transfer.h"
 #include "protocol_fakes.h"
 
 #include <QDir>

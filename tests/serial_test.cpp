@@ -1,8 +1,8 @@
 // The serial component over real pseudo-terminal pairs: TComm opens the slave, the test plays
 // the instrument on the master.
-#include "serial/comm.h"
-#include "serial/port_discovery.h"
-#include "serial/serial_port.h"
+#include "core/serial/comm.h"
+#include "core/serial/port_discovery.h"
+#include "core/serial/serial_port.h"
 #include "serial_test_speed.h"
 
 #include <QCoreApplication>

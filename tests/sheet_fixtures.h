@@ -2,10 +2,10 @@
 // Report rows as the browser reads them: a demo report file decoded and stored in a real
 // database, read back with the browser's query.
 
+#include "core/online/record.h"
+#include "core/reports/database.h"
+#include "core/reports/report_file.h"
 #include "demo/demo_data.h"
-#include "online/record.h"
-#include "reports/database.h"
-#include "reports/report_file.h"
 
 #include <QSqlQuery>
 #include <QSqlRecord>

@@ -1,9 +1,9 @@
 #include "instrument.h"
 
+#include "core/online/curves.h"
+#include "core/online/record.h"
+#include "core/protocol/packet.h"
 #include "demo/demo_data.h"
-#include "online/curves.h"
-#include "online/record.h"
-#include "protocol/packet.h"
 
 #include <QFile>
 #include <QFileInfo>

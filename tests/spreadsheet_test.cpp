@@ -1,7 +1,7 @@
-#include "online/text_format.h"
-#include "reports/report_display.h"
-#include "reports/spreadsheet_report.h"
-#include "reports/xlsx_template.h"
+#include "core/online/text_format.h"
+#include "core/reports/report_display.h"
+#include "core/spreadsheet/spreadsheet_report.h"
+#include "core/spreadsheet/xlsx_template.h"
 #include "sheet_fixtures.h"
 #include "xlsx_cells.h"
 

@@ -1,10 +1,10 @@
 // The upload window over a scripted line: its fields, status texts, port watch, data monitor,
 // progress and closing in the middle of a transfer.
+#include "core/protocol/report_transfer.h"
 #include "operator_messages_double.h"
-#include "protocol/report_transfer.h"
-#include "protocol/upload_window.h"
 #include "protocol_fakes.h"
 #include "wait_for.h"
+#include "windows/protocol/upload_window.h"
 
 #include <QDir>
 #include <QFile>

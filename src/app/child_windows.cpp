@@ -1,10 +1,10 @@
 #include "app/child_windows.h"
 
-#include "app/app_context.h"
 #include "app/main_form.h"
-#include "app/port_link.h"
-#include "online/online_window.h"
-#include "online/replay_window.h"
+#include "core/context/app_context.h"
+#include "windows/online/online_window.h"
+#include "windows/online/replay_window.h"
+#include "windows/serial/port_link.h"
 
 namespace ufd::app {
 

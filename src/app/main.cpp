@@ -1,11 +1,12 @@
 // The program's wiring: splash, application title, databases, main window, message loop.
-#include "app/app_context.h"
 #include "app/child_windows.h"
 #include "app/main_form.h"
-#include "app/message_boxes.h"
 #include "app/port_windows.h"
 #include "app/report_windows.h"
-#include "app/welcome.h"
+#include "app/startup.h"
+#include "core/context/app_context.h"
+#include "widgets/message_boxes.h"
+#include "windows/shell/welcome.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,13 +1,13 @@
 #include "app/main_form.h"
 
-#include "app/about.h"
-#include "app/app_context.h"
-#include "app/icons.h"
-#include "app/login.h"
-#include "app/operator_messages.h"
-#include "app/port_link.h"
-#include "app/user_manager.h"
-#include "app/workpieces.h"
+#include "core/context/app_context.h"
+#include "widgets/icons.h"
+#include "widgets/operator_messages.h"
+#include "windows/serial/port_link.h"
+#include "windows/shell/about.h"
+#include "windows/shell/login.h"
+#include "windows/shell/user_manager.h"
+#include "windows/shell/workpieces.h"
 
 #include <QAction>
 #include <QCloseEvent>

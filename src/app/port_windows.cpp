@@ -1,9 +1,9 @@
 #include "app/port_windows.h"
 
-#include "app/app_context.h"
 #include "app/main_form.h"
-#include "app/operator_messages.h"
-#include "serial/port_window.h"
+#include "core/context/app_context.h"
+#include "widgets/operator_messages.h"
+#include "windows/serial/port_window.h"
 
 #include <QDir>
 

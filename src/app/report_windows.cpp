@@ -1,10 +1,10 @@
 #include "app/report_windows.h"
 
-#include "app/app_context.h"
 #include "app/main_form.h"
-#include "app/port_link.h"
-#include "protocol/upload_window.h"
-#include "reports/report_browser.h"
+#include "core/context/app_context.h"
+#include "windows/protocol/upload_window.h"
+#include "windows/reports/report_browser.h"
+#include "windows/serial/port_link.h"
 
 namespace ufd::app {
 

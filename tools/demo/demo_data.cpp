@@ -1,6 +1,6 @@
 #include "demo/demo_data.h"
 
-#include "reports/report_file.h"
+#include "core/reports/report_file.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "online/record.h"
+#include "core/online/record.h"
 
 #include <QByteArray>
 #include <QDateTime>

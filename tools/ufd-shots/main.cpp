@@ -2,21 +2,21 @@
 // offscreen one needs no display), and prints how long the start sequence takes to bring up the
 // login dialog and the largest gap between clock ticks while the online window polls the
 // simulated instrument. The windows work on demo databases in a temporary folder.
-#include "app/about.h"
-#include "app/app_context.h"
 #include "app/child_windows.h"
-#include "app/login.h"
 #include "app/main_form.h"
-#include "app/message_boxes.h"
-#include "app/operator_messages.h"
 #include "app/port_windows.h"
-#include "app/user_accounts.h"
-#include "app/user_manager.h"
-#include "app/welcome.h"
-#include "app/workpieces.h"
+#include "core/accounts/user_accounts.h"
+#include "core/context/app_context.h"
 #include "instrument.h"
-#include "online/online_window.h"
-#include "serial/port_window.h"
+#include "widgets/message_boxes.h"
+#include "widgets/operator_messages.h"
+#include "windows/online/online_window.h"
+#include "windows/serial/port_window.h"
+#include "windows/shell/about.h"
+#include "windows/shell/login.h"
+#include "windows/shell/user_manager.h"
+#include "windows/shell/welcome.h"
+#include "windows/shell/workpieces.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "command_stream.h"
 
-#include "protocol/packet.h"
+#include "core/protocol/packet.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "instrument.h"
 
 #include "command_stream.h"
-#include "protocol/packet.h"
+#include "core/protocol/packet.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "responder.h"
 
-#include "online/record.h"
-#include "protocol/packet.h"
+#include "core/online/record.h"
+#include "core/protocol/packet.h"
 
 #include <algorithm>
 #include <array>

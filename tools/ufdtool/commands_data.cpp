@@ -1,12 +1,12 @@
 // Commands on files and databases.
 #include "commands.h"
 
-#include "app/user_accounts.h"
+#include "core/accounts/user_accounts.h"
+#include "core/online/recording.h"
+#include "core/online/text_format.h"
+#include "core/reports/database.h"
+#include "core/reports/report_file.h"
 #include "demo/demo_data.h"
-#include "online/recording.h"
-#include "online/text_format.h"
-#include "reports/database.h"
-#include "reports/report_file.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -1,7 +1,7 @@
 // The workpiece list from the command line, so that a demonstration starts with some rows.
 #include "commands.h"
 
-#include "reports/database.h"
+#include "core/reports/database.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

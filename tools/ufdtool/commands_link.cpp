@@ -2,16 +2,16 @@
 // dispatcher and transfer objects the windows use.
 #include "commands.h"
 
-#include "app/app_context.h"
+#include "core/context/app_context.h"
 
-#include "online/record.h"
-#include "online/record_texts.h"
-#include "protocol/dispatcher.h"
-#include "protocol/poll_pacer.h"
-#include "protocol/report_image.h"
-#include "protocol/report_transfer.h"
-#include "serial/comm.h"
-#include "serial/instrument_port.h"
+#include "core/online/record.h"
+#include "core/online/record_texts.h"
+#include "core/protocol/dispatcher.h"
+#include "core/protocol/poll_pacer.h"
+#include "core/protocol/report_image.h"
+#include "core/protocol/report_transfer.h"
+#include "core/serial/comm.h"
+#include "core/serial/instrument_port.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

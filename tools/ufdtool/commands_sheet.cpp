@@ -1,9 +1,9 @@
 // The spreadsheet report from the command line: the browser's show and "Edit Report " in one.
 #include "commands.h"
 
-#include "reports/database.h"
-#include "reports/report_display.h"
-#include "reports/spreadsheet_report.h"
+#include "core/reports/database.h"
+#include "core/reports/report_display.h"
+#include "core/spreadsheet/spreadsheet_report.h"
 
 #include <QCoreApplication>
 #include <QDir>

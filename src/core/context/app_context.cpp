@@ -1,0 +1,53 @@
+#include "core/context/app_context.h"
+
+#include "core/serial/instrument_port.h"
+
+#include <QRegularExpression>
+
+namespace ufd::app {
+
+LinkFlag::operator bool() const {
+    return context_.dispatcher().linkConnected();
+}
+
+AppContext::AppContext()
+    : dispatcher_(std::make_unique<protocol::Dispatcher>(
+          [this](const std::uint8_t* data, std::uint16_t length) {
+              return comm_.WriteData(data, length);
+          })) {
+    serial::configureForInstrument(comm_);
+    dispatcher_->setLineSpeed([this] { return comm_.BaudRate(); });
+    QObject::connect(&comm_, &serial::TComm::OnReceiveData, dispatcher_.get(),
+                     &protocol::Dispatcher::CommReceiveData);
+    QObject::connect(&comm_, &serial::TComm::OnReceiveError, dispatcher_.get(),
+                     &protocol::Dispatcher::CommReceiveError);
+    // A vanished line (adapter pulled, instrument's cable out) cannot come back by itself: the
+    // port is closed, so that the operator opens it again once the line is back.
+    QObject::connect(&comm_, &serial::TComm::OnRequestHangup, dispatcher_.get(), [this] {
+        comm_.ClosePort();
+        dispatcher_->lineLost();
+    });
+}
+
+AppContext::~AppContext() {
+    comm_.ClosePort();
+}
+
+bool AppContext::openData(const QString& folder) {
+    return data_.open(folder);
+}
+
+bool AppContext::usersOpen() const {
+    return data_.userDb().isOpen();
+}
+
+QString clockText(const QDateTime& now, const QLocale& locale) {
+    // Qt's long time pattern carries the zone ("t"), which a clock of local time does not show.
+    QString pattern = locale.timeFormat(QLocale::LongFormat);
+    pattern.remove(QRegularExpression(QStringLiteral("\\s*t+\\s*$")));
+    pattern.remove(QRegularExpression(QStringLiteral("^\\s*t+\\s*")));
+    return now.date().toString(QLatin1String(kShortDateFormat)) + QLatin1Char(' ') +
+           locale.toString(now.time(), pattern);
+}
+
+} // namespace ufd::app

@@ -1,0 +1,433 @@
+#include "core/reports/database.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlField>
+#include <QSqlIndex>
+#include <QSqlQuery>
+#include <QVariant>
+#include <algorithm>
+#include <iterator>
+
+namespace ufd::reports {
+
+namespace {
+
+struct Column {
+    const char* name;
+    const char* type;
+};
+
+// tabDetectorReport: integer columns INTEGER, decimal texts TEXT exactly as decoded, gates REAL.
+// The last nine are part of the table but never written.
+constexpr Column kReportColumns[] = {
+    {"FileNum", "INTEGER"},
+    {"FileName", "TEXT"},
+    {"FileYear", "INTEGER"},
+    {"FileMonth", "INTEGER"},
+    {"FileDay", "INTEGER"},
+    {"FileHour", "INTEGER"},
+    {"FileMin", "INTEGER"},
+    {"FileSec", "INTEGER"},
+    {"FileDate", "TEXT"},
+    {"sValue", "TEXT"},
+    {"pValue", "TEXT"},
+    {"dValue", "TEXT"},
+    {"hValue", "TEXT"},
+    {"vERS", "TEXT"},
+    {"saValue", "TEXT"},
+    {"sbValue", "TEXT"},
+    {"vEchoNum", "INTEGER"},
+    {"CH_No", "INTEGER"},
+    {"PageNum", "INTEGER"},
+    {"ProbeName", "TEXT"},
+    {"ProbeAng", "TEXT"},
+    {"ProbeZero", "TEXT"},
+    {"ProbeFreq", "TEXT"},
+    {"ProbeFront", "TEXT"},
+    {"ProbedSize", "TEXT"},
+    {"ProbehSize", "TEXT"},
+    {"ProbewSize", "TEXT"},
+    {"ProbeType", "TEXT"},
+    {"ProbeDamp", "TEXT"},
+    {"ProbeRectify", "TEXT"},
+    {"CoordType", "TEXT"},
+    {"DiaValue", "TEXT"},
+    {"ThickValue", "TEXT"},
+    {"mRange", "TEXT"},
+    {"dDelay", "TEXT"},
+    {"SoundVel", "INTEGER"},
+    {"WaveAGC", "INTEGER"},
+    {"GateA_Start", "REAL"},
+    {"GateA_Width", "REAL"},
+    {"GateA_Height", "REAL"},
+    {"GateB_Start", "REAL"},
+    {"GateB_Width", "REAL"},
+    {"GateB_Height", "REAL"},
+    {"GateLogic", "TEXT"},
+    {"GateAlert", "TEXT"},
+    {"CurrveType", "INTEGER"},
+    {"DB_Base", "TEXT"},
+    {"DB_Step", "TEXT"},
+    {"DB_Scan", "TEXT"},
+    {"DB_Surface", "TEXT"},
+    {"DAC_Offset0", "TEXT"},
+    {"DAC_Offset1", "TEXT"},
+    {"DAC_Offset2", "TEXT"},
+    {"DAC_SoundVel", "INTEGER"},
+    {"DAC_SampleNum", "INTEGER"},
+    {"DAC_CurveNum", "INTEGER"},
+    {"WaveReject", "TEXT"},
+    {"FPGA_FireEnergy", "TEXT"},
+    {"FPGA_DisChgTime", "INTEGER"},
+    {"FPGA_FireFreq", "INTEGER"},
+    {"FlagALL", "INTEGER"},
+    {"Flag_ProbeAng_En", "INTEGER"},
+    {"Flag_GateZoom_En", "INTEGER"},
+    {"Flag_KeyBell_En", "INTEGER"},
+    {"Flag_FullSScr", "INTEGER"},
+    {"FileData", "TEXT"},
+    {"DAC_Offset3", "TEXT"},
+    {"DAC_Offset4", "TEXT"},
+    {"DAC_Offset5", "TEXT"},
+    {"AVG_dSize", "TEXT"},
+    {"AVG__Ers1", "TEXT"},
+    {"AVG__Ers2", "TEXT"},
+    {"AVG_Freq", "TEXT"},
+    {"AVG_SamplePot1", "TEXT"},
+};
+constexpr int kNeverWritten = 8;
+constexpr int kWrittenColumns = static_cast<int>(std::size(kReportColumns)) - kNeverWritten;
+
+constexpr std::array<const char*, 11> kPartColumns{"PartID", "PartName", "PartType", "Material",
+                                                   "Heat",   "Face",     "Spare1",   "Mandator",
+                                                   "Spare2", "Spare3",   "FlawInfo"};
+
+QVariant text(const QString& s) {
+    return QVariant(s);
+}
+
+// Values of the written columns, in table order.
+QVariantList rowValues(const ReportRow& r) {
+    const QVariant date = r.FileDate.isValid()
+                              ? QVariant(r.FileDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")))
+                              : QVariant(QMetaType::fromType<QString>());
+    return {r.FileNum,
+            text(r.FileName),
+            r.FileYear,
+            r.FileMonth,
+            r.FileDay,
+            r.FileHour,
+            r.FileMin,
+            r.FileSec,
+            date,
+            text(r.sValue),
+            text(r.pValue),
+            text(r.dValue),
+            text(r.hValue),
+            text(r.vERS),
+            text(r.saValue),
+            text(r.sbValue),
+            r.vEchoNum,
+            r.CH_No,
+            r.PageNum,
+            text(r.ProbeName),
+            text(r.ProbeAng),
+            text(r.ProbeZero),
+            text(r.ProbeFreq),
+            text(r.ProbeFront),
+            text(r.ProbedSize),
+            text(r.ProbehSize),
+            text(r.ProbewSize),
+            text(r.ProbeType),
+            text(r.ProbeDamp),
+            text(r.ProbeRectify),
+            text(r.CoordType),
+            text(r.DiaValue),
+            text(r.ThickValue),
+            text(r.mRange),
+            text(r.dDelay),
+            r.SoundVel,
+            r.WaveAGC,
+            r.GateA_Start,
+            r.GateA_Width,
+            r.GateA_Height,
+            r.GateB_Start,
+            r.GateB_Width,
+            r.GateB_Height,
+            text(r.GateLogic),
+            text(r.GateAlert),
+            r.CurrveType,
+            text(r.DB_Base),
+            text(r.DB_Step),
+            text(r.DB_Scan),
+            text(r.DB_Surface),
+            text(r.DAC_Offset0),
+            text(r.DAC_Offset1),
+            text(r.DAC_Offset2),
+            r.DAC_SoundVel,
+            r.DAC_SampleNum,
+            r.DAC_CurveNum,
+            text(r.WaveReject),
+            text(r.FPGA_FireEnergy),
+            r.FPGA_DisChgTime,
+            r.FPGA_FireFreq,
+            r.FlagALL,
+            r.Flag_ProbeAng_En,
+            r.Flag_GateZoom_En,
+            r.Flag_KeyBell_En,
+            r.Flag_FullSScr,
+            text(r.FileData)};
+}
+
+QString quoted(const char* name) {
+    return QLatin1Char('"') + QString::fromUtf8(name) + QLatin1Char('"');
+}
+
+constexpr char kRowId[] = "rowid";
+
+} // namespace
+
+RowIdTableModel::RowIdTableModel(QObject* parent, const QSqlDatabase& db)
+    : QSqlTableModel(parent, db) {}
+
+void RowIdTableModel::setTable(const QString& tableName) {
+    QSqlTableModel::setTable(tableName);
+    tableColumns_ = primaryKey().isEmpty() ? record() : QSqlRecord();
+    keyByRowId();
+}
+
+bool RowIdTableModel::select() {
+    const bool ok = QSqlTableModel::select();
+    // A failed select sets the key back to the table's own, which is none.
+    keyByRowId();
+    return ok;
+}
+
+void RowIdTableModel::keyByRowId() {
+    if (tableColumns_.isEmpty()) {
+        return;
+    }
+    QSqlIndex key(tableName());
+    key.append(QSqlField(QLatin1String(kRowId)));
+    setPrimaryKey(key);
+}
+
+int RowIdTableModel::columnCount(const QModelIndex& parent) const {
+    const int count = QSqlTableModel::columnCount(parent);
+    return tableColumns_.isEmpty() ? count : std::min(count, tableColumns_.count());
+}
+
+QString RowIdTableModel::selectStatement() const {
+    if (tableColumns_.isEmpty()) {
+        return QSqlTableModel::selectStatement();
+    }
+    // The table's columns in their order, then the row id behind them.
+    QSqlRecord columns = tableColumns_;
+    columns.append(QSqlField(QLatin1String(kRowId)));
+    QString statement =
+        database().driver()->sqlStatement(QSqlDriver::SelectStatement, tableName(), columns, false);
+    if (!filter().isEmpty()) {
+        statement += QStringLiteral(" WHERE ") + filter();
+    }
+    const QString order = orderByClause();
+    if (!order.isEmpty()) {
+        statement += QLatin1Char(' ') + order;
+    }
+    return statement;
+}
+
+DataStore::DataStore() {
+    const QString tag = QString::number(reinterpret_cast<quintptr>(this), 16);
+    reportConn_ = QStringLiteral("ADOConnection2-") + tag;
+    userConn_ = QStringLiteral("ADOConnection1-") + tag;
+}
+
+DataStore::~DataStore() {
+    close();
+}
+
+QStringList DataStore::reportColumns() {
+    QStringList out;
+    for (const Column& c : kReportColumns) {
+        out << QString::fromLatin1(c.name);
+    }
+    return out;
+}
+
+QStringList DataStore::workpieceColumns() {
+    QStringList out;
+    for (const char* c : kPartColumns) {
+        out << QString::fromLatin1(c);
+    }
+    return out;
+}
+
+bool DataStore::exec(QSqlDatabase& db, const QString& sql) {
+    QSqlQuery q(db);
+    if (!q.exec(sql)) {
+        lastError_ = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+bool DataStore::createReportSchema(QSqlDatabase& db) {
+    QStringList cols;
+    for (const Column& c : kReportColumns) {
+        cols << quoted(c.name) + QLatin1Char(' ') + QString::fromLatin1(c.type);
+    }
+    QStringList parts;
+    for (const char* c : kPartColumns) {
+        parts << quoted(c) + QStringLiteral(" TEXT");
+    }
+    return exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS tabDetectorReport (%1)")
+                        .arg(cols.join(QStringLiteral(", ")))) &&
+           exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS tabPartInfo (%1)")
+                        .arg(parts.join(QStringLiteral(", "))));
+}
+
+bool DataStore::createUserSchema(QSqlDatabase& db) {
+    return exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS UserTable (ID INTEGER PRIMARY KEY, "
+                                   "\"用户名\" TEXT, \"密码\" TEXT, \"用户类型\" TEXT)")) &&
+           exec(db, QStringLiteral(
+                        "CREATE TABLE IF NOT EXISTS SheBeiTable (ID INTEGER PRIMARY KEY)")) &&
+           exec(db,
+                QStringLiteral("CREATE TABLE IF NOT EXISTS IntTable (ID INTEGER PRIMARY KEY)")) &&
+           exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS SoeTable (ID INTEGER PRIMARY KEY)"));
+}
+
+bool DataStore::open(const QString& folder) {
+    close();
+    const QDir dir(folder);
+    const QString userPath = dir.filePath(QString::fromLatin1(kUserDbFile));
+    const QString reportPath = dir.filePath(QString::fromLatin1(kReportDbFile));
+    usersCreated_ = !QFileInfo::exists(userPath);
+
+    QSqlDatabase users = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), userConn_);
+    users.setDatabaseName(userPath);
+    if (!users.open()) {
+        lastError_ = users.lastError().text();
+        return false;
+    }
+    // SQLite opens any file and meets damage only at the first statement: a users database it
+    // cannot read is not open, so that start-up ends with its error.
+    if (!createUserSchema(users)) {
+        users.close();
+        return false;
+    }
+    QSqlDatabase reports = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), reportConn_);
+    reports.setDatabaseName(reportPath);
+    if (!reports.open()) {
+        lastError_ = reports.lastError().text();
+        return false;
+    }
+    return createReportSchema(reports);
+}
+
+void DataStore::close() {
+    for (const QString& name : {reportConn_, userConn_}) {
+        if (QSqlDatabase::contains(name)) {
+            {
+                QSqlDatabase db = QSqlDatabase::database(name, false);
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+}
+
+bool DataStore::isOpen() const {
+    return QSqlDatabase::contains(reportConn_) && reportDb().isOpen() && userDb().isOpen();
+}
+
+QSqlDatabase DataStore::reportDb() const {
+    return QSqlDatabase::database(reportConn_, false);
+}
+QSqlDatabase DataStore::userDb() const {
+    return QSqlDatabase::database(userConn_, false);
+}
+
+ReplaceResult DataStore::replaceReports(const std::vector<ReportRow>& rows) {
+    ReplaceResult result;
+    QSqlDatabase db = reportDb();
+    db.transaction();
+    {
+        QSqlQuery del(db);
+        if (!del.exec(QStringLiteral("DELETE FROM tabDetectorReport"))) {
+            result.firstError = del.lastError().text();
+            db.rollback();
+            result.failed = static_cast<int>(rows.size());
+            return result;
+        }
+    }
+    QStringList names;
+    QStringList marks;
+    for (int i = 0; i < kWrittenColumns; ++i) {
+        names << quoted(kReportColumns[static_cast<std::size_t>(i)].name);
+        marks << QStringLiteral("?");
+    }
+    QSqlQuery ins(db);
+    ins.prepare(QStringLiteral("INSERT INTO tabDetectorReport (%1) VALUES (%2)")
+                    .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
+    for (const ReportRow& row : rows) {
+        const QVariantList values = rowValues(row);
+        Q_ASSERT(values.size() == kWrittenColumns);
+        for (int i = 0; i < values.size(); ++i) {
+            ins.bindValue(i, values[i]);
+        }
+        if (ins.exec()) {
+            ++result.stored;
+        } else {
+            ++result.failed;
+            if (result.firstError.isEmpty()) {
+                result.firstError = ins.lastError().text();
+            }
+        }
+    }
+    if (!db.commit()) {
+        result.firstError = db.lastError().text();
+    }
+    return result;
+}
+
+QStringList DataStore::workpieceNumbers() {
+    QStringList out;
+    QSqlQuery q(reportDb());
+    q.setForwardOnly(true);
+    if (q.exec(QStringLiteral("SELECT PartID FROM tabPartInfo ORDER BY rowid"))) {
+        while (q.next()) {
+            out << q.value(0).toString();
+        }
+    } else {
+        lastError_ = q.lastError().text();
+    }
+    return out;
+}
+
+std::optional<WorkpieceDetails> DataStore::workpieceDetails(const QString& number) {
+    QSqlQuery q(reportDb());
+    q.prepare(QStringLiteral("SELECT PartName, PartType, Material, Heat, Face, Mandator, FlawInfo "
+                             "FROM tabPartInfo WHERE PartID = ? ORDER BY rowid LIMIT 1"));
+    q.addBindValue(number);
+    if (!q.exec()) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    if (!q.next()) {
+        return std::nullopt;
+    }
+    WorkpieceDetails d;
+    d.PartName = q.value(0).toString();
+    d.PartType = q.value(1).toString();
+    d.Material = q.value(2).toString();
+    d.Heat = q.value(3).toString();
+    d.Face = q.value(4).toString();
+    d.Mandator = q.value(5).toString();
+    d.FlawInfo = q.value(6).toString();
+    return d;
+}
+
+} // namespace ufd::reports

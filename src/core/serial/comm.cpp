@@ -1,0 +1,108 @@
+#include "core/serial/comm.h"
+
+#include <QMetaMethod>
+#include <QMetaObject>
+#include <utility>
+
+namespace ufd::serial {
+
+TComm::TComm(QObject* parent) : QObject(parent) {}
+
+TComm::~TComm() {
+    ClosePort();
+}
+
+void TComm::OpenPort() {
+    if (port_.isOpen()) {
+        throw ECommsError(kMsgAlreadyOpen);
+    }
+    switch (port_.open(commName_, line_, timeouts_)) {
+    case OpenError::None:
+        return;
+    case OpenError::CannotOpen:
+        throw ECommsError(kMsgOpenFailed);
+    case OpenError::NotCommDevice:
+        throw ECommsError(kMsgNotCommHandle);
+    case OpenError::CannotSetup:
+        throw ECommsError(kMsgSetupFailed);
+    case OpenError::NoStopEvent:
+        throw ECommsError(kMsgNoEvent);
+    case OpenError::NoReadThread:
+        throw ECommsError(kMsgNoReadThread);
+    case OpenError::NoWriteThread:
+        throw ECommsError(kMsgNoWriteThread);
+    }
+    throw ECommsError(kMsgOpenFailed);
+}
+
+void TComm::ClosePort() {
+    port_.close();
+    // Notices the I/O thread posted before the close are for a line that is gone.
+    ++generation_;
+}
+
+bool TComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
+    if (buffer == nullptr) {
+        return false;
+    }
+    return port_.write(buffer, length);
+}
+
+// The lambdas run on the component's thread; a component destroyed first drops them with its
+// pending events, and its destructor has ended the I/O thread before that. A notice carries the
+// open it belongs to: after ClosePort it is dropped, so a late hang-up cannot close a new line.
+void TComm::Notifier::dataReceived(QByteArray block) {
+    TComm* owner = &owner_;
+    const quint64 generation = owner->generation_;
+    QMetaObject::invokeMethod(
+        owner,
+        [owner, generation, b = std::move(block)] {
+            if (generation == owner->generation_) {
+                emit owner->OnReceiveData(b);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TComm::Notifier::hangup() {
+    TComm* owner = &owner_;
+    const quint64 generation = owner->generation_;
+    QMetaObject::invokeMethod(
+        owner,
+        [owner, generation] {
+            if (generation == owner->generation_) {
+                emit owner->OnRequestHangup();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void TComm::connectNotify(const QMetaMethod& signal) {
+    if (signal == QMetaMethod::fromSignal(&TComm::OnSendDataEmpty)) {
+        ++sentListeners_;
+    }
+}
+
+void TComm::disconnectNotify(const QMetaMethod& signal) {
+    if (signal == QMetaMethod::fromSignal(&TComm::OnSendDataEmpty)) {
+        --sentListeners_;
+    }
+}
+
+void TComm::Notifier::sendQueueEmpty() {
+    if (owner_.sentListeners_ <= 0) {
+        return;
+    }
+    TComm* owner = &owner_;
+    const quint64 generation = owner->generation_;
+    QMetaObject::invokeMethod(
+        owner,
+        [owner, generation] {
+            if (generation == owner->generation_) {
+                emit owner->OnSendDataEmpty();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+} // namespace ufd::serial

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/serial/comm.h"
+
+#include <QString>
+
+namespace ufd::serial {
+
+// The instrument's line: the settings the port window creates its component with (8 data bits,
+// no parity, one stop bit, no flow control, DTR and RTS off, reads complete after 1 ms quiet).
+void configureForInstrument(TComm& comm);
+
+// Sets name and speed as the port window's open does, then closes and opens the port.
+// Throws ECommsError when the port cannot be opened.
+void openInstrumentPort(TComm& comm, const QString& portName, std::uint32_t baudRate);
+
+// Status texts of the port window.
+QString portOpenedText(const QString& portName, const QString& speedText);
+QString portClosedText();
+
+} // namespace ufd::serial

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "core/reports/database.h"
+#include "core/reports/report_display.h"
+#include "core/spreadsheet/xlsx_template.h"
+
+#include <QSqlRecord>
+#include <QString>
+#include <vector>
+
+namespace ufd::reports {
+
+// The browser's workpiece fields as they stand; the operator may have typed over them.
+struct WorkpieceFields {
+    QString number;
+    WorkpieceDetails details;
+};
+
+QString templateMissingText();     // every failure of the copy, a refused name included
+QString editReportQuestionTitle(); // the Yes/No question asked before the cells are written
+QString editReportQuestionText();
+QString legacyTemplateText(); // Moudle/TSV.xls is the template, and nothing converts it
+QString legacyConversionFailedText();
+
+// The template and report files, relative to the program folder.
+QString templatePath(const QString& programFolder);       // Moudle/TSV.xlsx
+QString legacyTemplatePath(const QString& programFolder); // Moudle/TSV.xls
+QString outfilesPath(const QString& programFolder);       // Outfiles
+
+// A report name that stays a plain file name inside Outfiles/ on every platform: not empty, no
+// path separator, no "..", no control character, none of the characters Windows forbids.
+bool isSafeReportName(const QString& name);
+
+// Every cell of the spreadsheet report in writing order: the parameter cells from the current
+// row and the workpiece fields, then the sample rows from `shown`, the display of that same row.
+std::vector<SheetCell> spreadsheetCells(const QSqlRecord& current, const WorkpieceFields& workpiece,
+                                        const ReportDisplay& shown);
+
+struct TemplateOptions {
+    // Office program that converts a legacy .xls template; empty: no conversion.
+    QString officeProgram;
+    int conversionTimeoutMs = 120000;
+};
+TemplateOptions defaultTemplateOptions(); // soffice from PATH, when installed
+
+// The template as a report of that name would be made from, checked before anything is written.
+struct ReportTemplate {
+    QString outDir;      // Outfiles/, absolute
+    QByteArray workbook; // the template's bytes
+    QString error;       // the operator message when no report can be made
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Checks the report name and Outfiles/ and reads the template. A Moudle/TSV.xls newer than
+// Moudle/TSV.xlsx (or without one) is the site's template: it is converted once into TSV.xlsx.
+ReportTemplate loadReportTemplate(const QString& programFolder, const QString& reportName,
+                                  const TemplateOptions& options = defaultTemplateOptions());
+
+// The file a report of that name and date is written to: the file that holds this report
+// already, else the first free one of "<name>.xlsx", "<name> (2).xlsx"... Empty when none is free.
+QString reportFilePath(const QString& outDir, const QString& name, const QString& date);
+
+struct ReportCopy {
+    QString path;  // the report file in Outfiles/
+    QString error; // the operator message when it failed
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Fills the template with the report and stores it in Outfiles/ (reportFilePath) as a whole: a
+// temporary file renamed into place, so a failure leaves Outfiles/ as it was.
+ReportCopy saveSpreadsheetReport(const ReportTemplate& tmpl, const QSqlRecord& current,
+                                 const WorkpieceFields& workpiece, const ReportDisplay& shown);
+
+// Both in one, without the question: for the command line.
+ReportCopy writeSpreadsheetReport(const QString& programFolder, const QSqlRecord& current,
+                                  const WorkpieceFields& workpiece, const ReportDisplay& shown,
+                                  const TemplateOptions& options = defaultTemplateOptions());
+
+} // namespace ufd::reports

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "widgets/operator_messages.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace ufd::app {
+
+// The operator messages as modal message boxes over the active window.
+class MessageBoxOperatorMessages final : public OperatorMessages {
+public:
+    explicit MessageBoxOperatorMessages(QWidget* parent = nullptr) : parent_(parent) {}
+    void setParentWindow(QWidget* parent) { parent_ = parent; }
+
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    bool askYesNo(const QString& title, const QString& text) override;
+    bool askOkCancel(const QString& text) override;
+
+private:
+    QWidget* parentWindow() const;
+
+    QPointer<QWidget> parent_;
+};
+
+} // namespace ufd::app

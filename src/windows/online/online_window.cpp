@@ -1,0 +1,137 @@
+#include "windows/online/online_window.h"
+
+#include "core/protocol/dispatcher.h"
+#include "core/protocol/poll_pacer.h"
+#include "widgets/operator_messages.h"
+#include "widgets/status_panels.h"
+#include "windows/online/record_view.h"
+
+#include <QCloseEvent>
+#include <QEventLoop>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace ufd::online {
+
+namespace {
+
+// The status text cycles with the poll counter.
+constexpr const char* kPollTexts[] = {"In data communication.", "In data communication..",
+                                      "In data communication..."};
+
+} // namespace
+
+TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
+             app::OperatorMessages& messages, QWidget* parent)
+    : QWidget(parent), dispatcher_(dispatcher), portOpen_(std::move(portOpen)), messages_(messages),
+      online_(std::make_unique<TOnlineData>()) {
+    setObjectName(QStringLiteral("TSssj"));
+    setWindowTitle(QStringLiteral("Online monitoring"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(6, 6, 6, 0);
+    BitBtn_Start_ = new QPushButton(QStringLiteral("Start"), this);
+    BitBtn_Start_->setObjectName(QStringLiteral("BitBtn_Start"));
+    BitBtn_Stop_ = new QPushButton(QStringLiteral("Stop"), this);
+    BitBtn_Stop_->setObjectName(QStringLiteral("BitBtn_Stop"));
+    bar->addWidget(BitBtn_Start_);
+    bar->addWidget(BitBtn_Stop_);
+    bar->addStretch(1);
+    outer->addLayout(bar);
+
+    view_ = new RecordView(RecordView::Kind::Online, this);
+    outer->addWidget(view_, 1);
+
+    panel0_ = app::addStatusPanels(this, outer, {300, 50}).first();
+
+    // FormCreate: idle, nothing drawn until the first record.
+    pacer_ = new protocol::PollPacer(dispatcher_, this);
+    BitBtn_Stop_->setEnabled(false);
+    BitBtn_Start_->setEnabled(true);
+
+    connect(BitBtn_Start_, &QPushButton::clicked, this, [this] { BitBtn_StartClick(); });
+    connect(BitBtn_Stop_, &QPushButton::clicked, this, [this] { BitBtn_StopClick(); });
+    connect(pacer_, &protocol::PollPacer::polled, this, [this] { onPolled(); });
+    connect(&dispatcher_, &protocol::Dispatcher::onlineData, this,
+            [this](const QByteArray& packet) { OnlineDataShowProc(packet); });
+    resize(1100, 700);
+}
+
+QTimer* TSssj::pollTimer() const {
+    return pacer_->timer();
+}
+
+QString TSssj::statusText() const {
+    return panel0_->text();
+}
+
+void TSssj::setStatus(const QString& text) {
+    panel0_->setText(text);
+}
+
+void TSssj::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (shownOnce_) {
+        return;
+    }
+    shownOnce_ = true;
+    app::announcePortState(portOpen_(), messages_, panel0_);
+}
+
+void TSssj::BitBtn_StartClick() {
+    if (!portOpen_()) {
+        messages_.showMessage(QStringLiteral("请您先在“通信设置”菜单中打开通信口！"));
+        return;
+    }
+    pollCounter_ = 0;
+    pacer_->start();
+    BitBtn_Start_->setEnabled(false);
+    BitBtn_Stop_->setEnabled(true);
+    setStatus(QStringLiteral("准备..."));
+}
+
+// A tick sends the poll only once the previous one is answered or given up; the pacer then
+// reports each poll that goes out.
+void TSssj::Timer_RealDataTimer() {
+    pacer_->tick();
+}
+
+void TSssj::onPolled() {
+    ++pollCounter_;
+    setStatus(QString::fromLatin1(kPollTexts[pollCounter_ % 3]));
+}
+
+void TSssj::BitBtn_StopClick() {
+    pacer_->stop();
+    BitBtn_Start_->setEnabled(true);
+    BitBtn_Stop_->setEnabled(false);
+    setStatus(QStringLiteral("Stop..."));
+}
+
+void TSssj::OnlineDataShowProc(const QByteArray& packet) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(packet.constData());
+    if (!online_->decodeLivePacket(bytes, static_cast<std::size_t>(packet.size()))) {
+        return; // a packet too short to hold a record shows nothing
+    }
+    view_->showRecord(online_->decoded(), online_->curves());
+}
+
+void TSssj::closeEvent(QCloseEvent* event) {
+    if (pacer_->timer()->isActive()) {
+        // Answers still on the line are shown for another half second.
+        pacer_->stop();
+        QEventLoop drain;
+        QTimer::singleShot(500, &drain, &QEventLoop::quit);
+        drain.exec();
+    }
+    QWidget::closeEvent(event);
+}
+
+} // namespace ufd::online

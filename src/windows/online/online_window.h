@@ -1,0 +1,68 @@
+#pragma once
+
+#include "core/online/record.h"
+
+#include <QWidget>
+#include <functional>
+
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class QLabel;
+
+namespace ufd::app {
+class OperatorMessages;
+}
+namespace ufd::protocol {
+class Dispatcher;
+class PollPacer;
+} // namespace ufd::protocol
+
+namespace ufd::online {
+
+class RecordView;
+
+// "Online monitoring": polls the instrument ten times a second while running (fewer when the
+// line cannot carry more: a poll waits for the previous answer) and shows every live record
+// that arrives, polled or pushed.
+class TSssj : public QWidget {
+public:
+    TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
+          app::OperatorMessages& messages, QWidget* parent = nullptr);
+
+    void BitBtn_StartClick();
+    void BitBtn_StopClick();
+    void Timer_RealDataTimer();
+    // One live packet (codes 48 and 20 alike).
+    void OnlineDataShowProc(const QByteArray& packet);
+
+    QPushButton* startButton() const { return BitBtn_Start_; }
+    QPushButton* stopButton() const { return BitBtn_Stop_; }
+    QTimer* pollTimer() const;
+    QString statusText() const;
+    RecordView* view() const { return view_; }
+    const TOnlineData& onlineData() const { return *online_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void setStatus(const QString& text);
+    void onPolled();
+
+    protocol::Dispatcher& dispatcher_;
+    std::function<bool()> portOpen_;
+    app::OperatorMessages& messages_;
+    std::unique_ptr<TOnlineData> online_;
+    int pollCounter_ = 0;
+    bool shownOnce_ = false;
+
+    RecordView* view_ = nullptr;
+    QPushButton* BitBtn_Start_ = nullptr;
+    QPushButton* BitBtn_Stop_ = nullptr;
+    protocol::PollPacer* pacer_ = nullptr;
+    QLabel* panel0_ = nullptr;
+};
+
+} // namespace ufd::online

@@ -1,0 +1,150 @@
+#include "windows/online/replay_window.h"
+
+#include "core/online/text_format.h"
+#include "widgets/numeric_display.h"
+#include "widgets/operator_messages.h"
+#include "widgets/status_panels.h"
+#include "windows/online/record_view.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace ufd::online {
+
+namespace {
+
+QPushButton* makeButton(QWidget* parent, const QString& name, const QString& caption,
+                        const QString& hint) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setToolTip(hint);
+    return b;
+}
+
+} // namespace
+
+TFYaokong::TFYaokong(ReplayState& state, app::OperatorMessages& messages,
+                     const QString& programFolder, QWidget* parent)
+    : QWidget(parent), state_(state), messages_(messages),
+      recordFolder_(QDir(programFolder).filePath(QStringLiteral("Record")) + QLatin1Char('/')) {
+    setObjectName(QStringLiteral("TFYaokong"));
+    setWindowTitle(QStringLiteral("Video replay"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    chooseFile_ = [](QWidget* p, const QString& folder) {
+        return QFileDialog::getOpenFileName(p, QString(), folder, QStringLiteral("*.Rec"));
+    };
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* bar = new QHBoxLayout;
+    bar->setContentsMargins(6, 6, 6, 0);
+    sbtOpenVideo_ = makeButton(this, QStringLiteral("sbtOpenVideo"), QStringLiteral("Open File"),
+                               QStringLiteral("关闭"));
+    sbtPlay_ =
+        makeButton(this, QStringLiteral("sbtPlay"), QStringLiteral("Play"), QStringLiteral("播放"));
+    sbtStop_ =
+        makeButton(this, QStringLiteral("sbtStop"), QStringLiteral("Stop"), QStringLiteral("停止"));
+    sbtSaveImage_ = makeButton(this, QStringLiteral("sbtSaveImage"), QStringLiteral("Screenshot"),
+                               QStringLiteral("Screenshot"));
+    sbtEditRecord_ = makeButton(this, QStringLiteral("sbtEditRecord"), QStringLiteral("Edit"),
+                                QStringLiteral("编辑报告"));
+    stbDelete_ = makeButton(this, QStringLiteral("stbDelete"), QStringLiteral("Quit"),
+                            QStringLiteral("删除该记录"));
+    for (QPushButton* b :
+         {sbtOpenVideo_, sbtPlay_, sbtStop_, sbtSaveImage_, sbtEditRecord_, stbDelete_}) {
+        bar->addWidget(b);
+    }
+    bar->addStretch(1);
+    iAnalogDisplay7_ = new NumericDisplay(DisplayPicture::Clock, this);
+    iAnalogDisplay7_->setObjectName(QStringLiteral("iAnalogDisplay7"));
+    iAnalogDisplay7_->setText(QStringLiteral("0.0"));
+    bar->addWidget(iAnalogDisplay7_);
+    outer->addLayout(bar);
+
+    view_ = new RecordView(RecordView::Kind::Replay, this);
+    videoDate_ = view_->addSideField(QStringLiteral("Date"), QStringLiteral("suiEdit_VideoDate"));
+    videoTime_ = view_->addSideField(QStringLiteral("Time"), QStringLiteral("suiEdit_VideoTime"));
+    outer->addWidget(view_, 1);
+
+    app::addStatusPanels(this, outer, {300, 50}); // two panels this window never writes
+
+    Timer1_ = new QTimer(this);
+    Timer1_->setTimerType(Qt::PreciseTimer);
+
+    // FormCreate: nothing to play until a file is opened.
+    sbtPlay_->setEnabled(false);
+    sbtStop_->setEnabled(false);
+    sbtEditRecord_->setEnabled(false);
+    sbtSaveImage_->setEnabled(false);
+
+    connect(sbtOpenVideo_, &QPushButton::clicked, this, [this] { sbtOpenVideoClick(); });
+    connect(sbtPlay_, &QPushButton::clicked, this, [this] { sbtPlayClick(); });
+    connect(sbtStop_, &QPushButton::clicked, this, [this] { sbtStopClick(); });
+    connect(stbDelete_, &QPushButton::clicked, this, [this] { stbDeleteClick(); });
+    connect(Timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    resize(1000, 640);
+}
+
+void TFYaokong::setTimeDisplay(double seconds) {
+    remaining_ = seconds;
+    iAnalogDisplay7_->setText(formatFixed(seconds, 1));
+}
+
+void TFYaokong::sbtOpenVideoClick() {
+    const QString name = chooseFile_(this, recordFolder_);
+    if (name.isEmpty()) {
+        return;
+    }
+    QFile file(name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        messages_.showError(file.errorString());
+        return;
+    }
+    QByteArray bytes = file.readAll();
+    if (!state_.open(std::move(bytes))) {
+        // The previous valid recording stays loaded and playable, and so does its time.
+        messages_.showMessage(recordingRefusedText());
+        return;
+    }
+    const Recording* rec = state_.recording();
+    videoDate_->setText(rec->dateText());
+    videoTime_->setText(rec->timeText());
+    setTimeDisplay(rec->playingTime());
+    Timer1_->stop();
+    Timer1_->setInterval(rec->framePeriodMs());
+    sbtPlay_->setEnabled(true);
+    sbtStop_->setEnabled(true);
+}
+
+void TFYaokong::sbtPlayClick() {
+    if (state_.hasRecording()) {
+        Timer1_->start();
+    }
+}
+
+void TFYaokong::sbtStopClick() {
+    Timer1_->stop();
+}
+
+void TFYaokong::Timer1Timer() {
+    const bool more = state_.takeNextFrame();
+    view_->showRecord(state_.frame(), state_.curves());
+    if (!more) {
+        Timer1_->stop();
+    }
+    setTimeDisplay(state_.remainingTime());
+}
+
+void TFYaokong::stbDeleteClick() {
+    close();
+}
+
+} // namespace ufd::online

@@ -1,0 +1,308 @@
+#include "windows/reports/report_browser.h"
+
+#include "core/protocol/report_image.h"
+#include "core/protocol/report_transfer.h"
+#include "core/reports/database.h"
+#include "core/reports/report_file.h"
+#include "core/reports/report_query.h"
+#include "core/spreadsheet/spreadsheet_report.h"
+#include "widgets/ascan_chart.h"
+#include "widgets/data_link.h"
+#include "widgets/operator_messages.h"
+#include "widgets/record_navigator.h"
+#include "windows/reports/report_browser_parts.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLineSeries>
+#include <QPushButton>
+#include <QScopedValueRollback>
+#include <QSplitter>
+#include <QSqlTableModel>
+#include <QTabWidget>
+#include <QTableView>
+#include <QUrl>
+#include <QValueAxis>
+
+namespace ufd::reports {
+
+namespace {
+
+QString defaultChooser(QWidget* parent, const QString& folder) {
+    return QFileDialog::getOpenFileName(parent, QString(), folder, QStringLiteral("*.bin"));
+}
+
+// Without a desktop (the offscreen platform of tests and scripted runs) there is nobody to
+// show the report to.
+void openOnDesktop(const QString& path) {
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+        return;
+    }
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+// The busy cursor for the time of one operation, restored however it ends.
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+QString TFImPortData::startFolder(const QString& programFolder) {
+    return QDir::toNativeSeparators(protocol::reportFolder(programFolder));
+}
+
+TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::ReportImage& image,
+                           app::OperatorMessages& messages, const QString& programFolder,
+                           QWidget* parent)
+    : QWidget(parent), store_(store), query_(query), image_(image), messages_(messages),
+      programFolder_(programFolder), chooser_(defaultChooser), opener_(openOnDesktop) {
+    setObjectName(QStringLiteral("TFImPortData"));
+    setWindowTitle(QStringLiteral("Flaw Detector Report"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    buildToolBar(outer);
+
+    auto* split = new QSplitter(Qt::Vertical, this);
+    auto* upper = new QSplitter(Qt::Horizontal, split);
+    workpiece_ = new WorkpieceGroup(store_, upper);
+    grid_ = new QTableView(upper);
+    grid_->setObjectName(QStringLiteral("DBGrid1"));
+    upper->addWidget(workpiece_);
+    upper->addWidget(grid_);
+    upper->setStretchFactor(0, 0);
+    upper->setStretchFactor(1, 1);
+    upper->setSizes({340, 760});
+
+    pages_ = new QTabWidget(split);
+    pages_->setObjectName(QStringLiteral("PageControl1"));
+    chart_ = new online::AScanChart(QStringLiteral("Echo signal"));
+    chart_->setGateStyle(QStringLiteral("Gate A"), QStringLiteral("Gate B"), 2.0);
+    fields_ = std::make_unique<ReportFieldPages>(pages_);
+    pages_->addTab(chart_, QStringLiteral("Waveform"));
+    pages_->addTab(fields_->parameterPage(), QStringLiteral("Parameter"));
+    pages_->addTab(fields_->resultPage(), QStringLiteral("Result"));
+    pages_->setCurrentIndex(0);
+    split->addWidget(upper);
+    split->addWidget(pages_);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    outer->addWidget(split, 1);
+
+    QSqlTableModel* model = query_.model();
+    link_ = new app::DataLink(model, messages_, this);
+    link_->setGrid(grid_);
+    configureReportGrid(grid_, model);
+    navigator_->setDataLink(link_);
+
+    // Nothing stores a value typed into the grid.
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+    // Plot and fields follow every move of the current row, by mouse, keyboard or navigator, so
+    // that the window and the spreadsheet always show one report.
+    connect(grid_, &QTableView::clicked, this, [this] { showIfStale(); });
+    connect(navigator_, &app::RecordNavigator::clicked, this, [this] { showIfStale(); });
+    connect(link_, &app::DataLink::changed, this, [this] { rowChanged(); });
+
+    // FormCreate.
+    edit_->setEnabled(false);
+    workpiece_->fill(messages_);
+    if (query_.isOpen()) {
+        // A browser opened again lists the last import, standing where the last one stood; it
+        // draws once a row is chosen.
+        const QScopedValueRollback hold(holdShow_, true);
+        const int row = query_.currentRow();
+        link_->open();
+        link_->moveTo(row);
+    }
+    resize(1010, 620);
+}
+
+TFImPortData::~TFImPortData() = default;
+
+void TFImPortData::buildToolBar(QBoxLayout* outer) {
+    auto* bar = new QHBoxLayout;
+    navigator_ = new app::RecordNavigator(
+        app::RecordNavigator::Buttons(app::RecordNavigator::First | app::RecordNavigator::Prior |
+                                      app::RecordNavigator::Next | app::RecordNavigator::Last |
+                                      app::RecordNavigator::Insert | app::RecordNavigator::Delete |
+                                      app::RecordNavigator::Edit | app::RecordNavigator::Post |
+                                      app::RecordNavigator::Cancel | app::RecordNavigator::Refresh),
+        this);
+    navigator_->setObjectName(QStringLiteral("DBNavigator1"));
+    navigator_->setMaximumWidth(340);
+    open_ = new QPushButton(QStringLiteral("Open Report File"), this);
+    open_->setObjectName(QStringLiteral("BitBtn_Open"));
+    edit_ = new QPushButton(QStringLiteral("Edit Report "), this);
+    edit_->setObjectName(QStringLiteral("BitBtn_Edit"));
+    quit_ = new QPushButton(QStringLiteral("Quit"), this);
+    quit_->setObjectName(QStringLiteral("BitBtn_Quit"));
+    bar->addWidget(navigator_);
+    bar->addSpacing(12);
+    bar->addWidget(open_);
+    bar->addWidget(edit_);
+    bar->addWidget(quit_);
+    bar->addStretch(1);
+    outer->addLayout(bar);
+    connect(open_, &QPushButton::clicked, this, [this] { BitBtn_OpenClick(); });
+    connect(edit_, &QPushButton::clicked, this, [this] { BitBtn_EditClick(); });
+    connect(quit_, &QPushButton::clicked, this, [this] { BitBtn_QuitClick(); });
+}
+
+QLineEdit* TFImPortData::field(const QString& column) const {
+    return fields_->field(column);
+}
+
+QSqlRecord TFImPortData::currentRecord() const {
+    const int row = link_->currentRow();
+    if (link_->state() == app::DataLink::State::Inactive || row < 0 || row >= link_->rowCount()) {
+        return query_.model()->record(); // the columns without values
+    }
+    return query_.model()->record(row);
+}
+
+void TFImPortData::rowChanged() {
+    if (link_->state() != app::DataLink::State::Inactive) {
+        query_.setCurrentRow(link_->currentRow());
+    }
+    fields_->showRow(currentRecord());
+    if (!holdShow_) {
+        showIfStale();
+    }
+}
+
+void TFImPortData::showIfStale() {
+    // A move, a click and a navigator button may all report the same change; the operator
+    // hears about a row that cannot be shown once.
+    if (query_.isOpen() && (link_->currentRow() != shownRow_ || currentRecord() != shownRecord_)) {
+        ShowCurrentReport();
+    }
+}
+
+void TFImPortData::BitBtn_OpenClick() {
+    const QString path = chooser_(this, startFolder(programFolder_));
+    if (!path.isEmpty()) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly)) {
+            messages_.showError(file.errorString());
+            return;
+        }
+        const QByteArray bytes = file.readAll();
+        if (file.error() != QFileDevice::NoError) {
+            messages_.showError(file.errorString());
+            return;
+        }
+        image_.assign(bytes);
+    }
+    // A cancelled dialog imports what the image already holds: the last file or upload.
+    if (image_.size() != kReportFileSize) {
+        messages_.showMessage(reportFileErrorText());
+        return;
+    }
+    edit_->setEnabled(true);
+    importImage();
+}
+
+void TFImPortData::importImage() {
+    const DecodeResult decoded = decodeReportFile(image_.bytes());
+    {
+        const QScopedValueRollback hold(holdShow_, true);
+        link_->cancel(); // an edit in progress belongs to rows that are about to go
+        const ReplaceResult stored = store_.replaceReports(decoded.rows);
+        query_.setOpen(true);
+        link_->open();
+        link_->last();
+        if (stored.failed > 0) {
+            messages_.showError(stored.firstError);
+            return;
+        }
+    }
+    if (decoded.invalidDates > 0) {
+        messages_.showError(
+            QStringLiteral("Reports with an invalid date (stored without a date): %1")
+                .arg(decoded.invalidDates));
+    }
+    ShowCurrentReport();
+}
+
+void TFImPortData::ShowCurrentReport() {
+    if (!query_.isOpen()) {
+        return;
+    }
+    shownRow_ = link_->currentRow();
+    shownRecord_ = currentRecord();
+    ShowResult shown = showCurrentReport(shownRecord_, lastShown_);
+    lastShown_ = std::move(shown.display);
+    renderLastShown();
+    if (!shown.ok()) {
+        messages_.showError(shown.error);
+    }
+}
+
+void TFImPortData::renderLastShown() {
+    const ReportDisplay& d = lastShown_;
+    chart_->setPathRange(d.xMin, d.xMax);
+    chart_->yAxis()->setRange(d.yMin, d.yMax);
+    chart_->traceSeries()->replace(d.trace);
+    for (int k = 0; k < 3; ++k) {
+        QLineSeries* s = chart_->curveSeries(k);
+        s->replace(d.curves[static_cast<std::size_t>(k)]);
+        s->setName(d.curveTitles[static_cast<std::size_t>(k)]);
+        s->setVisible(d.curvesVisible);
+    }
+    chart_->gateASeries()->replace(d.gateA);
+    chart_->gateASeries()->setVisible(d.gateAVisible);
+    chart_->gateBSeries()->replace(d.gateB);
+    chart_->gateBSeries()->setVisible(d.gateBVisible);
+}
+
+void TFImPortData::BitBtn_EditClick() {
+    const QSqlRecord row = currentRecord();
+    ReportTemplate tmpl;
+    {
+        const BusyCursor busy; // a site's .xls template is converted first
+        tmpl = loadReportTemplate(programFolder_, fieldText(row, QStringLiteral("FileName")));
+    }
+    if (!tmpl.ok()) {
+        messages_.showMessage(tmpl.error);
+        return;
+    }
+    // The waveform is taken from the row whose parameters are written, never from what an
+    // earlier show left behind.
+    const ShowResult shown = showCurrentReport(row, ReportDisplay{});
+    if (!shown.ok()) {
+        messages_.showError(shown.error);
+        return;
+    }
+    if (!messages_.askYesNo(editReportQuestionTitle(), editReportQuestionText())) {
+        return; // Outfiles/ stays as it was
+    }
+    ReportCopy report;
+    {
+        const BusyCursor busy;
+        report = saveSpreadsheetReport(tmpl, row, workpiece_->fields(), shown.display);
+    }
+    if (!report.ok()) {
+        messages_.showError(report.error);
+        return;
+    }
+    opener_(report.path);
+}
+
+void TFImPortData::BitBtn_QuitClick() {
+    close();
+}
+
+} // namespace ufd::reports

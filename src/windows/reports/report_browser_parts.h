@@ -1,0 +1,82 @@
+#pragma once
+
+#include "core/spreadsheet/spreadsheet_report.h"
+
+#include <QGroupBox>
+#include <QSqlRecord>
+#include <QStyledItemDelegate>
+#include <QWidget>
+#include <array>
+#include <map>
+
+class QComboBox;
+class QLineEdit;
+class QSqlTableModel;
+class QTableView;
+
+namespace ufd::app {
+class OperatorMessages;
+}
+
+namespace ufd::reports {
+
+class DataStore;
+
+// "Workpiece information": the workpiece numbers to choose from (free text may be typed) and
+// the seven detail texts, which the operator may overwrite and nothing stores.
+class WorkpieceGroup : public QGroupBox {
+public:
+    explicit WorkpieceGroup(DataStore& store, QWidget* parent = nullptr);
+
+    // Fills the list with the workpiece numbers in table order and shows the first one's
+    // details. An empty number stops the list there with a conversion error.
+    void fill(app::OperatorMessages& messages);
+
+    WorkpieceFields fields() const;
+    QComboBox* numberBox() const { return number_; }
+    // The detail fields in the order Name, Type, Material, Heat treatment method,
+    // Roughness Ra, Department, Flaw description.
+    QLineEdit* detail(int index) const { return details_.at(static_cast<std::size_t>(index)); }
+
+private:
+    // A number that no workpiece has leaves the details as they are.
+    void numberChanged(const QString& number);
+
+    DataStore& store_;
+    QComboBox* number_;
+    std::array<QLineEdit*, 7> details_{};
+};
+
+// The "Parameter" and "Result" pages: read-only fields bound to columns of the current row.
+class ReportFieldPages {
+public:
+    explicit ReportFieldPages(QWidget* owner);
+
+    QWidget* parameterPage() const { return parameter_; }
+    QWidget* resultPage() const { return result_; }
+
+    // Shows the columns of `row`; an empty record empties every field.
+    void showRow(const QSqlRecord& row);
+    // The field bound to `column`, or null.
+    QLineEdit* field(const QString& column) const;
+
+private:
+    std::map<QString, QLineEdit*> fields_; // filled while the pages are built
+    QWidget* parameter_;
+    QWidget* result_;
+};
+
+// Draws a long text column as the start of its text from the cell's left edge; laying out a
+// whole 30,000-character text for every painted cell would stall the grid.
+class MemoDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+};
+
+// Shows only the report grid's columns, in their order and with their titles.
+void configureReportGrid(QTableView* grid, QSqlTableModel* model);
+
+} // namespace ufd::reports
