@@ -11,6 +11,7 @@
 #include "windows/online/online_window.h"
 #include "windows/online/record_view.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPointer>
@@ -72,6 +73,12 @@ TEST_F(OnlineWindowTest, StartPollsAndDrawsStopStops) {
     EXPECT_EQ(w.view()->chart()->curveSeries(0)->name(), "DAC1");
     EXPECT_DOUBLE_EQ(w.view()->chart()->xAxis()->max(), 100.0);
     EXPECT_FALSE(w.view()->display(1)->text().isEmpty());
+
+    // A picture of the live screen goes to Outfiles/.
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("Outfiles"));
+    w.setOutputFolder(dir_.filePath("Outfiles"));
+    QTest::mouseClick(w.screenshotButton(), Qt::LeftButton);
+    EXPECT_EQ(QDir(dir_.filePath("Outfiles")).entryList({"A-scan *.png"}, QDir::Files).size(), 1);
 
     QTest::mouseClick(w.stopButton(), Qt::LeftButton);
     EXPECT_FALSE(w.pollTimer()->isActive());

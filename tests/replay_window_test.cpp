@@ -3,10 +3,14 @@
 #include "operator_messages_double.h"
 #include "widgets/ascan_chart.h"
 #include "widgets/numeric_display.h"
+#include "widgets/screen_picture.h"
 #include "windows/online/record_view.h"
 #include "windows/online/replay_window.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QImage>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
@@ -130,6 +134,38 @@ TEST_F(ReplayTest, ANewWindowStartsWithPlayDisabledButTheStateStays) {
     TFYaokong again(state_, messages_, dir_.path());
     EXPECT_FALSE(again.playButton()->isEnabled());
     EXPECT_TRUE(state_.hasRecording());
+}
+
+// A picture of what plays, with its readings, goes to Outfiles/ under the date and time and to
+// the clipboard; a second one in the same second goes beside it.
+TEST_F(ReplayTest, ScreenshotSavesThePictureAndCopiesIt) {
+    TFYaokong w(state_, messages_, dir_.path());
+    EXPECT_FALSE(w.screenshotButton()->isEnabled());
+    open(w, writeFile("s.Rec", demo::makeRecording(5, 200, 6)));
+    ASSERT_TRUE(w.screenshotButton()->isEnabled());
+    tick(w, 1);
+    w.resize(900, 600);
+
+    // No Outfiles/ yet: the operator is told, the clipboard has it all the same.
+    QGuiApplication::clipboard()->clear();
+    w.sbtSaveImageClick();
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_TRUE(messages_.shown[0].text.startsWith("Cannot save the picture"));
+    EXPECT_FALSE(QGuiApplication::clipboard()->image().isNull());
+
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("Outfiles"));
+    const QDateTime at(QDate(2026, 12, 9), QTime(14, 5, 7));
+    const QString outfiles = dir_.filePath("Outfiles");
+    QString error;
+    const QString first = app::saveScreenPicture(w.view(), outfiles, at, &error);
+    const QString second = app::saveScreenPicture(w.view(), outfiles, at, &error);
+    EXPECT_EQ(first, QDir(outfiles).filePath("A-scan 20261209-140507.png"));
+    EXPECT_EQ(second, QDir(outfiles).filePath("A-scan 20261209-140507 (2).png"));
+    const QImage saved(first);
+    EXPECT_EQ(saved.size(), w.view()->grab().size());
+    EXPECT_EQ(saved, QGuiApplication::clipboard()->image().convertToFormat(saved.format()));
+    w.screenshotButton()->click();
+    EXPECT_EQ(QDir(outfiles).entryList(QDir::Files).size(), 3);
 }
 
 TEST_F(ReplayTest, ThePlotTakesTheFramesGeometryAndCurves) {

@@ -6,12 +6,16 @@
 #include "windows/online/replay_window.h"
 #include "windows/serial/port_link.h"
 
+#include <QDir>
+
 namespace ufd::app {
 
 void registerRecordWindows(TMainForm& form) {
     form.setChildFactory(ChildKind::Online, [](TMainForm& f) -> QWidget* {
-        return new online::TSssj(
+        auto* w = new online::TSssj(
             f.context().dispatcher(), [&f] { return f.portLink().portOpen(); }, f.messages());
+        w->setOutputFolder(QDir(f.context().ProgramFolder).filePath(QStringLiteral("Outfiles")));
+        return w;
     });
     form.setChildFactory(ChildKind::Replay, [](TMainForm& f) -> QWidget* {
         return new online::TFYaokong(f.context().replayState(), f.messages(),

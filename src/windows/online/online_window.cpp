@@ -3,10 +3,12 @@
 #include "core/protocol/dispatcher.h"
 #include "core/protocol/poll_pacer.h"
 #include "widgets/operator_messages.h"
+#include "widgets/screen_picture.h"
 #include "widgets/status_panels.h"
 #include "windows/online/record_view.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,8 +43,11 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     BitBtn_Start_->setObjectName(QStringLiteral("BitBtn_Start"));
     BitBtn_Stop_ = new QPushButton(QStringLiteral("Stop"), this);
     BitBtn_Stop_->setObjectName(QStringLiteral("BitBtn_Stop"));
+    BitBtn_Screenshot_ = new QPushButton(QStringLiteral("Screenshot"), this);
+    BitBtn_Screenshot_->setObjectName(QStringLiteral("BitBtn_Screenshot"));
     bar->addWidget(BitBtn_Start_);
     bar->addWidget(BitBtn_Stop_);
+    bar->addWidget(BitBtn_Screenshot_);
     bar->addStretch(1);
     outer->addLayout(bar);
 
@@ -58,6 +63,7 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
 
     connect(BitBtn_Start_, &QPushButton::clicked, this, [this] { BitBtn_StartClick(); });
     connect(BitBtn_Stop_, &QPushButton::clicked, this, [this] { BitBtn_StopClick(); });
+    connect(BitBtn_Screenshot_, &QPushButton::clicked, this, [this] { BitBtn_ScreenshotClick(); });
     connect(pacer_, &protocol::PollPacer::polled, this, [this] { onPolled(); });
     connect(&dispatcher_, &protocol::Dispatcher::onlineData, this,
             [this](const QByteArray& packet) { OnlineDataShowProc(packet); });
@@ -113,6 +119,14 @@ void TSssj::BitBtn_StopClick() {
     BitBtn_Start_->setEnabled(true);
     BitBtn_Stop_->setEnabled(false);
     setStatus(QStringLiteral("Stop..."));
+}
+
+void TSssj::BitBtn_ScreenshotClick() {
+    QString error;
+    if (app::saveScreenPicture(view_, outputFolder_, QDateTime::currentDateTime(), &error)
+            .isEmpty()) {
+        messages_.showMessage(error);
+    }
 }
 
 void TSssj::OnlineDataShowProc(const QByteArray& packet) {

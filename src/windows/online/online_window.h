@@ -32,12 +32,17 @@ public:
 
     void BitBtn_StartClick();
     void BitBtn_StopClick();
+    // Saves the picture with its six readings in Outfiles/ and copies it to the clipboard.
+    void BitBtn_ScreenshotClick();
+    // Outfiles/ of the program folder, where pictures go.
+    void setOutputFolder(const QString& folder) { outputFolder_ = folder; }
     void Timer_RealDataTimer();
     // One live packet (codes 48 and 20 alike).
     void OnlineDataShowProc(const QByteArray& packet);
 
     QPushButton* startButton() const { return BitBtn_Start_; }
     QPushButton* stopButton() const { return BitBtn_Stop_; }
+    QPushButton* screenshotButton() const { return BitBtn_Screenshot_; }
     QTimer* pollTimer() const;
     QString statusText() const;
     RecordView* view() const { return view_; }
@@ -61,6 +66,8 @@ private:
     RecordView* view_ = nullptr;
     QPushButton* BitBtn_Start_ = nullptr;
     QPushButton* BitBtn_Stop_ = nullptr;
+    QPushButton* BitBtn_Screenshot_ = nullptr;
+    QString outputFolder_;
     protocol::PollPacer* pacer_ = nullptr;
     QLabel* panel0_ = nullptr;
 };

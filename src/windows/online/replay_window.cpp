@@ -3,9 +3,11 @@
 #include "core/online/text_format.h"
 #include "widgets/numeric_display.h"
 #include "widgets/operator_messages.h"
+#include "widgets/screen_picture.h"
 #include "widgets/status_panels.h"
 #include "windows/online/record_view.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -33,7 +35,8 @@ QPushButton* makeButton(QWidget* parent, const QString& name, const QString& cap
 TFYaokong::TFYaokong(ReplayState& state, app::OperatorMessages& messages,
                      const QString& programFolder, QWidget* parent)
     : QWidget(parent), state_(state), messages_(messages),
-      recordFolder_(QDir(programFolder).filePath(QStringLiteral("Record")) + QLatin1Char('/')) {
+      recordFolder_(QDir(programFolder).filePath(QStringLiteral("Record")) + QLatin1Char('/')),
+      outputFolder_(QDir(programFolder).filePath(QStringLiteral("Outfiles"))) {
     setObjectName(QStringLiteral("TFYaokong"));
     setWindowTitle(QStringLiteral("Video replay"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -87,6 +90,7 @@ TFYaokong::TFYaokong(ReplayState& state, app::OperatorMessages& messages,
 
     connect(sbtOpenVideo_, &QPushButton::clicked, this, [this] { sbtOpenVideoClick(); });
     connect(sbtPlay_, &QPushButton::clicked, this, [this] { sbtPlayClick(); });
+    connect(sbtSaveImage_, &QPushButton::clicked, this, [this] { sbtSaveImageClick(); });
     connect(sbtStop_, &QPushButton::clicked, this, [this] { sbtStopClick(); });
     connect(stbDelete_, &QPushButton::clicked, this, [this] { stbDeleteClick(); });
     connect(Timer1_, &QTimer::timeout, this, [this] { Timer1Timer(); });
@@ -122,6 +126,15 @@ void TFYaokong::sbtOpenVideoClick() {
     Timer1_->setInterval(rec->framePeriodMs());
     sbtPlay_->setEnabled(true);
     sbtStop_->setEnabled(true);
+    sbtSaveImage_->setEnabled(true);
+}
+
+void TFYaokong::sbtSaveImageClick() {
+    QString error;
+    if (app::saveScreenPicture(view_, outputFolder_, QDateTime::currentDateTime(), &error)
+            .isEmpty()) {
+        messages_.showMessage(error);
+    }
 }
 
 void TFYaokong::sbtPlayClick() {

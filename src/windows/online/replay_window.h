@@ -32,6 +32,8 @@ public:
 
     void sbtOpenVideoClick();
     void sbtPlayClick();
+    // Saves the picture with its six readings in Outfiles/ and copies it to the clipboard.
+    void sbtSaveImageClick();
     void sbtStopClick();
     void Timer1Timer();
     void stbDeleteClick();
@@ -41,6 +43,7 @@ public:
     QTimer* timer() const { return Timer1_; }
     RecordView* view() const { return view_; }
     NumericDisplay* timeDisplay() const { return iAnalogDisplay7_; }
+    QPushButton* screenshotButton() const { return sbtSaveImage_; }
     double remainingTime() const { return remaining_; }
 
 private:
@@ -49,6 +52,7 @@ private:
     ReplayState& state_;
     app::OperatorMessages& messages_;
     QString recordFolder_;
+    QString outputFolder_;
     FileChooser chooseFile_;
 
     RecordView* view_ = nullptr;
