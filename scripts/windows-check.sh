@@ -37,10 +37,10 @@ flags=(-fsyntax-only -std=c++20
   -DUNICODE -D_UNICODE -DWIN32 -DWIN64 -D_WIN64 -D_ENABLE_EXTENDED_ALIGNED_STORAGE
   -DMINGW_HAS_SECURE_API=1 -DQT_NO_DEBUG -DNDEBUG
   -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SQL_LIB -DQT_CHARTS_LIB -DQT_SERIALPORT_LIB
-  -DQT_CORE5COMPAT_LIB -DQT_OPENGL_LIB -DQT_OPENGLWIDGETS_LIB
+  -DQT_CORE5COMPAT_LIB -DQT_OPENGL_LIB -DQT_OPENGLWIDGETS_LIB -DQT_PRINTSUPPORT_LIB
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
   -I "$root/src" -isystem "$qt" -isystem "$mkspec")
-for m in Core Gui Widgets Sql Charts SerialPort Core5Compat OpenGL OpenGLWidgets; do
+for m in Core Gui Widgets Sql Charts SerialPort Core5Compat OpenGL OpenGLWidgets PrintSupport; do
   flags+=(-isystem "$qt/Qt$m")
 done
 flags+=(-isystem "$inc")

@@ -1,5 +1,6 @@
 // The report browser over a real database and real report files: import, what the plot shows
-// and when, and the spreadsheet report it writes.
+// and when, and the documents it writes.
+#include "core/documents/report_document.h"
 #include "core/protocol/report_image.h"
 #include "core/protocol/report_transfer.h"
 #include "core/reports/database.h"
@@ -13,6 +14,7 @@
 #include "widgets/record_navigator.h"
 #include "windows/reports/report_browser.h"
 #include "windows/reports/report_browser_parts.h"
+#include "windows/reports/report_documents.h"
 #include "xlsx_cells.h"
 
 #include <QApplication>
@@ -24,6 +26,9 @@
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSqlQuery>
 #include <QSqlTableModel>
@@ -31,6 +36,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QValueAxis>
 #include <gtest/gtest.h>
 
@@ -567,4 +573,79 @@ TEST_F(BrowserTest, AnEmptyWorkpieceTableGivesAnEmptyList) {
     for (int i = 0; i < 7; ++i) {
         EXPECT_TRUE(w->workpiece()->detail(i)->text().isEmpty());
     }
+}
+
+TEST_F(BrowserTest, SelectedRowsMakeOnePdfOrAWorkbookEachAndCancelLeavesNothingHalfDone) {
+    auto w = make();
+    EXPECT_FALSE(w->pdfButton()->isEnabled());
+    EXPECT_FALSE(w->allRowsButton()->isEnabled());
+    importImage(*w, demo::makeReportImage(5, 3));
+    for (QPushButton* b : {w->pdfButton(), w->printButton(), w->csvButton(), w->allRowsButton()}) {
+        EXPECT_TRUE(b->isEnabled()) << b->text().toStdString();
+    }
+    const auto name = [&](int row) { return column(*w, row, "FileName"); };
+
+    // Rows picked out of order come out in grid order, one page each.
+    clickRow(*w, 3);
+    QTableView* g = w->grid();
+    QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      g->visualRect(g->model()->index(1, 0)).center());
+    QTest::mouseClick(w->pdfButton(), Qt::LeftButton);
+    ASSERT_EQ(opened_.size(), 1);
+    const auto pages = documents::reportsInPdf(opened_.back());
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].name, name(1));
+    EXPECT_EQ(pages[1].name, name(3));
+
+    // The preview shows the same pages before anything is printed.
+    int previewPages = -1;
+    QTimer::singleShot(0, [&] {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (preview) {
+            previewPages = preview->findChild<QPrintPreviewWidget*>()->pageCount();
+            preview->reject();
+        }
+    });
+    QTest::mouseClick(w->printButton(), Qt::LeftButton);
+    EXPECT_EQ(previewPages, 2);
+
+    // A cancelled run keeps the workbooks it finished, each whole, and nothing else.
+    QTest::mouseClick(w->allRowsButton(), Qt::LeftButton);
+    EXPECT_EQ(w->chosenRecords().size(), 5u);
+    w->documents().setProgressHook([](QProgressDialog& d, int done) {
+        if (done == 2) {
+            d.cancel();
+        }
+    });
+    const QStringList before = outfiles();
+    messages_.answers.push_back(true);
+    QTest::mouseClick(w->editButton(), Qt::LeftButton);
+    QStringList made = outfiles();
+    for (const QString& f : before) {
+        made.removeOne(f);
+    }
+    EXPECT_EQ(made, (QStringList{name(0) + ".xlsx", name(1) + ".xlsx"}));
+    EXPECT_EQ(cellText(readXlsxCells(folder_ + "Outfiles/" + made[1]), 2, 3), name(1));
+    ASSERT_FALSE(messages_.shown.empty());
+    EXPECT_TRUE(messages_.shown.back().text.startsWith("Cancelled: 2 of 5"))
+        << messages_.shown.back().text.toStdString();
+
+    // A cancelled PDF leaves no file at all.
+    w->documents().setProgressHook([](QProgressDialog& d, int done) {
+        if (done == 3) {
+            d.cancel();
+        }
+    });
+    const QStringList beforePdf = outfiles();
+    QTest::mouseClick(w->pdfButton(), Qt::LeftButton);
+    EXPECT_EQ(outfiles(), beforePdf);
+    EXPECT_EQ(opened_.size(), 1);
+
+    // The waveform of the current row; the same points again keep their file.
+    clickRow(*w, 2);
+    QTest::mouseClick(w->csvButton(), Qt::LeftButton);
+    QTest::mouseClick(w->csvButton(), Qt::LeftButton);
+    ASSERT_EQ(opened_.size(), 3);
+    EXPECT_EQ(opened_[1], QDir(folder_ + "Outfiles").absoluteFilePath(name(2) + ".csv"));
+    EXPECT_EQ(opened_[2], opened_[1]);
 }

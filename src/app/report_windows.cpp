@@ -4,6 +4,7 @@
 #include "core/context/app_context.h"
 #include "windows/protocol/upload_window.h"
 #include "windows/reports/report_browser.h"
+#include "windows/reports/report_documents.h"
 #include "windows/serial/port_link.h"
 
 namespace ufd::app {
@@ -17,8 +18,11 @@ void registerReportWindows(TMainForm& form) {
     });
     form.setChildFactory(ChildKind::ReportBrowser, [](TMainForm& f) -> QWidget* {
         AppContext& c = f.context();
-        return new reports::TFImPortData(c.dataStore(), c.reportQuery(), c.reportImage(),
-                                         f.messages(), c.ProgramFolder);
+        auto* browser = new reports::TFImPortData(c.dataStore(), c.reportQuery(), c.reportImage(),
+                                                  f.messages(), c.ProgramFolder);
+        // The logged-in user signs the printed pages as the inspector.
+        browser->documents().setInspector([&c] { return c.DOXL_RunData.CurrentUser; });
+        return browser;
     });
 }
 

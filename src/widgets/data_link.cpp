@@ -176,8 +176,12 @@ void DataLink::showRow(int row) {
     if (grid_) {
         if (row >= 0 && row < rowCount()) {
             const QModelIndex index = model_->index(row, gridColumn());
-            grid_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect |
-                                                                QItemSelectionModel::Rows);
+            // A row made current in the grid itself keeps the selection the grid made for it,
+            // so that a grid allowing it can hold several rows at once.
+            if (grid_->selectionModel()->currentIndex().row() != row) {
+                grid_->selectionModel()->setCurrentIndex(
+                    index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+            }
             grid_->scrollTo(index);
         } else {
             grid_->selectionModel()->clear();

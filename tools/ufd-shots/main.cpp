@@ -5,12 +5,15 @@
 #include "app/child_windows.h"
 #include "app/main_form.h"
 #include "app/port_windows.h"
+#include "app/report_windows.h"
 #include "core/accounts/user_accounts.h"
 #include "core/context/app_context.h"
+#include "demo/demo_data.h"
 #include "instrument.h"
 #include "widgets/message_boxes.h"
 #include "widgets/operator_messages.h"
 #include "windows/online/online_window.h"
+#include "windows/reports/report_browser.h"
 #include "windows/serial/port_window.h"
 #include "windows/shell/about.h"
 #include "windows/shell/login.h"
@@ -29,6 +32,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -123,6 +127,7 @@ int main(int argc, char* argv[]) {
     context.ProgramFolder = folder.path() + QLatin1Char('/');
     registerRecordWindows(form);
     registerPortWindow(form);
+    registerReportWindows(form);
     connectDispatcher(form);
     qint64 loginShownMs = -1;
     form.setLoginStep([&](TMainForm& f) {
@@ -216,6 +221,32 @@ int main(int argc, char* argv[]) {
     }
     form.mdiArea()->cascadeSubWindows();
     save(&form, out, QStringLiteral("main_with_children"));
+
+    // The report browser after an import, three reports selected for one PDF.
+    context.reportImage().assign(ufd::demo::makeReportImage(12, 3));
+    auto* browser =
+        dynamic_cast<ufd::reports::TFImPortData*>(form.openChild(ChildKind::ReportBrowser));
+    if (browser != nullptr) {
+        browser->setFileChooser([](QWidget*, const QString&) { return QString(); });
+        browser->BitBtn_OpenClick();
+        browser->parentWidget()->showMaximized();
+        auto* selection = browser->grid()->selectionModel();
+        for (int row : {2, 4, 5}) {
+            selection->select(browser->grid()->model()->index(row, 0),
+                              QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        save(&form, out, QStringLiteral("report_browser_selected"));
+        QTimer::singleShot(300, [&out] {
+            if (QWidget* preview = QApplication::activeModalWidget()) {
+                preview->resize(900, 900);
+                save(preview, out, QStringLiteral("print_preview"));
+                preview->close();
+            }
+        });
+        browser->BitBtn_PrintClick();
+        ufd::app::closeChildWindow(browser);
+        QApplication::processEvents();
+    }
 
     QMessageBox question(QMessageBox::Question,
                          QStringLiteral("Tarvenix of ultrasonic flaw detector"),

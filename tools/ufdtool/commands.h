@@ -24,6 +24,8 @@ int cmdDisconnect(const QStringList& args, Io io);
 int cmdUpload(const QStringList& args, Io io);
 int cmdMonitor(const QStringList& args, Io io);
 int cmdWorkpieces(const QStringList& args, Io io);
+int cmdPdf(const QStringList& args, Io io);
+int cmdCsv(const QStringList& args, Io io);
 
 // "--name value" options; returns the value or `fallback`.
 QString optionValue(const QStringList& args, const QString& name, const QString& fallback = {});

@@ -2,9 +2,13 @@
 #include "commands.h"
 
 #include <QCoreApplication>
+#ifdef UFDTOOL_PDF
+#include <QGuiApplication>
+#endif
 #include <QTextStream>
 #include <cstdio>
 #include <map>
+#include <memory>
 
 namespace {
 
@@ -24,6 +28,8 @@ std::map<QString, Command> commands() {
         {QStringLiteral("upload"), ufd::tool::cmdUpload},
         {QStringLiteral("monitor"), ufd::tool::cmdMonitor},
         {QStringLiteral("workpieces"), ufd::tool::cmdWorkpieces},
+        {QStringLiteral("pdf"), ufd::tool::cmdPdf},
+        {QStringLiteral("csv"), ufd::tool::cmdCsv},
     };
 }
 
@@ -43,13 +49,31 @@ void usage(QTextStream& err) {
            "  monitor --port PATH [--baud N] [--count N | --seconds S]  live records as JSON "
            "lines\n"
            "  workpieces add ID NAME [TYPE MATERIAL HEAT FACE MANDATOR FLAWINFO]\n"
-           "  workpieces list                    list the workpieces (ID and name)\n";
+           "  workpieces list                    list the workpieces (ID and name)\n"
+           "  pdf --rows LIST|all [--workpiece ID] [--user NAME] [--out FILE.pdf]\n"
+           "                                     report pages of rows 1,3,5-9 (last import)\n"
+           "  csv --row N --out FILE.csv         waveform of report row N (last import)\n";
+}
+
+// Text on a PDF page needs Qt's GUI part (fonts); no display is needed, so the other commands
+// stay console programs and `pdf` draws offscreen unless a platform is chosen.
+std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
+#ifdef UFDTOOL_PDF
+    if (argc > 1 && qstrcmp(argv[1], "pdf") == 0) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        }
+        return std::make_unique<QGuiApplication>(argc, argv);
+    }
+#endif
+    return std::make_unique<QCoreApplication>(argc, argv);
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
+    const std::unique_ptr<QCoreApplication> application = makeApplication(argc, argv);
+    QCoreApplication& app = *application;
     QTextStream out(stdout);
     QTextStream err(stderr);
     QStringList args = app.arguments().mid(1);

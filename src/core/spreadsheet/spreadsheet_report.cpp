@@ -276,16 +276,22 @@ ReportTemplate loadReportTemplate(const QString& programFolder, const QString& r
 }
 
 QString reportFilePath(const QString& outDir, const QString& name, const QString& date) {
+    return reportFilePath(outDir, name, QStringLiteral("xlsx"),
+                          [&](const QString& path) { return holdsReport(path, name, date); });
+}
+
+QString reportFilePath(const QString& outDir, const QString& name, const QString& extension,
+                       const std::function<bool(const QString& path)>& holdsReport) {
     const QDir dir(outDir);
     for (int n = 1; n <= kMaxReportFiles; ++n) {
         const QString path = dir.absoluteFilePath(
-            n == 1 ? name + QStringLiteral(".xlsx")
-                   : QStringLiteral("%1 (%2).xlsx").arg(name, QString::number(n)));
+            n == 1 ? QStringLiteral("%1.%2").arg(name, extension)
+                   : QStringLiteral("%1 (%2).%3").arg(name, QString::number(n), extension));
         const QFileInfo info(path);
         if (!info.exists() && !info.isSymLink()) {
             return path;
         }
-        if (info.isFile() && holdsReport(path, name, date)) {
+        if (info.isFile() && holdsReport(path)) {
             return path;
         }
     }

@@ -6,6 +6,7 @@
 
 #include <QSqlRecord>
 #include <QString>
+#include <functional>
 #include <vector>
 
 namespace ufd::reports {
@@ -59,6 +60,11 @@ ReportTemplate loadReportTemplate(const QString& programFolder, const QString& r
 // The file a report of that name and date is written to: the file that holds this report
 // already, else the first free one of "<name>.xlsx", "<name> (2).xlsx"... Empty when none is free.
 QString reportFilePath(const QString& outDir, const QString& name, const QString& date);
+
+// The same rule for any kind of document: "<name>.<extension>", "<name> (2).<extension>"...,
+// the first that `holdsReport` recognises as this report's file, else the first free one.
+QString reportFilePath(const QString& outDir, const QString& name, const QString& extension,
+                       const std::function<bool(const QString& path)>& holdsReport);
 
 struct ReportCopy {
     QString path;  // the report file in Outfiles/

@@ -11,14 +11,13 @@
 #include "widgets/operator_messages.h"
 #include "widgets/record_navigator.h"
 #include "windows/reports/report_browser_parts.h"
+#include "windows/reports/report_documents.h"
 
 #include <QApplication>
 #include <QBoxLayout>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QScopedValueRollback>
@@ -26,8 +25,8 @@
 #include <QSqlTableModel>
 #include <QTabWidget>
 #include <QTableView>
-#include <QUrl>
 #include <QValueAxis>
+#include <algorithm>
 
 namespace ufd::reports {
 
@@ -36,25 +35,6 @@ namespace {
 QString defaultChooser(QWidget* parent, const QString& folder) {
     return QFileDialog::getOpenFileName(parent, QString(), folder, QStringLiteral("*.bin"));
 }
-
-// Without a desktop (the offscreen platform of tests and scripted runs) there is nobody to
-// show the report to.
-void openOnDesktop(const QString& path) {
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
-        return;
-    }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
-
-// The busy cursor for the time of one operation, restored however it ends.
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 } // namespace
 
@@ -66,7 +46,8 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
                            app::OperatorMessages& messages, const QString& programFolder,
                            QWidget* parent)
     : QWidget(parent), store_(store), query_(query), image_(image), messages_(messages),
-      programFolder_(programFolder), chooser_(defaultChooser), opener_(openOnDesktop) {
+      programFolder_(programFolder), chooser_(defaultChooser),
+      documents_(std::make_unique<ReportDocuments>(messages, programFolder)) {
     setObjectName(QStringLiteral("TFImPortData"));
     setWindowTitle(QStringLiteral("Flaw Detector Report"));
     setAttribute(Qt::WA_DeleteOnClose);
@@ -109,6 +90,8 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
 
     // Nothing stores a value typed into the grid.
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Several rows at once for the documents; a click still makes one row current and selected.
+    grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
 
     // Plot and fields follow every move of the current row, by mouse, keyboard or navigator, so
     // that the window and the spreadsheet always show one report.
@@ -117,7 +100,7 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
     connect(link_, &app::DataLink::changed, this, [this] { rowChanged(); });
 
     // FormCreate.
-    edit_->setEnabled(false);
+    enableDocuments(false);
     workpiece_->fill(messages_);
     if (query_.isOpen()) {
         // A browser opened again lists the last import, standing where the last one stood; it
@@ -147,18 +130,45 @@ void TFImPortData::buildToolBar(QBoxLayout* outer) {
     open_->setObjectName(QStringLiteral("BitBtn_Open"));
     edit_ = new QPushButton(QStringLiteral("Edit Report "), this);
     edit_->setObjectName(QStringLiteral("BitBtn_Edit"));
+    pdf_ = new QPushButton(QStringLiteral("PDF Report"), this);
+    pdf_->setObjectName(QStringLiteral("BitBtn_Pdf"));
+    print_ = new QPushButton(QStringLiteral("Print"), this);
+    print_->setObjectName(QStringLiteral("BitBtn_Print"));
+    csv_ = new QPushButton(QStringLiteral("CSV"), this);
+    csv_->setObjectName(QStringLiteral("BitBtn_Csv"));
+    allRows_ = new QPushButton(QStringLiteral("All rows"), this);
+    allRows_->setObjectName(QStringLiteral("BitBtn_AllRows"));
+    allRows_->setToolTip(QStringLiteral("Select every report, for one PDF or a spreadsheet each"));
     quit_ = new QPushButton(QStringLiteral("Quit"), this);
     quit_->setObjectName(QStringLiteral("BitBtn_Quit"));
     bar->addWidget(navigator_);
     bar->addSpacing(12);
     bar->addWidget(open_);
     bar->addWidget(edit_);
+    bar->addWidget(pdf_);
+    bar->addWidget(print_);
+    bar->addWidget(csv_);
+    bar->addWidget(allRows_);
     bar->addWidget(quit_);
     bar->addStretch(1);
     outer->addLayout(bar);
     connect(open_, &QPushButton::clicked, this, [this] { BitBtn_OpenClick(); });
     connect(edit_, &QPushButton::clicked, this, [this] { BitBtn_EditClick(); });
     connect(quit_, &QPushButton::clicked, this, [this] { BitBtn_QuitClick(); });
+    connect(pdf_, &QPushButton::clicked, this, [this] { BitBtn_PdfClick(); });
+    connect(print_, &QPushButton::clicked, this, [this] { BitBtn_PrintClick(); });
+    connect(csv_, &QPushButton::clicked, this, [this] { BitBtn_CsvClick(); });
+    connect(allRows_, &QPushButton::clicked, this, [this] { grid_->selectAll(); });
+}
+
+void TFImPortData::enableDocuments(bool on) {
+    for (QPushButton* b : {edit_, pdf_, print_, csv_, allRows_}) {
+        b->setEnabled(on);
+    }
+}
+
+void TFImPortData::setReportOpener(ReportOpener opener) {
+    documents_->setOpener(std::move(opener));
 }
 
 QLineEdit* TFImPortData::field(const QString& column) const {
@@ -211,7 +221,7 @@ void TFImPortData::BitBtn_OpenClick() {
         messages_.showMessage(reportFileErrorText());
         return;
     }
-    edit_->setEnabled(true);
+    enableDocuments(true);
     importImage();
 }
 
@@ -268,37 +278,40 @@ void TFImPortData::renderLastShown() {
     chart_->gateBSeries()->setVisible(d.gateBVisible);
 }
 
+std::vector<QSqlRecord> TFImPortData::chosenRecords() const {
+    std::vector<QSqlRecord> rows;
+    QList<int> selected;
+    for (const QModelIndex& index : grid_->selectionModel()->selectedRows()) {
+        selected << index.row();
+    }
+    if (selected.size() < 2) {
+        rows.push_back(currentRecord());
+        return rows;
+    }
+    std::sort(selected.begin(), selected.end());
+    rows.reserve(static_cast<std::size_t>(selected.size()));
+    for (const int row : selected) {
+        rows.push_back(query_.model()->record(row));
+    }
+    return rows;
+}
+
 void TFImPortData::BitBtn_EditClick() {
-    const QSqlRecord row = currentRecord();
-    ReportTemplate tmpl;
-    {
-        const BusyCursor busy; // a site's .xls template is converted first
-        tmpl = loadReportTemplate(programFolder_, fieldText(row, QStringLiteral("FileName")));
+    documents_->saveSpreadsheets(this, chosenRecords(), workpiece_->fields());
+}
+
+void TFImPortData::BitBtn_PdfClick() {
+    documents_->savePdf(this, chosenRecords(), workpiece_->fields());
+}
+
+void TFImPortData::BitBtn_PrintClick() {
+    documents_->print(this, chosenRecords(), workpiece_->fields());
+}
+
+void TFImPortData::BitBtn_CsvClick() {
+    if (query_.isOpen() && link_->state() != app::DataLink::State::Inactive) {
+        documents_->saveCsv(currentRecord());
     }
-    if (!tmpl.ok()) {
-        messages_.showMessage(tmpl.error);
-        return;
-    }
-    // The waveform is taken from the row whose parameters are written, never from what an
-    // earlier show left behind.
-    const ShowResult shown = showCurrentReport(row, ReportDisplay{});
-    if (!shown.ok()) {
-        messages_.showError(shown.error);
-        return;
-    }
-    if (!messages_.askYesNo(editReportQuestionTitle(), editReportQuestionText())) {
-        return; // Outfiles/ stays as it was
-    }
-    ReportCopy report;
-    {
-        const BusyCursor busy;
-        report = saveSpreadsheetReport(tmpl, row, workpiece_->fields(), shown.display);
-    }
-    if (!report.ok()) {
-        messages_.showError(report.error);
-        return;
-    }
-    opener_(report.path);
 }
 
 void TFImPortData::BitBtn_QuitClick() {

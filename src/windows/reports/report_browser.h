@@ -7,6 +7,7 @@
 #include <QWidget>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QBoxLayout;
 class QLineEdit;
@@ -30,6 +31,7 @@ namespace ufd::reports {
 
 class DataStore;
 class ReportFieldPages;
+class ReportDocuments;
 class ReportQuery;
 class WorkpieceGroup;
 
@@ -48,12 +50,21 @@ public:
     ~TFImPortData() override;
 
     void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
-    void setReportOpener(ReportOpener opener) { opener_ = std::move(opener); }
+    void setReportOpener(ReportOpener opener);
 
     // "Open Report File", "Edit Report " and "Quit".
     void BitBtn_OpenClick();
     void BitBtn_EditClick();
     void BitBtn_QuitClick();
+    // "PDF Report", "Print" and "CSV" beside "Edit Report ", enabled with it; the spreadsheet,
+    // the PDF and the print take every selected row (or the current one), the CSV the current.
+    void BitBtn_PdfClick();
+    void BitBtn_PrintClick();
+    void BitBtn_CsvClick();
+    // The reports the documents are made of: the selected rows in grid order when several are
+    // selected, else the current row.
+    std::vector<QSqlRecord> chosenRecords() const;
+    ReportDocuments& documents() const { return *documents_; }
     // Redraws the plot and its tables from the current row.
     void ShowCurrentReport();
 
@@ -68,6 +79,10 @@ public:
     QPushButton* openButton() const { return open_; }
     QPushButton* editButton() const { return edit_; }
     QPushButton* quitButton() const { return quit_; }
+    QPushButton* pdfButton() const { return pdf_; }
+    QPushButton* printButton() const { return print_; }
+    QPushButton* csvButton() const { return csv_; }
+    QPushButton* allRowsButton() const { return allRows_; }
     QTabWidget* pages() const { return pages_; }
     WorkpieceGroup* workpiece() const { return workpiece_; }
     // The read-only field of the "Parameter" or "Result" page bound to `column`.
@@ -78,6 +93,7 @@ public:
 
 private:
     void buildToolBar(QBoxLayout* outer);
+    void enableDocuments(bool on);
     void importImage();
     void renderLastShown();
     void rowChanged();
@@ -90,7 +106,6 @@ private:
     app::OperatorMessages& messages_;
     QString programFolder_;
     FileChooser chooser_;
-    ReportOpener opener_;
     ReportDisplay lastShown_;
     int shownRow_ = -1;      // the row lastShown_ was made from, -1 before the first show
     QSqlRecord shownRecord_; // and its values then
@@ -101,6 +116,11 @@ private:
     QPushButton* open_ = nullptr;
     QPushButton* edit_ = nullptr;
     QPushButton* quit_ = nullptr;
+    QPushButton* pdf_ = nullptr;
+    QPushButton* print_ = nullptr;
+    QPushButton* csv_ = nullptr;
+    QPushButton* allRows_ = nullptr;
+    std::unique_ptr<ReportDocuments> documents_;
     WorkpieceGroup* workpiece_ = nullptr;
     QTableView* grid_ = nullptr;
     QTabWidget* pages_ = nullptr;

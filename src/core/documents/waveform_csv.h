@@ -1,0 +1,21 @@
+#pragma once
+
+#include "core/reports/report_display.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace ufd::documents {
+
+// The waveform of a shown report for other programs: a header line, then one line per display
+// point (all 602 of the report): path, echo 1, echo 2, curves 1 to 3, gate A, gate B. Numbers
+// are the display tables' texts: general format with "." (the gate heights with two decimals);
+// fields are comma-separated, lines end in CR LF. The curve columns are empty when the report
+// has no curves, a gate's column where the display does not draw that gate or the point lies
+// outside it.
+QByteArray waveformCsv(const reports::ReportDisplay& shown);
+
+// Writes the file whole (a temporary file renamed into place); the error text, empty when written.
+QString writeWaveformCsv(const QString& path, const reports::ReportDisplay& shown);
+
+} // namespace ufd::documents
