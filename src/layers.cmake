@@ -2,7 +2,7 @@
 # include. A breach stops the configuration with the target and the offending link or file.
 
 set(UFD_CORE_TARGETS ufd_protocol ufd_serial ufd_online ufd_reports ufd_spreadsheet ufd_documents
-    ufd_accounts ufd_context)
+    ufd_accounts ufd_archive ufd_context)
 set(UFD_WINDOW_TARGETS ufd_windows_online ufd_windows_protocol ufd_windows_reports
     ufd_windows_serial ufd_windows_shell)
 

@@ -120,7 +120,8 @@ TEST_F(MainFormTest, MenuHasTheItemsCaptionsHintsAndStatesInOrder) {
           {"N53", "Data Clear", "Data Clear", true, false},
           {"N1", "--------", "", true, true},
           {"N55", "Flaw detection report", "Edit flaw detection report", true, true},
-          {"N56", "Video replay", "Video Replay", true, true}}},
+          {"N56", "Video replay", "Video Replay", true, true},
+          {"N57", "Report archive", "Every report ever imported", true, true}}},
         {{"N60", "", "", false, true},
          {{"N61", "", "", false, true},
           {"N62", "", "", false, true},
@@ -388,7 +389,7 @@ TEST_F(MainFormTest, ToolbarOpensTheSameWindowAsTheMenu) {
 }
 
 TEST_F(MainFormTest, KindsNotYetPluggedInOpenNothing) {
-    for (const char* name : {"N55", "N56"}) {
+    for (const char* name : {"N55", "N56", "N57"}) {
         action(name)->trigger();
     }
     EXPECT_EQ(childCount(), 0);

@@ -1,7 +1,9 @@
 #include "app/main_form.h"
 #include "core/accounts/user_accounts.h"
+#include "core/archive/shared_database.h"
 #include "gui_test_support.h"
 #include "operator_messages_double.h"
+#include "throwaway_postgres.h"
 #include "widgets/data_link.h"
 #include "widgets/record_navigator.h"
 #include "windows/shell/login.h"
@@ -10,11 +12,13 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -424,6 +428,87 @@ TEST_F(UserManagerTest, DeleteTakesEffectAtOnceWithoutAsking) {
     Tdenglu login(data.context, messages);
     EXPECT_EQ(login.ComboBox1->count(), 1);
     EXPECT_EQ(login.ComboBox1->itemText(0), QStringLiteral("a"));
+}
+
+} // namespace
+} // namespace ufd::app
+
+namespace ufd::app {
+namespace {
+
+// The workpiece and user windows when a settings file puts both lists on a shared server.
+TEST(SharedServerWindows, WorkpiecesAndUsersAreEditedOnTheServerOneRowAtATime) {
+    if (testing::ThrowawayPostgres::unavailableHere()) {
+        GTEST_SKIP() << "no PostgreSQL on this machine";
+    }
+    testing::ThrowawayPostgres server;
+    ASSERT_TRUE(server.start()) << server.error().toStdString();
+    ASSERT_TRUE(server.createDatabase(QStringLiteral("lab")));
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString settings = dir.filePath(QStringLiteral("ufd-database.ini"));
+    QFile ini(settings);
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[server]\nhost=127.0.0.1\nport=%1\ndatabase=lab\nuser=%2\n")
+                  .arg(server.port())
+                  .arg(server.user())
+                  .toUtf8());
+    ini.close();
+    qputenv(archive::kPasswordVariable, server.password().toUtf8());
+    AppContext context;
+    context.setDatabaseSettingsFile(settings);
+    ASSERT_TRUE(context.openData(dir.path())) << context.lastError().toStdString();
+    ASSERT_TRUE(context.dataStore().isShared());
+    ScriptedOperatorMessages messages;
+
+    {
+        TSbgl w(context, messages);
+        w.show();
+        for (const char* id : {"A1", "A1"}) {
+            press(w.DBNavigator1, Nav::Insert);
+            QTest::keyClicks(w.editor(QStringLiteral("PartID")), QLatin1String(id));
+            QTest::keyClicks(w.editor(QStringLiteral("PartName")), QStringLiteral("Shaft"));
+            press(w.DBNavigator1, Nav::Post);
+        }
+        // Twins: the edit and the delete reach one of them only.
+        press(w.DBNavigator1, Nav::First);
+        press(w.DBNavigator1, Nav::Edit);
+        QLineEdit* name = w.editor(QStringLiteral("PartName"));
+        name->selectAll();
+        QTest::keyClicks(name, QStringLiteral("Axle"));
+        press(w.DBNavigator1, Nav::Post);
+        const auto names = [&context] {
+            QStringList out;
+            QSqlQuery q(context.dataStore().reportDb());
+            q.exec(QStringLiteral("SELECT PartName FROM tabPartInfo ORDER BY rowid"));
+            while (q.next()) {
+                out << q.value(0).toString();
+            }
+            return out;
+        };
+        EXPECT_EQ(names(), (QStringList{"Axle", "Shaft"}));
+        messages.answers = {true};
+        press(w.DBNavigator1, Nav::Delete);
+        EXPECT_EQ(names(), QStringList{"Shaft"});
+        EXPECT_EQ(messages.count(ScriptedOperatorMessages::Kind::Error), 0)
+            << messages.shown.back().text.toStdString();
+    }
+    {
+        TFUserManager w(context, messages);
+        w.show();
+        for (const char* user : {"ann", "bob"}) {
+            press(w.navigator, Nav::Insert);
+            QTest::keyClicks(w.nameEdit, QLatin1String(user));
+            QTest::keyClicks(w.passwordEdit, QStringLiteral("pw"));
+            press(w.navigator, Nav::Post);
+        }
+        press(w.navigator, Nav::Prior);
+        press(w.navigator, Nav::Delete);
+        UserAccounts accounts(context.dataStore().userDb());
+        EXPECT_EQ(accounts.userNames(), QStringList{"bob"});
+        EXPECT_TRUE(accounts.login("bob", "pw"));
+        EXPECT_EQ(messages.count(ScriptedOperatorMessages::Kind::Error), 0);
+    }
 }
 
 } // namespace

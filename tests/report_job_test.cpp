@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "app/port_windows.h"
 #include "app/report_windows.h"
+#include "core/archive/report_archive.h"
 #include "core/context/app_context.h"
 #include "core/protocol/report_transfer.h"
 #include "core/reports/report_file.h"
@@ -14,7 +15,9 @@
 #include "widgets/ascan_chart.h"
 #include "widgets/data_link.h"
 #include "windows/protocol/upload_window.h"
+#include "windows/reports/report_archive_window.h"
 #include "windows/reports/report_browser.h"
+#include "windows/reports/report_browser_parts.h"
 #include "windows/serial/port_window.h"
 #include "xlsx_cells.h"
 
@@ -23,6 +26,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QMdiArea>
@@ -161,6 +165,19 @@ TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
     EXPECT_EQ(n, expected.size());
     EXPECT_EQ(browser->dataLink()->currentRow(), 11);
     shoot(form.mdiArea()->activeSubWindow(), "browser-after-import");
+
+    // The import is archived under the uploaded file's name, and the archive window lists it.
+    archive::ReportArchive archive(context.dataStore().archiveDb());
+    const auto kept = archive.list({});
+    ASSERT_TRUE(kept.has_value()) << archive.lastError().toStdString();
+    EXPECT_EQ(kept->total, 12);
+    EXPECT_EQ(kept->entries.front().sourceFile, QFileInfo(saved).fileName());
+    form.findChild<QAction*>("N57")->trigger();
+    auto* archiveWindow =
+        dynamic_cast<reports::TFReportArchive*>(form.child(app::ChildKind::ReportArchive));
+    ASSERT_NE(archiveWindow, nullptr);
+    EXPECT_EQ(archiveWindow->countLabel()->text(), "12 reports");
+    archiveWindow->close();
 
     // Browse to the first report (a DAC one) and write its spreadsheet.
     QTableView* grid = browser->grid();

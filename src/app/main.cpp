@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QTimer>
 
 int main(int argc, char* argv[]) {
@@ -25,6 +27,16 @@ int main(int argc, char* argv[]) {
 
     // The databases are named without a folder: they live in the current folder.
     ufd::app::AppContext context;
+    // Only for a shared server named beside the program, when UFD_DB_PASSWORD is not set.
+    context.setPasswordPrompt(
+        [](const ufd::archive::ServerAddress& server) -> std::optional<QString> {
+            bool ok = false;
+            const QString password = QInputDialog::getText(
+                nullptr, QLatin1String(ufd::app::kApplicationTitle),
+                QStringLiteral("Password for the database server %1:").arg(server.describe()),
+                QLineEdit::Password, QString(), &ok);
+            return ok ? std::optional<QString>(password) : std::nullopt;
+        });
     if (!ufd::app::openStartupData(context, messages, QDir::currentPath())) {
         return 1;
     }

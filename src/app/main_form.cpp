@@ -183,6 +183,9 @@ void TMainForm::buildMenu() {
         addItem(database, "N56", QStringLiteral("Video replay"), QStringLiteral("Video Replay"));
     n56->setIcon(drawnIcon(Picture::Replay));
     openOnTrigger(n56, ChildKind::Replay);
+    QAction* n57 = addItem(database, "N57", QStringLiteral("Report archive"),
+                           QStringLiteral("Every report ever imported"));
+    openOnTrigger(n57, ChildKind::ReportArchive);
 
     QMenu* n60 = submenu("N60", QString());
     for (const char* name : {"N61", "N62", "N63"}) {

@@ -26,7 +26,16 @@ inline constexpr char kMainCaption[] = "Tarvenix of ultrasonic flaw detector V1.
 inline constexpr char kApplicationTitle[] = "Ultrasonic Flaw Detector";
 
 // The child windows the main window opens, each at most once at a time.
-enum class ChildKind { Workpieces, UserManager, Online, Upload, Replay, ReportBrowser, About };
+enum class ChildKind {
+    Workpieces,
+    UserManager,
+    Online,
+    Upload,
+    Replay,
+    ReportBrowser,
+    ReportArchive,
+    About
+};
 
 // The multiple-document main window: menus, toolbar, status bar with the clock, the link state
 // and the child windows.

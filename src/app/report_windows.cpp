@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "core/context/app_context.h"
 #include "windows/protocol/upload_window.h"
+#include "windows/reports/report_archive_window.h"
 #include "windows/reports/report_browser.h"
 #include "windows/reports/report_documents.h"
 #include "windows/serial/port_link.h"
@@ -23,6 +24,12 @@ void registerReportWindows(TMainForm& form) {
         // The logged-in user signs the printed pages as the inspector.
         browser->documents().setInspector([&c] { return c.DOXL_RunData.CurrentUser; });
         return browser;
+    });
+    form.setChildFactory(ChildKind::ReportArchive, [](TMainForm& f) -> QWidget* {
+        AppContext& c = f.context();
+        auto* archive = new reports::TFReportArchive(c.dataStore(), f.messages(), c.ProgramFolder);
+        archive->documents().setInspector([&c] { return c.DOXL_RunData.CurrentUser; });
+        return archive;
     });
 }
 

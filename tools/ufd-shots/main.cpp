@@ -247,6 +247,13 @@ int main(int argc, char* argv[]) {
         ufd::app::closeChildWindow(browser);
         QApplication::processEvents();
     }
+    // The archive holds what the browser imported.
+    if (QWidget* archive = form.openChild(ChildKind::ReportArchive)) {
+        archive->parentWidget()->showMaximized();
+        save(&form, out, QStringLiteral("report_archive"));
+        ufd::app::closeChildWindow(archive);
+        QApplication::processEvents();
+    }
 
     QMessageBox question(QMessageBox::Question,
                          QStringLiteral("Tarvenix of ultrasonic flaw detector"),

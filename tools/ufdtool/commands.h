@@ -24,8 +24,15 @@ int cmdDisconnect(const QStringList& args, Io io);
 int cmdUpload(const QStringList& args, Io io);
 int cmdMonitor(const QStringList& args, Io io);
 int cmdWorkpieces(const QStringList& args, Io io);
+int cmdArchive(const QStringList& args, Io io);
 int cmdPdf(const QStringList& args, Io io);
 int cmdCsv(const QStringList& args, Io io);
+
+// Takes "--database URL" out of `args` and makes every command open the databases there, else
+// where the settings file beside ufdtool says, else in the current folder. False on a bad option.
+bool chooseDatabase(QStringList& args, Io io);
+// Who an import is recorded for: --user NAME, else the account running ufdtool.
+QString importingUser(const QStringList& args);
 
 // "--name value" options; returns the value or `fallback`.
 QString optionValue(const QStringList& args, const QString& name, const QString& fallback = {});

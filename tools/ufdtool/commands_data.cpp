@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include "core/accounts/user_accounts.h"
+#include "core/archive/report_archive.h"
 #include "core/online/recording.h"
 #include "core/online/text_format.h"
 #include "core/reports/database.h"
@@ -82,7 +83,13 @@ int cmdInit(const QStringList&, Io io) {
     if (!openStore(store, io)) {
         return 1;
     }
-    io.out << "Databases ready: " << reports::kReportDbFile << ", " << reports::kUserDbFile << "\n";
+    if (store.isShared()) {
+        io.out << "Databases ready: " << reports::kReportDbFile
+               << " (reports); users, workpieces and the archive on the server\n";
+    } else {
+        io.out << "Databases ready: " << reports::kReportDbFile << ", " << reports::kUserDbFile
+               << "\n";
+    }
     return 0;
 }
 
@@ -118,14 +125,15 @@ int cmdUsers(const QStringList& args, Io io) {
 }
 
 int cmdImportReport(const QStringList& args, Io io) {
-    if (args.size() != 1) {
-        io.err << "usage: ufdtool import-report FILE\n";
+    const QStringList files = positional(args, {QStringLiteral("--user")});
+    if (files.size() != 1) {
+        io.err << "usage: ufdtool import-report FILE [--user NAME]\n";
         return 2;
     }
     QElapsedTimer timer;
     timer.start();
     QByteArray image;
-    if (!readWholeFile(args[0], image, io)) {
+    if (!readWholeFile(files[0], image, io)) {
         return 1;
     }
     const reports::DecodeResult decoded = reports::decodeReportFile(image);
@@ -137,9 +145,20 @@ int cmdImportReport(const QStringList& args, Io io) {
     if (!openStore(store, io)) {
         return 1;
     }
+    // The same hook as the program's: the import also goes to the archive.
+    store.noteImageSource(files[0], image);
+    const QString user = importingUser(args);
+    archive::archiveEveryImport(
+        store, [&image] { return image; }, [&user] { return user; });
     const reports::ReplaceResult stored = store.replaceReports(decoded.rows);
     const qint64 ms = timer.elapsed();
     io.out << "Reports imported: " << stored.stored << "\n";
+    if (stored.archiveError.isEmpty()) {
+        io.out << "Reports archived: " << stored.archived << " new, " << stored.alreadyArchived
+               << " already archived\n";
+    } else {
+        io.err << "Reports not archived: " << stored.archiveError << "\n";
+    }
     if (decoded.invalidDates > 0) {
         io.out << "Reports with an invalid date (stored without a date): " << decoded.invalidDates
                << "\n";
@@ -148,7 +167,7 @@ int cmdImportReport(const QStringList& args, Io io) {
         io.err << "Reports not stored: " << stored.failed << " (" << stored.firstError << ")\n";
     }
     io.out << "Time taken: " << ms << " ms\n";
-    return stored.failed > 0 ? 1 : 0;
+    return stored.failed > 0 || !stored.archiveError.isEmpty() ? 1 : 0;
 }
 
 int cmdRecordingInfo(const QStringList& args, Io io) {

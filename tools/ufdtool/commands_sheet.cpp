@@ -35,7 +35,7 @@ int cmdSheet(const QStringList& args, Io io) {
         return 1;
     }
     // The browser's report query, in its order.
-    QSqlQuery query(store.reportDb());
+    QSqlQuery query(store.scratchDb());
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("select * From tabDetectorReport"))) {
         io.err << query.lastError().text() << "\n";

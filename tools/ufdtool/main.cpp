@@ -28,6 +28,7 @@ std::map<QString, Command> commands() {
         {QStringLiteral("upload"), ufd::tool::cmdUpload},
         {QStringLiteral("monitor"), ufd::tool::cmdMonitor},
         {QStringLiteral("workpieces"), ufd::tool::cmdWorkpieces},
+        {QStringLiteral("archive"), ufd::tool::cmdArchive},
         {QStringLiteral("pdf"), ufd::tool::cmdPdf},
         {QStringLiteral("csv"), ufd::tool::cmdCsv},
     };
@@ -38,7 +39,8 @@ void usage(QTextStream& err) {
            "  init                               create missing databases in this folder\n"
            "  users add NAME PASSWORD [LEVEL]    add a user account\n"
            "  users list                         list the user names\n"
-           "  import-report FILE                 replace the reports in ./UFD.mdb by FILE's\n"
+           "  import-report FILE [--user NAME]   replace the reports in ./UFD.mdb by FILE's and\n"
+           "                                     archive them\n"
            "  recording-info FILE                show a recording's header\n"
            "  make-report FILE [--reports N] [--seed S]\n"
            "  make-recording FILE [--frames N] [--rate R] [--seed S]\n"
@@ -50,6 +52,14 @@ void usage(QTextStream& err) {
            "lines\n"
            "  workpieces add ID NAME [TYPE MATERIAL HEAT FACE MANDATOR FLAWINFO]\n"
            "  workpieces list                    list the workpieces (ID and name)\n"
+           "  archive list [--from DATE] [--to DATE] [--name TEXT] [--probe NAME] [--workpiece "
+           "ID]\n"
+           "               [--source FILE] [--limit N] [--offset N] [--json]   newest first\n"
+           "  archive show ID [--json]           every column of an archived report\n"
+           "  archive import FILE... [--user NAME]   add report files to the archive\n"
+           "  ... --database postgresql://USER@HOST:PORT/DB | sqlite:FOLDER   with any command "
+           "that\n"
+           "                                     uses a database (password: UFD_DB_PASSWORD)\n"
            "  pdf --rows LIST|all [--workpiece ID] [--user NAME] [--out FILE.pdf]\n"
            "                                     report pages of rows 1,3,5-9 (last import)\n"
            "  csv --row N --out FILE.csv         waveform of report row N (last import)\n";
@@ -82,6 +92,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString name = args.takeFirst();
+    if (!ufd::tool::chooseDatabase(args, ufd::tool::Io{out, err})) {
+        return 2;
+    }
     const std::map<QString, Command> table = commands();
     const auto it = table.find(name);
     if (it == table.end()) {

@@ -13,6 +13,12 @@ bool sodiumReady() {
     return sodium_init() >= 0;
 }
 
+// What tells rows apart in table order: SQLite's row id, or the key column of a shared server.
+QString rowKey(const QSqlDatabase& db) {
+    return db.driverName() == QLatin1String("QPSQL") ? QStringLiteral("\"ID\"")
+                                                     : QStringLiteral("rowid");
+}
+
 } // namespace
 
 QString hashPassword(const QString& password) {
@@ -50,7 +56,7 @@ QStringList UserAccounts::userNames() const {
     QStringList names;
     QSqlQuery q(db_);
     q.setForwardOnly(true);
-    if (q.exec(QStringLiteral("SELECT * FROM UserTable ORDER BY rowid"))) {
+    if (q.exec(QStringLiteral("SELECT * FROM \"UserTable\" ORDER BY %1").arg(rowKey(db_)))) {
         while (q.next()) {
             names << q.value(1).toString();
         }
@@ -61,8 +67,9 @@ QStringList UserAccounts::userNames() const {
 std::optional<QString> UserAccounts::login(const QString& name, const QString& password) {
     QSqlQuery q(db_);
     // Column 1 and 2 by position, as the table keeps name second and password third.
-    q.prepare(QStringLiteral(
-        "SELECT rowid, * FROM UserTable WHERE \"用户名\" = ? ORDER BY rowid LIMIT 1"));
+    q.prepare(
+        QStringLiteral("SELECT %1, * FROM \"UserTable\" WHERE \"用户名\" = ? ORDER BY %1 LIMIT 1")
+            .arg(rowKey(db_)));
     q.addBindValue(name);
     if (!q.exec()) {
         lastError_ = q.lastError().text();
@@ -81,7 +88,8 @@ std::optional<QString> UserAccounts::login(const QString& name, const QString& p
         const QString hash = hashPassword(password);
         if (!hash.isEmpty()) {
             QSqlQuery up(db_);
-            up.prepare(QStringLiteral("UPDATE UserTable SET \"密码\" = ? WHERE rowid = ?"));
+            up.prepare(QStringLiteral("UPDATE \"UserTable\" SET \"密码\" = ? WHERE %1 = ?")
+                           .arg(rowKey(db_)));
             up.addBindValue(hash);
             up.addBindValue(rowid);
             if (!up.exec()) {
@@ -100,7 +108,7 @@ bool UserAccounts::addUser(const QString& name, const QString& password, const Q
     }
     QSqlQuery q(db_);
     q.prepare(QStringLiteral(
-        "INSERT INTO UserTable (\"用户名\", \"密码\", \"用户类型\") VALUES (?, ?, ?)"));
+        "INSERT INTO \"UserTable\" (\"用户名\", \"密码\", \"用户类型\") VALUES (?, ?, ?)"));
     q.addBindValue(name);
     q.addBindValue(hash);
     q.addBindValue(level.isNull() ? QString(QLatin1String("")) : level);

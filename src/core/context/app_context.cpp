@@ -1,7 +1,10 @@
 #include "core/context/app_context.h"
 
+#include "core/archive/report_archive.h"
 #include "core/serial/instrument_port.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QRegularExpression>
 
 namespace ufd::app {
@@ -34,7 +37,25 @@ AppContext::~AppContext() {
 }
 
 bool AppContext::openData(const QString& folder) {
-    return data_.open(folder);
+    dataError_.clear();
+    archive::archiveEveryImport(
+        data_, [this] { return reportImage_.bytes(); },
+        [this] { return DOXL_RunData.CurrentUser; });
+    const QString settings =
+        settingsFile_.isEmpty()
+            ? QDir(QCoreApplication::applicationDirPath()).filePath(archive::kSettingsFileName)
+            : settingsFile_;
+    QString error;
+    const auto where = archive::locationFromSettings(settings, folder, error);
+    if (where && archive::openDatabases(data_, *where, passwordPrompt_, error)) {
+        return true;
+    }
+    dataError_ = error;
+    if (!usersOpen()) {
+        // Falling back to the local files would split the lab's users and archive again.
+        dataError_ += QStringLiteral("\nThe program cannot start without its user accounts.");
+    }
+    return false;
 }
 
 bool AppContext::usersOpen() const {

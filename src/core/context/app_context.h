@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/archive/shared_database.h"
 #include "core/online/replay_state.h"
 #include "core/protocol/dispatcher.h"
 #include "core/protocol/report_image.h"
@@ -45,11 +46,18 @@ public:
     AppContext(const AppContext&) = delete;
     AppContext& operator=(const AppContext&) = delete;
 
-    // Opens both databases in `folder` (created when missing). False with lastError() set when
-    // either failed; usersOpen() then tells whether the program can go on.
+    // Opens the databases: on the server that the settings file names, with the report table in
+    // `folder`; without the file, both embedded files in `folder` (created when missing). From
+    // then on every import also goes to the archive, under the logged-in user's name. False with
+    // lastError() set when a part failed; usersOpen() then tells whether the program can go on:
+    // not when the server cannot be reached, since it keeps the user accounts.
     bool openData(const QString& folder);
     bool usersOpen() const;
-    QString lastError() const { return data_.lastError(); }
+    QString lastError() const { return dataError_.isEmpty() ? data_.lastError() : dataError_; }
+    // archive::kSettingsFileName beside the program unless set otherwise.
+    void setDatabaseSettingsFile(const QString& path) { settingsFile_ = path; }
+    // Asks for the server's password at start-up when archive::kPasswordVariable is not set.
+    void setPasswordPrompt(archive::PasswordPrompt prompt) { passwordPrompt_ = std::move(prompt); }
 
     reports::DataStore& dataStore() { return data_; }
 
@@ -73,6 +81,9 @@ public:
 
 private:
     reports::DataStore data_;
+    QString settingsFile_;
+    archive::PasswordPrompt passwordPrompt_;
+    QString dataError_;
     reports::ReportQuery reportQuery_{data_};
     serial::TComm comm_;
     std::unique_ptr<protocol::Dispatcher> dispatcher_;

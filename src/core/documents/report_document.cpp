@@ -186,15 +186,26 @@ PageSource pageSource(std::vector<ReportPage> pages, const QString& inspector) {
 
 PageSource pageSource(std::vector<QSqlRecord> rows, const reports::WorkpieceFields& workpiece,
                       const QString& inspector) {
+    std::vector<reports::WorkpieceFields> workpieces(rows.size(), workpiece);
+    return pageSource(std::move(rows), std::move(workpieces), inspector);
+}
+
+PageSource pageSource(std::vector<QSqlRecord> rows,
+                      std::vector<reports::WorkpieceFields> workpieces, const QString& inspector) {
     std::vector<ReportIdentity> ids;
     ids.reserve(rows.size());
     for (const QSqlRecord& r : rows) {
         ids.push_back(reportIdentity(r));
     }
-    auto shared = std::make_shared<const std::vector<QSqlRecord>>(std::move(rows));
-    return {pdfDocumentInfo(std::move(ids), inspector), [shared, workpiece, inspector](int index) {
-                return makeReportPage(shared->at(static_cast<std::size_t>(index)), workpiece,
-                                      inspector);
+    workpieces.resize(rows.size());
+    struct Reports {
+        std::vector<QSqlRecord> rows;
+        std::vector<reports::WorkpieceFields> workpieces;
+    };
+    auto shared = std::make_shared<const Reports>(Reports{std::move(rows), std::move(workpieces)});
+    return {pdfDocumentInfo(std::move(ids), inspector), [shared, inspector](int index) {
+                const auto i = static_cast<std::size_t>(index);
+                return makeReportPage(shared->rows.at(i), shared->workpieces.at(i), inspector);
             }};
 }
 

@@ -54,5 +54,8 @@ struct PageSource {
 PageSource pageSource(std::vector<ReportPage> pages, const QString& inspector);
 PageSource pageSource(std::vector<QSqlRecord> rows, const reports::WorkpieceFields& workpiece,
                       const QString& inspector);
+// Each report with its own workpiece: workpieces[i] is that of rows[i].
+PageSource pageSource(std::vector<QSqlRecord> rows,
+                      std::vector<reports::WorkpieceFields> workpieces, const QString& inspector);
 
 } // namespace ufd::documents

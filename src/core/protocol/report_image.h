@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <cstdint>
 
 namespace ufd::protocol {
@@ -13,14 +14,24 @@ public:
     qsizetype size() const { return bytes_.size(); }
 
     // A zero-filled image of `size` bytes.
-    void reset(qsizetype size) { bytes_ = QByteArray(size, '\0'); }
-    void assign(const QByteArray& bytes) { bytes_ = bytes; }
+    void reset(qsizetype size) {
+        bytes_ = QByteArray(size, '\0');
+        source_.clear();
+    }
+    void assign(const QByteArray& bytes) {
+        bytes_ = bytes;
+        source_.clear();
+    }
+    // The file the image was read from or saved to; empty when it has none (yet).
+    const QString& source() const { return source_; }
+    void setSource(const QString& path) { source_ = path; }
 
     // Copies `count` bytes to `pos`; refuses (and writes nothing) when they do not fit.
     bool write(qint64 pos, const std::uint8_t* src, qint64 count);
 
 private:
     QByteArray bytes_;
+    QString source_;
 };
 
 } // namespace ufd::protocol

@@ -198,6 +198,7 @@ void ReportTransfer::complete() {
     }
     savedPath_ = path;
     running_ = false;
+    image_.setSource(path);
     emit saved(path);
     emit statusText(uploadSuccessText());
     emit operatorMessage(uploadSuccessText());

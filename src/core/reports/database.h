@@ -2,11 +2,13 @@
 
 #include "core/reports/report_file.h"
 
+#include <QByteArray>
 #include <QSqlDatabase>
 #include <QSqlRecord>
 #include <QSqlTableModel>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -23,6 +25,10 @@ struct ReplaceResult {
     int stored = 0;
     int failed = 0;     // rows the database refused; the rows before them stay
     QString firstError; // the database's own message for the first refused row
+    // What the import hook (the archive) made of the same rows.
+    int archived = 0;        // reports it did not hold before
+    int alreadyArchived = 0; // reports it held already
+    QString archiveError;    // why it kept nothing; empty when it did its part
 };
 
 // A table model for the windows that edit a table. Where the table has no key of its own, a row
@@ -45,9 +51,10 @@ private:
     QSqlRecord tableColumns_; // empty where the table has a key
 };
 
-// The two database files of the program and every operation on them that is not a window's.
-// Both are SQLite files under their historic names, resolved against `folder`; a missing file
-// is created with its schema.
+// The databases of the program and every operation on them that is not a window's. Embedded, they
+// are two SQLite files under their historic names, resolved against a folder; a missing file is
+// created with its schema. With a shared server, the users, the workpieces and the archive live
+// there and only the report table (the browser's scratch area) stays in the local UFD.mdb.
 class DataStore {
 public:
     DataStore();
@@ -55,20 +62,45 @@ public:
     DataStore(const DataStore&) = delete;
     DataStore& operator=(const DataStore&) = delete;
 
-    // Opens (creating when missing) both databases. False with lastError() set on failure.
-    bool open(const QString& folder = QStringLiteral("."));
+    // How the process opens its databases when no folder is named: ufdtool chooses once, from its
+    // --database option or the settings file, for every command. Sets `error` when it fails.
+    using Opener = std::function<bool(DataStore& store, QString& error)>;
+    static void setProcessOpener(Opener opener);
+
+    // The process opener when one is set, else the embedded files in the current folder.
+    bool open();
+    // Opens (creating when missing) both files in `folder`. False with lastError() set on failure.
+    bool open(const QString& folder);
+    // The report table in `folder`; users and workpieces on the open connection named `shared`,
+    // whose tables the caller has made (createSharedTables). The store closes and removes it.
+    bool open(const QString& folder, const QString& shared);
     void close();
     bool isOpen() const;
-    // True when open() had to create the users database (so it cannot hold an account yet).
+    bool isShared() const { return !sharedConn_.isEmpty(); }
+    // True when open() had to create the users database (so it cannot hold an account yet); on a
+    // server, when its user table holds no account.
     bool usersDatabaseCreated() const { return usersCreated_; }
     QString lastError() const { return lastError_; }
 
+    // tabPartInfo and the archive: the server when one is shared, else UFD.mdb, which then also
+    // holds tabDetectorReport.
     QSqlDatabase reportDb() const;
+    QSqlDatabase archiveDb() const { return reportDb(); }
+    // tabDetectorReport: always the local UFD.mdb.
+    QSqlDatabase scratchDb() const;
     QSqlDatabase userDb() const;
 
     // Deletes every report and inserts `rows` in order, in one transaction that is committed
-    // also when a row fails.
+    // also when a row fails; then hands the rows to the import hook.
     ReplaceResult replaceReports(const std::vector<ReportRow>& rows);
+
+    // Told of every replaceReports, with the rows and the result to add its own part to.
+    using ImportHook = std::function<void(const std::vector<ReportRow>& rows, ReplaceResult&)>;
+    void setImportHook(ImportHook hook) { importHook_ = std::move(hook); }
+    // The file a report image was read from or saved to, so that its import is kept under that
+    // name; imageSource() gives the name back for the same bytes only.
+    void noteImageSource(const QString& path, const QByteArray& image);
+    QString imageSource(const QByteArray& image) const;
 
     // PartID of every workpiece, in table order.
     QStringList workpieceNumbers();
@@ -77,16 +109,28 @@ public:
 
     static QStringList reportColumns();    // every column of tabDetectorReport, in order
     static QStringList workpieceColumns(); // every column of tabPartInfo, in order
+    // A decoded row as a row of tabDetectorReport: its columns in order, with the value types
+    // the table gives back.
+    static QSqlRecord reportRecord(const ReportRow& row);
+    // UserTable and tabPartInfo on a shared server, when missing. A server has no row id, so
+    // tabPartInfo carries a "rowid" key column; a lower-case view lets SQL written for the files
+    // (unquoted names, ORDER BY rowid) reach it too.
+    static bool createSharedTables(QSqlDatabase& db, QString& error);
 
 private:
-    bool createReportSchema(QSqlDatabase& db);
+    bool openReportFile(const QString& folder, bool withWorkpieces);
+    bool createReportSchema(QSqlDatabase& db, bool withWorkpieces);
     bool createUserSchema(QSqlDatabase& db);
     bool exec(QSqlDatabase& db, const QString& sql);
 
     QString reportConn_;
     QString userConn_;
+    QString sharedConn_;
     QString lastError_;
     bool usersCreated_ = false;
+    ImportHook importHook_;
+    QString noteName_;
+    QByteArray noteImage_;
 };
 
 } // namespace ufd::reports

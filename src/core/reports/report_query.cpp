@@ -13,7 +13,7 @@ ReportQuery::~ReportQuery() = default;
 QSqlTableModel* ReportQuery::model() {
     if (!model_) {
         // Reports have no key of their own: twin rows are told apart by the rowid.
-        model_ = std::make_unique<RowIdTableModel>(nullptr, store_.reportDb());
+        model_ = std::make_unique<RowIdTableModel>(nullptr, store_.scratchDb());
         model_->setTable(QStringLiteral("tabDetectorReport"));
     }
     return model_.get();

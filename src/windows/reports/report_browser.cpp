@@ -67,15 +67,8 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
     upper->setStretchFactor(1, 1);
     upper->setSizes({340, 760});
 
-    pages_ = new QTabWidget(split);
-    pages_->setObjectName(QStringLiteral("PageControl1"));
-    chart_ = new online::AScanChart(QStringLiteral("Echo signal"));
-    chart_->setGateStyle(QStringLiteral("Gate A"), QStringLiteral("Gate B"), 2.0);
-    fields_ = std::make_unique<ReportFieldPages>(pages_);
-    pages_->addTab(chart_, QStringLiteral("Waveform"));
-    pages_->addTab(fields_->parameterPage(), QStringLiteral("Parameter"));
-    pages_->addTab(fields_->resultPage(), QStringLiteral("Result"));
-    pages_->setCurrentIndex(0);
+    pages_ = new ReportView(split);
+    chart_ = pages_->chart();
     split->addWidget(upper);
     split->addWidget(pages_);
     split->setStretchFactor(0, 2);
@@ -172,7 +165,7 @@ void TFImPortData::setReportOpener(ReportOpener opener) {
 }
 
 QLineEdit* TFImPortData::field(const QString& column) const {
-    return fields_->field(column);
+    return pages_->field(column);
 }
 
 QSqlRecord TFImPortData::currentRecord() const {
@@ -187,7 +180,7 @@ void TFImPortData::rowChanged() {
     if (link_->state() != app::DataLink::State::Inactive) {
         query_.setCurrentRow(link_->currentRow());
     }
-    fields_->showRow(currentRecord());
+    pages_->showFields(currentRecord());
     if (!holdShow_) {
         showIfStale();
     }
@@ -215,6 +208,7 @@ void TFImPortData::BitBtn_OpenClick() {
             return;
         }
         image_.assign(bytes);
+        image_.setSource(path);
     }
     // A cancelled dialog imports what the image already holds: the last file or upload.
     if (image_.size() != kReportFileSize) {
@@ -230,6 +224,8 @@ void TFImPortData::importImage() {
     {
         const QScopedValueRollback hold(holdShow_, true);
         link_->cancel(); // an edit in progress belongs to rows that are about to go
+        // The archive keeps the file the reports came from.
+        store_.noteImageSource(image_.source(), image_.bytes());
         const ReplaceResult stored = store_.replaceReports(decoded.rows);
         query_.setOpen(true);
         link_->open();
@@ -237,6 +233,11 @@ void TFImPortData::importImage() {
         if (stored.failed > 0) {
             messages_.showError(stored.firstError);
             return;
+        }
+        if (!stored.archiveError.isEmpty()) {
+            // The reports are on screen; the operator must know they are not kept for good.
+            messages_.showError(
+                QStringLiteral("Reports not archived: %1").arg(stored.archiveError));
         }
     }
     if (decoded.invalidDates > 0) {
@@ -262,20 +263,7 @@ void TFImPortData::ShowCurrentReport() {
 }
 
 void TFImPortData::renderLastShown() {
-    const ReportDisplay& d = lastShown_;
-    chart_->setPathRange(d.xMin, d.xMax);
-    chart_->yAxis()->setRange(d.yMin, d.yMax);
-    chart_->traceSeries()->replace(d.trace);
-    for (int k = 0; k < 3; ++k) {
-        QLineSeries* s = chart_->curveSeries(k);
-        s->replace(d.curves[static_cast<std::size_t>(k)]);
-        s->setName(d.curveTitles[static_cast<std::size_t>(k)]);
-        s->setVisible(d.curvesVisible);
-    }
-    chart_->gateASeries()->replace(d.gateA);
-    chart_->gateASeries()->setVisible(d.gateAVisible);
-    chart_->gateBSeries()->replace(d.gateB);
-    chart_->gateBSeries()->setVisible(d.gateBVisible);
+    pages_->draw(lastShown_);
 }
 
 std::vector<QSqlRecord> TFImPortData::chosenRecords() const {
@@ -296,16 +284,26 @@ std::vector<QSqlRecord> TFImPortData::chosenRecords() const {
     return rows;
 }
 
+std::vector<StoredReport> TFImPortData::chosenReports() const {
+    // The workpiece chosen on the left goes with every report, as with one.
+    const WorkpieceFields workpiece = workpiece_->fields();
+    std::vector<StoredReport> reports;
+    for (QSqlRecord& row : chosenRecords()) {
+        reports.push_back({std::move(row), workpiece});
+    }
+    return reports;
+}
+
 void TFImPortData::BitBtn_EditClick() {
-    documents_->saveSpreadsheets(this, chosenRecords(), workpiece_->fields());
+    documents_->saveSpreadsheets(this, chosenReports());
 }
 
 void TFImPortData::BitBtn_PdfClick() {
-    documents_->savePdf(this, chosenRecords(), workpiece_->fields());
+    documents_->savePdf(this, chosenReports());
 }
 
 void TFImPortData::BitBtn_PrintClick() {
-    documents_->print(this, chosenRecords(), workpiece_->fields());
+    documents_->print(this, chosenReports());
 }
 
 void TFImPortData::BitBtn_CsvClick() {

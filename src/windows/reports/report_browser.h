@@ -12,7 +12,6 @@
 class QBoxLayout;
 class QLineEdit;
 class QPushButton;
-class QTabWidget;
 class QTableView;
 
 namespace ufd::app {
@@ -30,7 +29,8 @@ class ReportImage;
 namespace ufd::reports {
 
 class DataStore;
-class ReportFieldPages;
+class ReportView;
+struct StoredReport;
 class ReportDocuments;
 class ReportQuery;
 class WorkpieceGroup;
@@ -83,7 +83,7 @@ public:
     QPushButton* printButton() const { return print_; }
     QPushButton* csvButton() const { return csv_; }
     QPushButton* allRowsButton() const { return allRows_; }
-    QTabWidget* pages() const { return pages_; }
+    ReportView* pages() const { return pages_; }
     WorkpieceGroup* workpiece() const { return workpiece_; }
     // The read-only field of the "Parameter" or "Result" page bound to `column`.
     QLineEdit* field(const QString& column) const;
@@ -94,6 +94,7 @@ public:
 private:
     void buildToolBar(QBoxLayout* outer);
     void enableDocuments(bool on);
+    std::vector<StoredReport> chosenReports() const;
     void importImage();
     void renderLastShown();
     void rowChanged();
@@ -123,9 +124,8 @@ private:
     std::unique_ptr<ReportDocuments> documents_;
     WorkpieceGroup* workpiece_ = nullptr;
     QTableView* grid_ = nullptr;
-    QTabWidget* pages_ = nullptr;
+    ReportView* pages_ = nullptr;
     online::AScanChart* chart_ = nullptr;
-    std::unique_ptr<ReportFieldPages> fields_;
 };
 
 } // namespace ufd::reports

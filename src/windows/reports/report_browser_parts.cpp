@@ -2,6 +2,7 @@
 
 #include "core/reports/database.h"
 #include "core/reports/report_display.h"
+#include "widgets/ascan_chart.h"
 #include "widgets/operator_messages.h"
 
 #include <QComboBox>
@@ -10,10 +11,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QSignalBlocker>
 #include <QSqlRecord>
 #include <QSqlTableModel>
 #include <QTableView>
+#include <QValueAxis>
 #include <initializer_list>
 
 namespace ufd::reports {
@@ -257,6 +260,39 @@ void ReportFieldPages::showRow(const QSqlRecord& row) {
 QLineEdit* ReportFieldPages::field(const QString& column) const {
     const auto it = fields_.find(column);
     return it == fields_.end() ? nullptr : it->second;
+}
+
+ReportView::ReportView(QWidget* parent)
+    : QTabWidget(parent), chart_(new online::AScanChart(QStringLiteral("Echo signal"))),
+      fields_(std::make_unique<ReportFieldPages>(this)) {
+    setObjectName(QStringLiteral("PageControl1"));
+    chart_->setGateStyle(QStringLiteral("Gate A"), QStringLiteral("Gate B"), 2.0);
+    addTab(chart_, QStringLiteral("Waveform"));
+    addTab(fields_->parameterPage(), QStringLiteral("Parameter"));
+    addTab(fields_->resultPage(), QStringLiteral("Result"));
+    setCurrentIndex(0);
+}
+
+ReportView::~ReportView() = default;
+
+void ReportView::showFields(const QSqlRecord& row) {
+    fields_->showRow(row);
+}
+
+void ReportView::draw(const ReportDisplay& d) {
+    chart_->setPathRange(d.xMin, d.xMax);
+    chart_->yAxis()->setRange(d.yMin, d.yMax);
+    chart_->traceSeries()->replace(d.trace);
+    for (int k = 0; k < 3; ++k) {
+        QLineSeries* s = chart_->curveSeries(k);
+        s->replace(d.curves[static_cast<std::size_t>(k)]);
+        s->setName(d.curveTitles[static_cast<std::size_t>(k)]);
+        s->setVisible(d.curvesVisible);
+    }
+    chart_->gateASeries()->replace(d.gateA);
+    chart_->gateASeries()->setVisible(d.gateAVisible);
+    chart_->gateBSeries()->replace(d.gateB);
+    chart_->gateBSeries()->setVisible(d.gateBVisible);
 }
 
 void MemoDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {

@@ -5,9 +5,11 @@
 #include <QGroupBox>
 #include <QSqlRecord>
 #include <QStyledItemDelegate>
+#include <QTabWidget>
 #include <QWidget>
 #include <array>
 #include <map>
+#include <memory>
 
 class QComboBox;
 class QLineEdit;
@@ -16,6 +18,9 @@ class QTableView;
 
 namespace ufd::app {
 class OperatorMessages;
+}
+namespace ufd::online {
+class AScanChart;
 }
 
 namespace ufd::reports {
@@ -64,6 +69,26 @@ private:
     std::map<QString, QLineEdit*> fields_; // filled while the pages are built
     QWidget* parameter_;
     QWidget* result_;
+};
+
+// A stored report as the windows that list reports show it: the "Waveform", "Parameter" and
+// "Result" pages.
+class ReportView : public QTabWidget {
+public:
+    explicit ReportView(QWidget* parent = nullptr);
+    ~ReportView() override;
+
+    // The Parameter and Result pages from the columns of `row` (an empty record empties them).
+    void showFields(const QSqlRecord& row);
+    // The Waveform page: the display made from a row by showCurrentReport.
+    void draw(const ReportDisplay& shown);
+
+    online::AScanChart* chart() const { return chart_; }
+    QLineEdit* field(const QString& column) const { return fields_->field(column); }
+
+private:
+    online::AScanChart* chart_;
+    std::unique_ptr<ReportFieldPages> fields_;
 };
 
 // Draws a long text column as the start of its text from the cell's left edge; laying out a

@@ -45,6 +45,18 @@ std::unique_ptr<QProgressDialog> progressFor(QWidget* parent, const QString& tex
     return dialog;
 }
 
+documents::PageSource pagesOf(const std::vector<StoredReport>& reports, const QString& inspector) {
+    std::vector<QSqlRecord> rows;
+    std::vector<WorkpieceFields> workpieces;
+    rows.reserve(reports.size());
+    workpieces.reserve(reports.size());
+    for (const StoredReport& r : reports) {
+        rows.push_back(r.row);
+        workpieces.push_back(r.workpiece);
+    }
+    return documents::pageSource(std::move(rows), std::move(workpieces), inspector);
+}
+
 } // namespace
 
 void openOnDesktop(const QString& path) {
@@ -58,17 +70,18 @@ void openOnDesktop(const QString& path) {
 ReportDocuments::ReportDocuments(app::OperatorMessages& messages, QString programFolder)
     : messages_(messages), programFolder_(std::move(programFolder)), opener_(openOnDesktop) {}
 
-QStringList ReportDocuments::saveSpreadsheets(QWidget* parent, const std::vector<QSqlRecord>& rows,
-                                              const WorkpieceFields& workpiece) {
-    if (rows.empty()) {
+QStringList ReportDocuments::saveSpreadsheets(QWidget* parent,
+                                              const std::vector<StoredReport>& reports) {
+    if (reports.empty()) {
         return {};
     }
-    const int total = static_cast<int>(rows.size());
+    const int total = static_cast<int>(reports.size());
     // The first report's template is checked before the question, as for a single report.
     ReportTemplate first;
     {
         const BusyCursor busy; // a site's .xls template is converted first
-        first = loadReportTemplate(programFolder_, fieldText(rows[0], QStringLiteral("FileName")));
+        first = loadReportTemplate(programFolder_,
+                                   fieldText(reports[0].row, QStringLiteral("FileName")));
     }
     if (!first.ok()) {
         messages_.showMessage(first.error);
@@ -76,7 +89,7 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent, const std::vector
     }
     if (total == 1) {
         // The waveform is taken from the row whose parameters are written.
-        const ShowResult shown = showCurrentReport(rows[0], ReportDisplay{});
+        const ShowResult shown = showCurrentReport(reports[0].row, ReportDisplay{});
         if (!shown.ok()) {
             messages_.showError(shown.error);
             return {};
@@ -87,7 +100,8 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent, const std::vector
         ReportCopy report;
         {
             const BusyCursor busy;
-            report = saveSpreadsheetReport(first, rows[0], workpiece, shown.display);
+            report =
+                saveSpreadsheetReport(first, reports[0].row, reports[0].workpiece, shown.display);
         }
         if (!report.ok()) {
             messages_.showError(report.error);
@@ -105,15 +119,16 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent, const std::vector
     QStringList written;
     QString failure;
     for (int i = 0; i < total && !progress->wasCanceled(); ++i) {
-        const QSqlRecord& row = rows[static_cast<std::size_t>(i)];
+        const StoredReport& stored = reports[static_cast<std::size_t>(i)];
+        const QSqlRecord& row = stored.row;
         const QString name = fieldText(row, QStringLiteral("FileName"));
         // Every workbook is whole or absent: each is written under a temporary name first.
         const ReportTemplate tmpl = i == 0 ? first : loadReportTemplate(programFolder_, name);
         const ShowResult shown = tmpl.ok() ? showCurrentReport(row, ReportDisplay{}) : ShowResult{};
-        const ReportCopy report = !tmpl.ok() ? ReportCopy{{}, tmpl.error}
-                                  : !shown.ok()
-                                      ? ReportCopy{{}, shown.error}
-                                      : saveSpreadsheetReport(tmpl, row, workpiece, shown.display);
+        const ReportCopy report =
+            !tmpl.ok()    ? ReportCopy{{}, tmpl.error}
+            : !shown.ok() ? ReportCopy{{}, shown.error}
+                          : saveSpreadsheetReport(tmpl, row, stored.workpiece, shown.display);
         if (!report.ok()) {
             failure = QStringLiteral("%1: %2").arg(name, report.error);
             break;
@@ -141,12 +156,11 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent, const std::vector
     return written;
 }
 
-QString ReportDocuments::savePdf(QWidget* parent, const std::vector<QSqlRecord>& rows,
-                                 const WorkpieceFields& workpiece) {
-    if (rows.empty()) {
+QString ReportDocuments::savePdf(QWidget* parent, const std::vector<StoredReport>& reports) {
+    if (reports.empty()) {
         return {};
     }
-    const documents::PageSource source = documents::pageSource(rows, workpiece, inspector());
+    const documents::PageSource source = pagesOf(reports, inspector());
     const QString outDir = outfilesPath(programFolder_);
     if (!QDir(outDir).exists() && !QDir().mkpath(outDir)) {
         messages_.showError(
@@ -191,12 +205,11 @@ QString ReportDocuments::savePdf(QWidget* parent, const std::vector<QSqlRecord>&
     return path;
 }
 
-void ReportDocuments::print(QWidget* parent, const std::vector<QSqlRecord>& rows,
-                            const WorkpieceFields& workpiece) {
-    if (rows.empty()) {
+void ReportDocuments::print(QWidget* parent, const std::vector<StoredReport>& reports) {
+    if (reports.empty()) {
         return;
     }
-    const documents::PageSource source = documents::pageSource(rows, workpiece, inspector());
+    const documents::PageSource source = pagesOf(reports, inspector());
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageLayout(documents::reportPageLayout());
     printer.setDocName(source.document.title);

@@ -16,6 +16,12 @@ class OperatorMessages;
 
 namespace ufd::reports {
 
+// A stored report with the workpiece its documents name.
+struct StoredReport {
+    QSqlRecord row; // the columns of tabDetectorReport
+    WorkpieceFields workpiece;
+};
+
 // The documents made from stored reports, for one or many at once: the spreadsheet report, the
 // PDF report, the printed page and the waveform file. Shared by every window that lists
 // reports, so that each makes them the same way. Files go to the program's Outfiles/ by the
@@ -36,15 +42,12 @@ public:
 
     // One spreadsheet report per row, after the spreadsheet question; the file of a single
     // report is opened. Returns the files written.
-    QStringList saveSpreadsheets(QWidget* parent, const std::vector<QSqlRecord>& rows,
-                                 const WorkpieceFields& workpiece);
+    QStringList saveSpreadsheets(QWidget* parent, const std::vector<StoredReport>& reports);
     // One PDF with a page per row, in the order given, opened when written. Empty when nothing
     // was written.
-    QString savePdf(QWidget* parent, const std::vector<QSqlRecord>& rows,
-                    const WorkpieceFields& workpiece);
+    QString savePdf(QWidget* parent, const std::vector<StoredReport>& reports);
     // The same pages through the system's print dialog, after a preview.
-    void print(QWidget* parent, const std::vector<QSqlRecord>& rows,
-               const WorkpieceFields& workpiece);
+    void print(QWidget* parent, const std::vector<StoredReport>& reports);
     // The waveform of one report as "<name>.csv"; empty when nothing was written.
     QString saveCsv(const QSqlRecord& row);
 

@@ -1,0 +1,118 @@
+#pragma once
+
+#include "core/reports/report_file.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlRecord>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace ufd::reports {
+class DataStore;
+}
+
+namespace ufd::archive {
+
+// Who brought a report file in, and from where.
+struct ImportOrigin {
+    QString sourceFile; // the file name, without its folder; empty when unknown
+    QString user;
+    QDateTime importedAt = QDateTime::currentDateTimeUtc();
+};
+
+struct AddResult {
+    int added = 0; // reports the archive did not hold before
+    int known = 0; // reports it held already
+    QString error; // why nothing was added; empty on success
+    bool ok() const { return error.isEmpty(); }
+};
+
+// Which archived reports a list holds. Empty texts and invalid times do not filter.
+struct ArchiveFilter {
+    QDateTime from, to;   // FileDate from and to, both included, to the second
+    QString nameContains; // part of FileName; letters A-Z in either case
+    QString probeName;    // the whole ProbeName
+    QString workpiece;    // the whole PartID assigned
+    QString sourceFile;   // the whole source file name
+    int offset = 0;       // entries skipped, newest first
+    int limit = 100;      // at most this many entries
+};
+
+// One archived report in a list: what tells it apart, without its columns and waveform.
+struct ArchiveEntry {
+    qint64 id = 0;
+    QString fileName;   // FileName
+    QDateTime fileDate; // FileDate (a wall-clock stamp in UTC); invalid when the report had none
+    int fileNum = 0;    // its slot in the source file
+    QString probeName;
+    QString workpiece; // PartID; empty when none is assigned
+    QString sourceFile;
+    QDateTime importedAt; // UTC
+    QString importedBy;
+    QString hash; // SHA-256 of its directory entry and slot, hexadecimal
+};
+
+struct ArchivePage {
+    std::vector<ArchiveEntry> entries; // newest first (by FileDate, then by arrival)
+    qint64 total = 0;                  // every entry the filter matches
+};
+
+struct ArchivedReport {
+    ArchiveEntry entry;
+    // The columns of tabDetectorReport, FileData included, with the types the table gives:
+    // what the browser's display and the spreadsheet and document code read.
+    QSqlRecord row;
+};
+
+// The archive of every imported report, on the connection given (UFD.mdb or the shared server;
+// DataStore::archiveDb()). A report is kept once, identified by the SHA-256 of its 32-byte
+// directory entry and its 4,096-byte slot; nothing ever deletes it. Its decoded columns are kept
+// for lists and filters; those bytes, zlib-compressed, are its waveform: FileData and every
+// other column are decoded from them again when it is fetched.
+class ReportArchive {
+public:
+    explicit ReportArchive(QSqlDatabase db);
+
+    // Adds the reports of a whole report file. `rows` are its decoded rows in slot-list order
+    // (as decodeReportFile gives them); one transaction, so concurrent importers neither lose
+    // nor duplicate a report.
+    AddResult add(const QByteArray& image, const std::vector<reports::ReportRow>& rows,
+                  const ImportOrigin& origin);
+    // The same, decoding `image` itself.
+    AddResult add(const QByteArray& image, const ImportOrigin& origin);
+
+    // A page of the reports the filter matches, with their count. Nothing on a database error.
+    std::optional<ArchivePage> list(const ArchiveFilter& filter);
+    // One archived report. Nothing when `id` is unknown (lastError() empty) or on an error.
+    std::optional<ArchivedReport> fetch(qint64 id);
+    // Assigns every report of `ids` to the workpiece `partId` (empty: to none), all or none.
+    bool assignWorkpiece(const QList<qint64>& ids, const QString& partId);
+    // The different probe names and source files archived, sorted: choices for a filter.
+    QStringList probeNames();
+    QStringList sourceFiles();
+
+    QString lastError() const { return lastError_; }
+
+    // The statements that make the archive's tables, for the schema of a new database.
+    static QStringList schemaStatements(bool server);
+
+private:
+    QStringList distinct(const char* column);
+
+    QSqlDatabase db_;
+    bool server_ = false;
+    QString lastError_;
+};
+
+// Makes every import of `store` (its replaceReports) add the reports to the archive: the rows
+// are those of the image that `image` gives at that moment, imported by `user`.
+void archiveEveryImport(reports::DataStore& store, std::function<QByteArray()> image,
+                        std::function<QString()> user);
+
+} // namespace ufd::archive

@@ -1,0 +1,378 @@
+#include "windows/reports/report_archive_window.h"
+
+#include "core/reports/database.h"
+#include "widgets/operator_messages.h"
+#include "windows/reports/report_browser_parts.h"
+#include "windows/reports/report_documents.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QStandardItemModel>
+#include <QTableView>
+#include <algorithm>
+
+namespace ufd::reports {
+
+namespace {
+
+constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
+constexpr int kIdRole = Qt::UserRole + 1;
+
+const QStringList& gridTitles() {
+    static const QStringList titles{QStringLiteral("Report Name"), QStringLiteral("Date"),
+                                    QStringLiteral("Probe"),       QStringLiteral("Workpiece"),
+                                    QStringLiteral("Source file"), QStringLiteral("Imported"),
+                                    QStringLiteral("Imported by")};
+    return titles;
+}
+
+// A filter's choices: "" for any, then the values, keeping what was chosen when it is still one.
+void fillBox(QComboBox* box, const QStringList& values) {
+    const QString chosen = box->currentText();
+    const QSignalBlocker quiet(box);
+    box->clear();
+    box->addItem(QString());
+    box->addItems(values);
+    box->setCurrentIndex(std::max(0, box->findText(chosen)));
+}
+
+class BusyCursor {
+public:
+    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
+    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+} // namespace
+
+TFReportArchive::TFReportArchive(DataStore& store, app::OperatorMessages& messages,
+                                 const QString& programFolder, QWidget* parent)
+    : QWidget(parent), store_(store), messages_(messages), archive_(store.archiveDb()),
+      documents_(std::make_unique<ReportDocuments>(messages, programFolder)) {
+    setObjectName(QStringLiteral("TFReportArchive"));
+    setWindowTitle(QStringLiteral("Report archive"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(4, 4, 4, 4);
+    buildFilters(this, outer);
+
+    auto* split = new QSplitter(Qt::Vertical, this);
+    grid_ = new QTableView(split);
+    grid_->setObjectName(QStringLiteral("ArchiveGrid"));
+    model_ = new QStandardItemModel(0, static_cast<int>(gridTitles().size()), grid_);
+    model_->setHorizontalHeaderLabels(gridTitles());
+    grid_->setModel(model_);
+    grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
+    grid_->horizontalHeader()->setStretchLastSection(true);
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        grid_->setColumnWidth(c, c == 1 || c == 5 ? 150 : 120);
+    }
+    pages_ = new ReportView(split);
+    split->addWidget(grid_);
+    split->addWidget(pages_);
+    split->setStretchFactor(0, 2);
+    split->setStretchFactor(1, 3);
+    split->setSizes({240, 360});
+    outer->addWidget(split, 1);
+    buildActions(this, outer);
+
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { showCurrent(); });
+    connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            [this] { enableActions(); });
+    refresh();
+    resize(1010, 660);
+}
+
+TFReportArchive::~TFReportArchive() = default;
+
+void TFReportArchive::buildFilters(QWidget* parent, QBoxLayout* outer) {
+    auto* bar = new QHBoxLayout;
+    const auto dateBox = [parent](QCheckBox*& on, QDateEdit*& date, const QString& caption) {
+        on = new QCheckBox(caption, parent);
+        date = new QDateEdit(QDate::currentDate(), parent);
+        date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        date->setCalendarPopup(true);
+        date->setEnabled(false);
+        QObject::connect(on, &QCheckBox::toggled, date, &QWidget::setEnabled);
+    };
+    dateBox(fromOn_, from_, QStringLiteral("From"));
+    dateBox(toOn_, to_, QStringLiteral("To"));
+    name_ = new QLineEdit(parent);
+    name_->setMinimumWidth(160);
+    name_->setClearButtonEnabled(true);
+    probe_ = new QComboBox(parent);
+    workpiece_ = new QComboBox(parent);
+    source_ = new QComboBox(parent);
+    for (QComboBox* box : {probe_, workpiece_, source_}) {
+        box->setMinimumContentsLength(10);
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    }
+    auto* search = new QPushButton(QStringLiteral("Search"), parent);
+    search->setObjectName(QStringLiteral("BitBtn_Search"));
+    count_ = new QLabel(parent);
+    count_->setObjectName(QStringLiteral("ArchiveCount"));
+
+    // Two rows: when, and what; the count beside the search that makes it.
+    auto* when = new QHBoxLayout;
+    when->addWidget(fromOn_);
+    when->addWidget(from_);
+    when->addSpacing(8);
+    when->addWidget(toOn_);
+    when->addWidget(to_);
+    when->addSpacing(8);
+    when->addWidget(new QLabel(QStringLiteral("Name contains"), parent));
+    when->addWidget(name_, 1);
+    when->addWidget(search);
+    bar->addWidget(new QLabel(QStringLiteral("Probe"), parent));
+    bar->addWidget(probe_, 1);
+    bar->addWidget(new QLabel(QStringLiteral("Workpiece"), parent));
+    bar->addWidget(workpiece_, 1);
+    bar->addWidget(new QLabel(QStringLiteral("Source file"), parent));
+    bar->addWidget(source_, 1);
+    bar->addSpacing(8);
+    bar->addWidget(count_);
+    outer->addLayout(when);
+    outer->addLayout(bar);
+
+    connect(search, &QPushButton::clicked, this, [this] { refresh(); });
+    connect(name_, &QLineEdit::returnPressed, this, [this] { refresh(); });
+    for (QComboBox* box : {probe_, workpiece_, source_}) {
+        connect(box, &QComboBox::activated, this, [this] { refresh(); });
+    }
+}
+
+void TFReportArchive::buildActions(QWidget* parent, QBoxLayout* outer) {
+    auto* bar = new QHBoxLayout;
+    assignTo_ = new QComboBox(parent);
+    assignTo_->setObjectName(QStringLiteral("AssignWorkpiece"));
+    assignTo_->setMinimumContentsLength(10);
+    assign_ = new QPushButton(QStringLiteral("Assign to workpiece"), parent);
+    assign_->setObjectName(QStringLiteral("BitBtn_Assign"));
+    sheet_ = new QPushButton(QStringLiteral("Edit Report "), parent);
+    sheet_->setObjectName(QStringLiteral("BitBtn_Edit"));
+    pdf_ = new QPushButton(QStringLiteral("PDF Report"), parent);
+    pdf_->setObjectName(QStringLiteral("BitBtn_Pdf"));
+    print_ = new QPushButton(QStringLiteral("Print"), parent);
+    print_->setObjectName(QStringLiteral("BitBtn_Print"));
+    csv_ = new QPushButton(QStringLiteral("CSV"), parent);
+    csv_->setObjectName(QStringLiteral("BitBtn_Csv"));
+    auto* quit = new QPushButton(QStringLiteral("Quit"), parent);
+    quit->setObjectName(QStringLiteral("BitBtn_Quit"));
+    bar->addWidget(assignTo_);
+    bar->addWidget(assign_);
+    bar->addSpacing(12);
+    bar->addWidget(sheet_);
+    bar->addWidget(pdf_);
+    bar->addWidget(print_);
+    bar->addWidget(csv_);
+    bar->addStretch(1);
+    bar->addWidget(quit);
+    outer->addLayout(bar);
+
+    connect(assign_, &QPushButton::clicked, this, [this] { assignClick(); });
+    connect(sheet_, &QPushButton::clicked, this, [this] { spreadsheetClick(); });
+    connect(pdf_, &QPushButton::clicked, this, [this] { pdfClick(); });
+    connect(print_, &QPushButton::clicked, this, [this] { printClick(); });
+    connect(csv_, &QPushButton::clicked, this, [this] { csvClick(); });
+    connect(quit, &QPushButton::clicked, this, [this] { close(); });
+}
+
+void TFReportArchive::fillChoices() {
+    const QStringList workpieces = store_.workpieceNumbers();
+    fillBox(probe_, archive_.probeNames());
+    fillBox(workpiece_, workpieces);
+    fillBox(source_, archive_.sourceFiles());
+    fillBox(assignTo_, workpieces);
+}
+
+void TFReportArchive::refresh() {
+    const BusyCursor busy;
+    fillChoices();
+    archive::ArchiveFilter filter;
+    if (fromOn_->isChecked()) {
+        filter.from = QDateTime(from_->date(), QTime(0, 0, 0));
+    }
+    if (toOn_->isChecked()) {
+        filter.to = QDateTime(to_->date(), QTime(23, 59, 59));
+    }
+    filter.nameContains = name_->text().trimmed();
+    filter.probeName = probe_->currentText();
+    filter.workpiece = workpiece_->currentText();
+    filter.sourceFile = source_->currentText();
+    filter.limit = kListLimit;
+
+    const qint64 keep = shownId_;
+    const auto page = archive_.list(filter);
+    {
+        const QSignalBlocker quiet(grid_->selectionModel());
+        model_->removeRows(0, model_->rowCount());
+    }
+    if (!page) {
+        count_->setText(QString());
+        messages_.showError(archive_.lastError());
+        showCurrent();
+        return;
+    }
+    int keepRow = -1;
+    for (const archive::ArchiveEntry& e : page->entries) {
+        QList<QStandardItem*> items;
+        for (const QString& text :
+             {e.fileName,
+              e.fileDate.isValid() ? e.fileDate.toString(QLatin1String(kStamp)) : QString(),
+              e.probeName, e.workpiece, e.sourceFile,
+              e.importedAt.toLocalTime().toString(QLatin1String(kStamp)), e.importedBy}) {
+            items << new QStandardItem(text);
+        }
+        items.front()->setData(e.id, kIdRole);
+        if (e.id == keep) {
+            keepRow = model_->rowCount();
+        }
+        model_->appendRow(items);
+    }
+    const qint64 shown = static_cast<qint64>(page->entries.size());
+    count_->setText(
+        page->total > shown
+            ? QStringLiteral("%1 reports, the newest %2 shown").arg(page->total).arg(shown)
+            : QStringLiteral("%1 reports").arg(page->total));
+    // The report on the pages stays when the list still holds it; else the newest is shown.
+    if (model_->rowCount() > 0) {
+        grid_->setCurrentIndex(model_->index(std::max(keepRow, 0), 0));
+    }
+    showCurrent();
+    enableActions();
+}
+
+void TFReportArchive::showCurrent() {
+    const QModelIndex current = grid_->currentIndex();
+    const qint64 id =
+        current.isValid() ? model_->index(current.row(), 0).data(kIdRole).toLongLong() : -1;
+    if (id == shownId_ && id >= 0) {
+        return;
+    }
+    shownId_ = id;
+    if (id < 0) {
+        lastShown_ = ReportDisplay{};
+        pages_->showFields(QSqlRecord());
+        pages_->draw(lastShown_);
+        return;
+    }
+    const auto report = archive_.fetch(id);
+    if (!report) {
+        messages_.showError(archive_.lastError().isEmpty()
+                                ? QStringLiteral("The archive holds no report %1.").arg(id)
+                                : archive_.lastError());
+        return;
+    }
+    pages_->showFields(report->row);
+    ShowResult shown = showCurrentReport(report->row, ReportDisplay{});
+    lastShown_ = std::move(shown.display);
+    pages_->draw(lastShown_);
+    if (!shown.ok()) {
+        messages_.showError(shown.error);
+    }
+}
+
+void TFReportArchive::enableActions() {
+    const bool any = grid_->currentIndex().isValid() || grid_->selectionModel()->hasSelection();
+    for (QPushButton* b : {assign_, sheet_, pdf_, print_, csv_}) {
+        b->setEnabled(any);
+    }
+}
+
+QList<qint64> TFReportArchive::chosenIds() const {
+    QList<int> rows;
+    for (const QModelIndex& index : grid_->selectionModel()->selectedRows()) {
+        rows << index.row();
+    }
+    if (rows.size() < 2) {
+        rows.clear();
+        if (grid_->currentIndex().isValid()) {
+            rows << grid_->currentIndex().row();
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    QList<qint64> ids;
+    for (const int row : rows) {
+        ids << model_->index(row, 0).data(kIdRole).toLongLong();
+    }
+    return ids;
+}
+
+std::vector<StoredReport> TFReportArchive::chosenReports() {
+    const BusyCursor busy;
+    std::vector<StoredReport> reports;
+    for (const qint64 id : chosenIds()) {
+        const auto report = archive_.fetch(id);
+        if (!report) {
+            messages_.showError(archive_.lastError().isEmpty()
+                                    ? QStringLiteral("The archive holds no report %1.").arg(id)
+                                    : archive_.lastError());
+            return {};
+        }
+        // Each report names the workpiece it is assigned to.
+        WorkpieceFields workpiece;
+        workpiece.number = report->entry.workpiece;
+        if (!workpiece.number.isEmpty()) {
+            if (const auto details = store_.workpieceDetails(workpiece.number)) {
+                workpiece.details = *details;
+            }
+        }
+        reports.push_back({report->row, workpiece});
+    }
+    return reports;
+}
+
+void TFReportArchive::assignClick() {
+    const QList<qint64> ids = chosenIds();
+    if (ids.isEmpty()) {
+        return;
+    }
+    if (!archive_.assignWorkpiece(ids, assignTo_->currentText())) {
+        messages_.showError(archive_.lastError());
+        return;
+    }
+    // The assignment shows in the grid; a workpiece filter may now leave the rows out.
+    refresh();
+}
+
+void TFReportArchive::spreadsheetClick() {
+    documents_->saveSpreadsheets(this, chosenReports());
+}
+
+void TFReportArchive::pdfClick() {
+    documents_->savePdf(this, chosenReports());
+}
+
+void TFReportArchive::printClick() {
+    documents_->print(this, chosenReports());
+}
+
+void TFReportArchive::csvClick() {
+    const QModelIndex current = grid_->currentIndex();
+    if (!current.isValid()) {
+        return;
+    }
+    const auto report = archive_.fetch(model_->index(current.row(), 0).data(kIdRole).toLongLong());
+    if (!report) {
+        messages_.showError(archive_.lastError());
+        return;
+    }
+    documents_->saveCsv(report->row);
+}
+
+} // namespace ufd::reports

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "core/archive/report_archive.h"
+#include "core/reports/report_display.h"
+
+#include <QWidget>
+#include <memory>
+#include <vector>
+
+class QBoxLayout;
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStandardItemModel;
+class QTableView;
+
+namespace ufd::app {
+class OperatorMessages;
+}
+
+namespace ufd::reports {
+
+class DataStore;
+class ReportDocuments;
+class ReportView;
+struct StoredReport;
+
+// "Report archive": every report ever imported, newest first, with filters and a count; the
+// selected report on the browser's own pages; reports assigned to a workpiece, and the
+// browser's documents made of one or many of them.
+class TFReportArchive : public QWidget {
+public:
+    // Rows the grid holds at most; the count says how many the filter matches.
+    static constexpr int kListLimit = 1000;
+
+    TFReportArchive(DataStore& store, app::OperatorMessages& messages, const QString& programFolder,
+                    QWidget* parent = nullptr);
+    ~TFReportArchive() override;
+
+    // Lists the reports the filters match, and fills the filters' choices anew.
+    void refresh();
+    // Assigns every selected report (or the current one) to the workpiece chosen beside the
+    // button; the empty choice takes the assignment away.
+    void assignClick();
+    void spreadsheetClick();
+    void pdfClick();
+    void printClick();
+    void csvClick();
+
+    // The archive ids of the selected rows in grid order, or of the current row alone.
+    QList<qint64> chosenIds() const;
+    // What the pages show: the current row's report.
+    const ReportDisplay& lastShown() const { return lastShown_; }
+    ReportDocuments& documents() const { return *documents_; }
+
+    QTableView* grid() const { return grid_; }
+    ReportView* pages() const { return pages_; }
+    QLabel* countLabel() const { return count_; }
+    QLineEdit* nameFilter() const { return name_; }
+    QCheckBox* fromEnabled() const { return fromOn_; }
+    QDateEdit* fromDate() const { return from_; }
+    QCheckBox* toEnabled() const { return toOn_; }
+    QDateEdit* toDate() const { return to_; }
+    QComboBox* probeFilter() const { return probe_; }
+    QComboBox* workpieceFilter() const { return workpiece_; }
+    QComboBox* sourceFilter() const { return source_; }
+    QComboBox* assignBox() const { return assignTo_; }
+    QPushButton* assignButton() const { return assign_; }
+    QPushButton* pdfButton() const { return pdf_; }
+
+private:
+    void buildFilters(QWidget* parent, QBoxLayout* outer);
+    void buildActions(QWidget* parent, QBoxLayout* outer);
+    void fillChoices();
+    void showCurrent();
+    void enableActions();
+    std::vector<StoredReport> chosenReports();
+
+    DataStore& store_;
+    app::OperatorMessages& messages_;
+    archive::ReportArchive archive_;
+    std::unique_ptr<ReportDocuments> documents_;
+    ReportDisplay lastShown_;
+    qint64 shownId_ = -1;
+
+    QCheckBox* fromOn_ = nullptr;
+    QDateEdit* from_ = nullptr;
+    QCheckBox* toOn_ = nullptr;
+    QDateEdit* to_ = nullptr;
+    QLineEdit* name_ = nullptr;
+    QComboBox* probe_ = nullptr;
+    QComboBox* workpiece_ = nullptr;
+    QComboBox* source_ = nullptr;
+    QLabel* count_ = nullptr;
+    QTableView* grid_ = nullptr;
+    QStandardItemModel* model_ = nullptr;
+    ReportView* pages_ = nullptr;
+    QComboBox* assignTo_ = nullptr;
+    QPushButton* assign_ = nullptr;
+    QPushButton* sheet_ = nullptr;
+    QPushButton* pdf_ = nullptr;
+    QPushButton* print_ = nullptr;
+    QPushButton* csv_ = nullptr;
+};
+
+} // namespace ufd::reports

@@ -1,0 +1,148 @@
+// The report archive window over a real archive: filters and count, the browser's pages for
+// the current report, workpiece assignment and the documents of several reports.
+#include "core/archive/report_archive.h"
+#include "core/archive/shared_database.h"
+#include "core/documents/report_document.h"
+#include "core/reports/database.h"
+#include "core/reports/report_file.h"
+#include "demo/demo_data.h"
+#include "operator_messages_double.h"
+#include "widgets/ascan_chart.h"
+#include "windows/reports/report_archive_window.h"
+#include "windows/reports/report_browser_parts.h"
+#include "windows/reports/report_documents.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLineSeries>
+#include <QProcess>
+#include <QPushButton>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace ufd;
+
+namespace {
+
+class ArchiveWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        folder_ = dir_.path() + "/";
+        ASSERT_TRUE(QDir(folder_).mkpath("Outfiles"));
+        QString error;
+        archive::DatabaseLocation here;
+        here.folder = dir_.path();
+        ASSERT_TRUE(archive::openDatabases(store_, here, {}, error)) << error.toStdString();
+        archive::ReportArchive archive(store_.archiveDb());
+        // November's job and December's, which shares its first report with November's.
+        november_ = demo::makeReportImage(6, 1);
+        QByteArray december =
+            demo::makeReportImage(4, 2, QDateTime(QDate(2026, 12, 1), QTime(9, 0)));
+        std::copy_n(november_.constData() + reports::kDirectoryOffset, reports::kDirectoryEntrySize,
+                    december.data() + reports::kDirectoryOffset);
+        std::copy_n(november_.constData() + reports::kSlotsOffset, reports::kSlotSize,
+                    december.data() + reports::kSlotsOffset);
+        const auto first = archive.add(november_, {"Report20261102.bin", "Wu"});
+        ASSERT_TRUE(first.ok()) << first.error.toStdString();
+        const auto added = archive.add(december, {"Report20261201.bin", "Li"});
+        ASSERT_TRUE(added.ok()) << added.error.toStdString();
+        ASSERT_EQ(added.known, 1);
+        QSqlQuery q(store_.reportDb());
+        ASSERT_TRUE(
+            q.exec("INSERT INTO tabPartInfo (PartID, PartName) VALUES ('W-18', 'Boiler drum')"));
+    }
+
+    QStringList column(reports::TFReportArchive& w, int c) {
+        QStringList texts;
+        for (int r = 0; r < w.grid()->model()->rowCount(); ++r) {
+            texts << w.grid()->model()->index(r, c).data().toString();
+        }
+        return texts;
+    }
+
+    QTemporaryDir dir_;
+    QString folder_;
+    reports::DataStore store_;
+    QByteArray november_;
+    ufd::testing::ScriptedOperatorMessages messages_;
+};
+
+TEST_F(ArchiveWindowTest, FiltersShowsAssignsAndMakesDocumentsOfTheChosenReports) {
+    reports::TFReportArchive w(store_, messages_, folder_);
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+    QStringList opened;
+    w.documents().setOpener([&](const QString& path) { opened << path; });
+    w.show();
+
+    // Every report once, newest first.
+    EXPECT_EQ(w.countLabel()->text(), "9 reports");
+    const QStringList dates = column(w, 1);
+    ASSERT_EQ(dates.size(), 9);
+    EXPECT_TRUE(std::is_sorted(dates.rbegin(), dates.rend()));
+    EXPECT_TRUE(dates.front().startsWith("2026-12-01"));
+
+    // The current report on the browser's pages, as the browser would show it.
+    w.grid()->setCurrentIndex(w.grid()->model()->index(8, 0));
+    const auto rows = reports::decodeReportFile(november_).rows;
+    const QSqlRecord first = reports::DataStore::reportRecord(rows.front());
+    EXPECT_EQ(w.pages()->field("ProbeName")->text(), reports::fieldText(first, "ProbeName"));
+    EXPECT_EQ(w.lastShown().trace, reports::showCurrentReport(first, {}).display.trace);
+    EXPECT_EQ(w.pages()->chart()->traceSeries()->points(), w.lastShown().trace);
+
+    // Filters: source file, then a date range and a name part together.
+    w.sourceFilter()->setCurrentText("Report20261201.bin");
+    w.refresh();
+    EXPECT_EQ(w.countLabel()->text(), "3 reports");
+    w.sourceFilter()->setCurrentIndex(0);
+    w.fromEnabled()->setChecked(true);
+    w.fromDate()->setDate(QDate(2026, 11, 2));
+    w.toEnabled()->setChecked(true);
+    w.toDate()->setDate(QDate(2026, 11, 2));
+    w.nameFilter()->setText("weld-000");
+    w.refresh();
+    EXPECT_EQ(w.countLabel()->text(), "6 reports");
+    for (const QString& d : column(w, 1)) {
+        EXPECT_TRUE(d.startsWith("2026-11-02")) << d.toStdString();
+    }
+
+    // Two reports to a workpiece at once; the workpiece filter then finds exactly them.
+    auto* sel = w.grid()->selectionModel();
+    sel->clearSelection();
+    for (int r : {4, 1}) {
+        sel->select(w.grid()->model()->index(r, 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    const QList<qint64> chosen = w.chosenIds();
+    ASSERT_EQ(chosen.size(), 2);
+    w.assignBox()->setCurrentText("W-18");
+    QTest::mouseClick(w.assignButton(), Qt::LeftButton);
+    w.workpieceFilter()->setCurrentText("W-18");
+    w.refresh();
+    EXPECT_EQ(w.countLabel()->text(), "2 reports");
+    EXPECT_EQ(column(w, 3), (QStringList{"W-18", "W-18"}));
+
+    // One PDF of both, in grid order, each page naming its own workpiece.
+    w.grid()->selectAll();
+    QTest::mouseClick(w.pdfButton(), Qt::LeftButton);
+    ASSERT_EQ(opened.size(), 1) << (messages_.shown.empty()
+                                        ? ""
+                                        : messages_.shown.back().text.toStdString());
+    const auto pages = documents::reportsInPdf(opened.front());
+    ASSERT_EQ(pages.size(), 2u);
+    EXPECT_EQ(pages[0].name, column(w, 0)[0]);
+    EXPECT_EQ(pages[1].name, column(w, 0)[1]);
+    QProcess text;
+    text.start("pdftotext", {"-f", "2", "-l", "2", opened.front(), "-"});
+    ASSERT_TRUE(text.waitForFinished(60000));
+    EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput()).contains("Boiler drum"));
+}
+
+} // namespace
