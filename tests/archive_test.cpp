@@ -383,6 +383,10 @@ TEST_P(ArchiveTest, UfdtoolImportsListsAndShows) {
     EXPECT_EQ(shown["columns"].toObject()["FileName"].toString(), first["fileName"].toString());
     EXPECT_FALSE(shown["columns"].toObject()["FileData"].toString().isEmpty());
 
+    // The commands that read the last import find it in the local report table.
+    r = tool({"csv", "--row", "2", "--out", dir_.filePath("w.csv")});
+    EXPECT_EQ(r.code, 0) << r.err.toStdString();
+
     EXPECT_EQ(tool({"archive", "show", "999999"}).code, 1);
     EXPECT_EQ(tool({"archive", "show", "x"}).code, 2);
     EXPECT_EQ(tool({"archive", "list", "--from", "March"}).code, 2);

@@ -1,7 +1,14 @@
 #pragma once
 
+#include "core/spreadsheet/spreadsheet_report.h"
+
 #include <QStringList>
 #include <QTextStream>
+#include <optional>
+
+namespace ufd::reports {
+class DataStore;
+}
 
 namespace ufd::tool {
 
@@ -33,6 +40,13 @@ int cmdCsv(const QStringList& args, Io io);
 bool chooseDatabase(QStringList& args, Io io);
 // Who an import is recorded for: --user NAME, else the account running ufdtool.
 QString importingUser(const QStringList& args);
+
+// Opens the databases where chooseDatabase said; false, having said why on err, when it fails.
+bool openStore(reports::DataStore& store, Io io);
+// The workpiece of "--workpiece ID" with its details; empty fields without the option. Nothing,
+// having said why on err, when no workpiece has that number.
+std::optional<reports::WorkpieceFields> workpieceOption(const QStringList& args,
+                                                        reports::DataStore& store, Io io);
 
 // "--name value" options; returns the value or `fallback`.
 QString optionValue(const QStringList& args, const QString& name, const QString& fallback = {});

@@ -316,8 +316,7 @@ int cmdArchive(const QStringList& args, Io io) {
         return 2;
     }
     reports::DataStore store;
-    if (!store.open()) {
-        io.err << store.lastError() << "\n";
+    if (!openStore(store, io)) {
         return 1;
     }
     archive::ReportArchive archive(store.archiveDb());

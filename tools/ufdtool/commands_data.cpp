@@ -36,8 +36,6 @@ QStringList positional(const QStringList& args, const QStringList& withValue) {
     return out;
 }
 
-namespace {
-
 bool openStore(reports::DataStore& store, Io io) {
     if (!store.open()) {
         io.err << store.lastError() << "\n";
@@ -45,6 +43,23 @@ bool openStore(reports::DataStore& store, Io io) {
     }
     return true;
 }
+
+std::optional<reports::WorkpieceFields> workpieceOption(const QStringList& args,
+                                                        reports::DataStore& store, Io io) {
+    reports::WorkpieceFields workpiece;
+    if (args.contains(QStringLiteral("--workpiece"))) {
+        workpiece.number = optionValue(args, QStringLiteral("--workpiece"));
+        const auto details = store.workpieceDetails(workpiece.number);
+        if (!details) {
+            io.err << "ufdtool: no workpiece numbered '" << workpiece.number << "'\n";
+            return std::nullopt;
+        }
+        workpiece.details = *details;
+    }
+    return workpiece;
+}
+
+namespace {
 
 bool readWholeFile(const QString& path, QByteArray& bytes, Io io) {
     QFile f(path);

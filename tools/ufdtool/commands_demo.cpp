@@ -51,8 +51,7 @@ int cmdWorkpieces(const QStringList& args, Io io) {
         return 2;
     }
     reports::DataStore store;
-    if (!store.open()) {
-        io.err << store.lastError() << "\n";
+    if (!openStore(store, io)) {
         return 1;
     }
     if (add) {

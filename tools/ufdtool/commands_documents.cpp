@@ -25,9 +25,12 @@ namespace ufd::tool {
 
 namespace {
 
-// Every report row of the last import, in the browser's grid order.
+// Every report row of the last import, in the browser's grid order; the store opened for it.
 std::optional<std::vector<QSqlRecord>> lastImportRows(reports::DataStore& store, Io io) {
-    QSqlQuery query(store.reportDb());
+    if (!openStore(store, io)) {
+        return std::nullopt;
+    }
+    QSqlQuery query(store.scratchDb());
     query.setForwardOnly(true);
     if (!query.exec(QStringLiteral("select * From tabDetectorReport"))) {
         io.err << query.lastError().text() << "\n";
@@ -81,21 +84,6 @@ std::optional<std::vector<int>> parseRowList(const QString& list, int available,
     return rows;
 }
 
-std::optional<reports::WorkpieceFields> workpieceOption(const QStringList& args,
-                                                        reports::DataStore& store, Io io) {
-    reports::WorkpieceFields workpiece;
-    if (args.contains(QStringLiteral("--workpiece"))) {
-        workpiece.number = optionValue(args, QStringLiteral("--workpiece"));
-        const auto details = store.workpieceDetails(workpiece.number);
-        if (!details) {
-            io.err << "ufdtool: no workpiece numbered '" << workpiece.number << "'\n";
-            return std::nullopt;
-        }
-        workpiece.details = *details;
-    }
-    return workpiece;
-}
-
 } // namespace
 
 int cmdPdf(const QStringList& args, Io io) {
@@ -115,10 +103,6 @@ int cmdPdf(const QStringList& args, Io io) {
     return 1;
 #else
     reports::DataStore store;
-    if (!store.open()) {
-        io.err << store.lastError() << "\n";
-        return 1;
-    }
     const auto all = lastImportRows(store, io);
     if (!all) {
         return 1;
@@ -174,10 +158,6 @@ int cmdCsv(const QStringList& args, Io io) {
         return 2;
     }
     reports::DataStore store;
-    if (!store.open()) {
-        io.err << store.lastError() << "\n";
-        return 1;
-    }
     const auto all = lastImportRows(store, io);
     if (!all) {
         return 1;

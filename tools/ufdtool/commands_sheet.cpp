@@ -52,15 +52,9 @@ int cmdSheet(const QStringList& args, Io io) {
     }
     const QSqlRecord row = query.record();
 
-    reports::WorkpieceFields workpiece;
-    if (args.contains(QStringLiteral("--workpiece"))) {
-        workpiece.number = optionValue(args, QStringLiteral("--workpiece"));
-        const auto details = store.workpieceDetails(workpiece.number);
-        if (!details) {
-            io.err << "ufdtool: no workpiece numbered '" << workpiece.number << "'\n";
-            return 1;
-        }
-        workpiece.details = *details;
+    const auto workpiece = workpieceOption(args, store, io);
+    if (!workpiece) {
+        return 1;
     }
 
     const reports::ShowResult shown = reports::showCurrentReport(row, reports::ReportDisplay{});
@@ -69,7 +63,7 @@ int cmdSheet(const QStringList& args, Io io) {
         return 1;
     }
     const reports::ReportCopy report =
-        reports::writeSpreadsheetReport(folder, row, workpiece, shown.display);
+        reports::writeSpreadsheetReport(folder, row, *workpiece, shown.display);
     if (!report.ok()) {
         io.err << report.error << "\n";
         return 1;

@@ -1,6 +1,7 @@
 #include "windows/reports/report_archive_window.h"
 
 #include "core/reports/database.h"
+#include "widgets/busy_cursor.h"
 #include "widgets/operator_messages.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
@@ -24,6 +25,8 @@ namespace ufd::reports {
 
 namespace {
 
+using app::BusyCursor;
+
 constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
 constexpr int kIdRole = Qt::UserRole + 1;
 
@@ -44,14 +47,6 @@ void fillBox(QComboBox* box, const QStringList& values) {
     box->addItems(values);
     box->setCurrentIndex(std::max(0, box->findText(chosen)));
 }
-
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
 
 } // namespace
 

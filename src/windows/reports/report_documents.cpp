@@ -3,6 +3,7 @@
 #include "core/documents/report_document.h"
 #include "core/documents/waveform_csv.h"
 #include "core/reports/report_display.h"
+#include "widgets/busy_cursor.h"
 #include "widgets/operator_messages.h"
 #include "widgets/report_page.h"
 
@@ -21,13 +22,7 @@ namespace ufd::reports {
 
 namespace {
 
-class BusyCursor {
-public:
-    BusyCursor() { QApplication::setOverrideCursor(Qt::BusyCursor); }
-    ~BusyCursor() { QApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
-};
+using app::BusyCursor;
 
 // A progress dialog for runs of several reports; a single report needs none.
 std::unique_ptr<QProgressDialog> progressFor(QWidget* parent, const QString& text, int total) {
