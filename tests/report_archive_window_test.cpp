@@ -46,10 +46,13 @@ protected:
         november_ = demo::makeReportImage(6, 1);
         QByteArray december =
             demo::makeReportImage(4, 2, QDateTime(QDate(2026, 12, 1), QTime(9, 0)));
-        std::copy_n(november_.constData() + reports::kDirectoryOffset, reports::kDirectoryEntrySize,
-                    december.data() + reports::kDirectoryOffset);
-        std::copy_n(november_.constData() + reports::kSlotsOffset, reports::kSlotSize,
-                    december.data() + reports::kSlotsOffset);
+        for (const auto& [at, size] :
+             {std::pair{reports::kDirectoryOffset, reports::kDirectoryEntrySize},
+              std::pair{reports::kSlotsOffset, reports::kSlotSize}}) {
+            const auto pos = static_cast<qsizetype>(at);
+            const auto len = static_cast<qsizetype>(size);
+            december.replace(pos, len, november_.mid(pos, len));
+        }
         const auto first = archive.add(november_, {"Report20261102.bin", "Wu"});
         ASSERT_TRUE(first.ok()) << first.error.toStdString();
         const auto added = archive.add(december, {"Report20261201.bin", "Li"});
