@@ -320,8 +320,9 @@ void paintReportPage(QPainter& painter, const QRectF& area, const ReportPage& pa
     // labels and the axis title (9 mm) and the legend (5 mm) below it.
     const double frameTop = fieldsEnd + 7.5;
     const double frameBottom = signaturesTop - 4 - 14;
-    constexpr double kFrameLeft = 15;
-    pp.plot(QRectF(kFrameLeft, frameTop, kWidth - kFrameLeft - 1, frameBottom - frameTop),
+    // Room on the right for half the last path label: a printer clips at its printable area.
+    constexpr double kFrameLeft = 15, kFrameRight = 4;
+    pp.plot(QRectF(kFrameLeft, frameTop, kWidth - kFrameLeft - kFrameRight, frameBottom - frameTop),
             page.plot);
 
     pp.signatures(signaturesTop, page);
