@@ -259,8 +259,11 @@ TEST_P(ArchiveTest, ListFiltersCountsAndPagesNewestFirst) {
 TEST_P(ArchiveTest, EveryImportArchivesAndFetchGivesTheReportTablesColumns) {
     const QByteArray image = reportFile(40, 9);
     archive::archiveEveryImport(
-        store_, [&] { return image; }, [] { return QStringLiteral("carol"); });
-    store_.noteImageSource(dir_.filePath("upload.bin"), image);
+        store_,
+        [&] {
+            return archive::ImportedImage{image, dir_.filePath("upload.bin")};
+        },
+        [] { return QStringLiteral("carol"); });
     reports::ReplaceResult r = store_.replaceReports(reports::decodeReportFile(image).rows);
     ASSERT_EQ(r.stored, 40);
     EXPECT_EQ(r.archived, 40) << r.archiveError.toStdString();

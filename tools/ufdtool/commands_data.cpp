@@ -161,10 +161,13 @@ int cmdImportReport(const QStringList& args, Io io) {
         return 1;
     }
     // The same hook as the program's: the import also goes to the archive.
-    store.noteImageSource(files[0], image);
     const QString user = importingUser(args);
     archive::archiveEveryImport(
-        store, [&image] { return image; }, [&user] { return user; });
+        store,
+        [&] {
+            return archive::ImportedImage{image, files[0]};
+        },
+        [&user] { return user; });
     const reports::ReplaceResult stored = store.replaceReports(decoded.rows);
     const qint64 ms = timer.elapsed();
     io.out << "Reports imported: " << stored.stored << "\n";

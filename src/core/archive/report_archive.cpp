@@ -3,6 +3,7 @@
 #include "core/reports/database.h"
 
 #include <QCryptographicHash>
+#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
@@ -137,13 +138,13 @@ bool worthRetrying(const QSqlError& e) {
 struct Pending {
     QByteArray hash;   // hexadecimal
     QByteArray packed; // directory entry and slot, compressed
-    const ReportRow* row;
+    QSqlRecord record; // its columns, made before the transaction as well
 };
 
 } // namespace
 
 ReportArchive::ReportArchive(QSqlDatabase db)
-    : db_(std::move(db)), server_(db_.driverName() == QLatin1String("QPSQL")) {}
+    : db_(std::move(db)), server_(reports::isServer(db_)) {}
 
 QStringList ReportArchive::schemaStatements(bool server) {
     const QSqlRecord& cols = archivedColumns();
@@ -222,7 +223,7 @@ AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRo
         // Compressed before the transaction, so that other importers wait less; the fastest
         // level, as the waveform's noise leaves little for more effort to gain.
         pending.push_back({QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(),
-                           qCompress(bytes, 1), &row});
+                           qCompress(bytes, 1), reports::DataStore::reportRecord(row)});
     }
     // Every importer takes the rows in one order, so two of them sharing reports wait for each
     // other instead of deadlocking.
@@ -244,7 +245,7 @@ AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRo
     const QString dataSql =
         QStringLiteral("INSERT INTO %1 (\"ArchiveID\", \"SlotBytes\") VALUES (?, ?)")
             .arg(QLatin1String(kDataTable));
-    const QString source = origin.sourceFile.isEmpty() ? QString() : origin.sourceFile;
+    const QString& source = origin.sourceFile;
     const QString when = origin.importedAt.toUTC().toString(QLatin1String(kStamp));
 
     for (int attempt = 1;; ++attempt) {
@@ -263,7 +264,7 @@ AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRo
                 return result;
             }
             for (const Pending& p : pending) {
-                const QSqlRecord rec = reports::DataStore::reportRecord(*p.row);
+                const QSqlRecord& rec = p.record;
                 ins.bindValue(0, QString::fromLatin1(p.hash));
                 ins.bindValue(1, source.isEmpty() ? QVariant(QMetaType::fromType<QString>())
                                                   : QVariant(source));
@@ -447,14 +448,15 @@ QStringList ReportArchive::sourceFiles() {
     return distinct("SourceFile");
 }
 
-void archiveEveryImport(reports::DataStore& store, std::function<QByteArray()> image,
+void archiveEveryImport(reports::DataStore& store, std::function<ImportedImage()> image,
                         std::function<QString()> user) {
     store.setImportHook([&store, image = std::move(image), user = std::move(user)](
                             const std::vector<ReportRow>& rows, reports::ReplaceResult& result) {
-        const QByteArray bytes = image();
-        const AddResult added =
-            ReportArchive(store.archiveDb())
-                .add(bytes, rows, ImportOrigin{store.imageSource(bytes), user()});
+        const ImportedImage imported = image();
+        const QString source =
+            imported.path.isEmpty() ? QString() : QFileInfo(imported.path).fileName();
+        const AddResult added = ReportArchive(store.archiveDb())
+                                    .add(imported.bytes, rows, ImportOrigin{source, user()});
         result.archived = added.added;
         result.alreadyArchived = added.known;
         result.archiveError = added.error;

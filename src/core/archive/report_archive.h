@@ -110,9 +110,16 @@ private:
     QString lastError_;
 };
 
+// A report file as an import has it: its bytes and the file they were read from or saved to
+// (empty when none).
+struct ImportedImage {
+    QByteArray bytes;
+    QString path;
+};
+
 // Makes every import of `store` (its replaceReports) add the reports to the archive: the rows
 // are those of the image that `image` gives at that moment, imported by `user`.
-void archiveEveryImport(reports::DataStore& store, std::function<QByteArray()> image,
+void archiveEveryImport(reports::DataStore& store, std::function<ImportedImage()> image,
                         std::function<QString()> user);
 
 } // namespace ufd::archive

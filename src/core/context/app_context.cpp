@@ -39,7 +39,10 @@ AppContext::~AppContext() {
 bool AppContext::openData(const QString& folder) {
     dataError_.clear();
     archive::archiveEveryImport(
-        data_, [this] { return reportImage_.bytes(); },
+        data_,
+        [this] {
+            return archive::ImportedImage{reportImage_.bytes(), reportImage_.source()};
+        },
         [this] { return DOXL_RunData.CurrentUser; });
     const QString settings =
         settingsFile_.isEmpty()

@@ -59,10 +59,6 @@ ReportIdentity reportIdentity(const QSqlRecord& row) {
             reports::fieldText(row, QStringLiteral("FileDate"))};
 }
 
-ReportIdentity reportIdentity(const ReportPage& page) {
-    return {page.reportName, page.reportDate};
-}
-
 PdfDocumentInfo pdfDocumentInfo(std::vector<ReportIdentity> reports, const QString& inspector) {
     PdfDocumentInfo info;
     info.title = QStringLiteral("Ultrasonic Flaw Detect Report %1").arg(pdfBaseName(reports));
@@ -170,18 +166,6 @@ QString pdfReportPath(const QString& outDir, const std::vector<ReportIdentity>& 
     return reports::reportFilePath(outDir, base, QStringLiteral("pdf"), [&](const QString& path) {
         return reportsInPdf(path) == reports;
     });
-}
-
-PageSource pageSource(std::vector<ReportPage> pages, const QString& inspector) {
-    std::vector<ReportIdentity> ids;
-    ids.reserve(pages.size());
-    for (const ReportPage& p : pages) {
-        ids.push_back(reportIdentity(p));
-    }
-    auto shared = std::make_shared<const std::vector<ReportPage>>(std::move(pages));
-    return {pdfDocumentInfo(std::move(ids), inspector), [shared](int index) {
-                return PageResult{shared->at(static_cast<std::size_t>(index)), {}};
-            }};
 }
 
 PageSource pageSource(std::vector<QSqlRecord> rows, const reports::WorkpieceFields& workpiece,

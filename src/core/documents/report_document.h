@@ -18,7 +18,6 @@ struct ReportIdentity {
 };
 
 ReportIdentity reportIdentity(const QSqlRecord& row);
-ReportIdentity reportIdentity(const ReportPage& page);
 
 // What a PDF says about itself; `reports` names the report of each page, in page order.
 struct PdfDocumentInfo {
@@ -51,7 +50,6 @@ struct PageSource {
     int count() const { return static_cast<int>(document.reports.size()); }
 };
 
-PageSource pageSource(std::vector<ReportPage> pages, const QString& inspector);
 PageSource pageSource(std::vector<QSqlRecord> rows, const reports::WorkpieceFields& workpiece,
                       const QString& inspector);
 // Each report with its own workpiece: workpieces[i] is that of rows[i].

@@ -31,6 +31,9 @@ struct ReplaceResult {
     QString archiveError;    // why it kept nothing; empty when it did its part
 };
 
+// True for a connection to a shared server (PostgreSQL), false for the embedded files.
+bool isServer(const QSqlDatabase& db);
+
 // A table model for the windows that edit a table. Where the table has no key of its own, a row
 // is found by SQLite's row id, fetched as one more column that the model does not show;
 // otherwise Qt would find it by all its values and change or delete its identical twins with it.
@@ -97,10 +100,6 @@ public:
     // Told of every replaceReports, with the rows and the result to add its own part to.
     using ImportHook = std::function<void(const std::vector<ReportRow>& rows, ReplaceResult&)>;
     void setImportHook(ImportHook hook) { importHook_ = std::move(hook); }
-    // The file a report image was read from or saved to, so that its import is kept under that
-    // name; imageSource() gives the name back for the same bytes only.
-    void noteImageSource(const QString& path, const QByteArray& image);
-    QString imageSource(const QByteArray& image) const;
 
     // PartID of every workpiece, in table order.
     QStringList workpieceNumbers();
@@ -129,8 +128,6 @@ private:
     QString lastError_;
     bool usersCreated_ = false;
     ImportHook importHook_;
-    QString noteName_;
-    QByteArray noteImage_;
 };
 
 } // namespace ufd::reports

@@ -48,33 +48,28 @@ bool TComm::WriteData(const std::uint8_t* buffer, std::uint16_t length) {
     return port_.write(buffer, length);
 }
 
-// The lambdas run on the component's thread; a component destroyed first drops them with its
+// The notices run on the component's thread; a component destroyed first drops them with its
 // pending events, and its destructor has ended the I/O thread before that. A notice carries the
 // open it belongs to: after ClosePort it is dropped, so a late hang-up cannot close a new line.
-void TComm::Notifier::dataReceived(QByteArray block) {
+template <typename Emit> void TComm::Notifier::post(Emit emitNotice) {
     TComm* owner = &owner_;
     const quint64 generation = owner->generation_;
     QMetaObject::invokeMethod(
         owner,
-        [owner, generation, b = std::move(block)] {
+        [owner, generation, e = std::move(emitNotice)] {
             if (generation == owner->generation_) {
-                emit owner->OnReceiveData(b);
+                e(*owner);
             }
         },
         Qt::QueuedConnection);
 }
 
+void TComm::Notifier::dataReceived(QByteArray block) {
+    post([b = std::move(block)](TComm& owner) { emit owner.OnReceiveData(b); });
+}
+
 void TComm::Notifier::hangup() {
-    TComm* owner = &owner_;
-    const quint64 generation = owner->generation_;
-    QMetaObject::invokeMethod(
-        owner,
-        [owner, generation] {
-            if (generation == owner->generation_) {
-                emit owner->OnRequestHangup();
-            }
-        },
-        Qt::QueuedConnection);
+    post([](TComm& owner) { emit owner.OnRequestHangup(); });
 }
 
 void TComm::connectNotify(const QMetaMethod& signal) {
@@ -93,16 +88,7 @@ void TComm::Notifier::sendQueueEmpty() {
     if (owner_.sentListeners_ <= 0) {
         return;
     }
-    TComm* owner = &owner_;
-    const quint64 generation = owner->generation_;
-    QMetaObject::invokeMethod(
-        owner,
-        [owner, generation] {
-            if (generation == owner->generation_) {
-                emit owner->OnSendDataEmpty();
-            }
-        },
-        Qt::QueuedConnection);
+    post([](TComm& owner) { emit owner.OnSendDataEmpty(); });
 }
 
 } // namespace ufd::serial

@@ -150,6 +150,9 @@ private:
         void sendQueueEmpty() override;
 
     private:
+        // Hands `emitNotice(TComm&)` to the component's thread, for the current open only.
+        template <typename Emit> void post(Emit emitNotice);
+
         TComm& owner_;
     };
 

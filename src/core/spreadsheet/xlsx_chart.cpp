@@ -128,22 +128,11 @@ std::optional<QByteArray> scaleSampleChart(const QByteArray& xml, const QString&
     if (limits.empty()) {
         return xml;
     }
-    QXmlStreamReader r(xml);
-    QByteArray out;
-    QXmlStreamWriter w(&out);
     QStringList path;
     QString axis; // the id of the value axis being copied
-    while (!r.atEnd()) {
-        r.readNext();
-        if (r.hasError()) {
-            break;
-        }
-        if (r.isStartDocument()) {
-            startDocument(r, w);
-        } else if (r.isEndDocument()) {
-            w.writeEndDocument();
-        } else if (r.isStartElement()) {
-            const Token t = Token::from(r);
+    return copyXml(
+        xml, part,
+        [&](QXmlStreamReader& r, QXmlStreamWriter& w, Token& t) {
             const QString parent = path.isEmpty() ? QString() : path.last();
             if (t.local == QLatin1String("valAx")) {
                 axis.clear();
@@ -154,24 +143,17 @@ std::optional<QByteArray> scaleSampleChart(const QByteArray& xml, const QString&
                 t.write(w);
                 const auto [min, max] = limits.at(axis);
                 writeScaling(r, w, prefixOf(t.name), min, max);
-                continue;
+                return XmlStep::Written;
             }
             path << t.local;
-            t.write(w);
-        } else if (r.isEndElement()) {
+            return XmlStep::Copy;
+        },
+        [&](QXmlStreamWriter&) {
             if (!path.isEmpty()) {
                 path.removeLast();
             }
-            w.writeEndElement();
-        } else {
-            Token::from(r).write(w);
-        }
-    }
-    if (r.hasError()) {
-        error = xmlError(r, part);
-        return std::nullopt;
-    }
-    return out;
+        },
+        error);
 }
 
 std::vector<QString> chartsOf(std::vector<ZipEntry>& entries, const QString& sheetPart) {

@@ -71,6 +71,56 @@ QString xmlError(const QXmlStreamReader& r, const QString& part);
 
 QString prefixOf(const QString& qualifiedName);
 
+// What a start-element hook of copyXml did with the element the reader stands on.
+enum class XmlStep {
+    Copy,   // write it (with the attributes as the hook left them) and go on inside it
+    Drop,   // leave it out, with everything inside it
+    Written // the hook wrote it, with everything inside it, itself
+};
+
+// Copies an XML part token by token. `onStart(r, w, t)` sees each start element before it is
+// written; `onEnd(w)` runs before each end element of the source is written.
+template <typename OnStart, typename OnEnd>
+std::optional<QByteArray> copyXml(const QByteArray& in, const QString& part, OnStart onStart,
+                                  OnEnd onEnd, QString& error) {
+    QXmlStreamReader r(in);
+    QByteArray out;
+    QXmlStreamWriter w(&out);
+    while (!r.atEnd()) {
+        r.readNext();
+        if (r.hasError()) {
+            break;
+        }
+        if (r.isStartDocument()) {
+            startDocument(r, w);
+        } else if (r.isEndDocument()) {
+            w.writeEndDocument();
+        } else if (r.isStartElement()) {
+            Token t = Token::from(r);
+            switch (onStart(r, w, t)) {
+            case XmlStep::Copy:
+                t.write(w);
+                break;
+            case XmlStep::Drop:
+                r.skipCurrentElement();
+                break;
+            case XmlStep::Written:
+                break;
+            }
+        } else if (r.isEndElement()) {
+            onEnd(w);
+            w.writeEndElement();
+        } else {
+            Token::from(r).write(w);
+        }
+    }
+    if (r.hasError()) {
+        error = xmlError(r, part);
+        return std::nullopt;
+    }
+    return out;
+}
+
 // ---- cells (xlsx_template.cpp) ----
 
 struct CellPos {

@@ -28,44 +28,25 @@ constexpr QLatin1String kUserPropertyFormat("{D5CDD505-2E9C-101B-9397-08002B2CF9
 template <typename Drop, typename Append>
 std::optional<QByteArray> rewriteRoot(const QByteArray& in, const QString& part, Drop drop,
                                       Append append, QString& error) {
-    QXmlStreamReader r(in);
-    QByteArray out;
-    QXmlStreamWriter w(&out);
     int depth = 0;
     QString prefix;
-    while (!r.atEnd()) {
-        r.readNext();
-        if (r.hasError()) {
-            break;
-        }
-        if (r.isStartDocument()) {
-            startDocument(r, w);
-        } else if (r.isEndDocument()) {
-            w.writeEndDocument();
-        } else if (r.isStartElement()) {
-            const Token t = Token::from(r);
+    return copyXml(
+        in, part,
+        [&](QXmlStreamReader&, QXmlStreamWriter&, Token& t) {
             if (depth == 0) {
                 prefix = prefixOf(t.name);
             } else if (depth == 1 && drop(t)) {
-                r.skipCurrentElement();
-                continue;
+                return XmlStep::Drop;
             }
             ++depth;
-            t.write(w);
-        } else if (r.isEndElement()) {
+            return XmlStep::Copy;
+        },
+        [&](QXmlStreamWriter& w) {
             if (--depth == 0) {
                 append(w, prefix);
             }
-            w.writeEndElement();
-        } else {
-            Token::from(r).write(w);
-        }
-    }
-    if (r.hasError()) {
-        error = xmlError(r, part);
-        return std::nullopt;
-    }
-    return out;
+        },
+        error);
 }
 
 QString relationshipId(const std::vector<Relationship>& rels) {

@@ -427,34 +427,12 @@ constexpr QLatin1String kRelTypeSuffixCalcChain("/calcChain");
 template <typename OnStart>
 std::optional<QByteArray> transformXml(const QByteArray& in, const QString& part, OnStart onStart,
                                        QString& error) {
-    QXmlStreamReader r(in);
-    QByteArray out;
-    QXmlStreamWriter w(&out);
-    while (!r.atEnd()) {
-        r.readNext();
-        if (r.hasError()) {
-            break;
-        }
-        if (r.isStartDocument()) {
-            startDocument(r, w);
-        } else if (r.isStartElement()) {
-            Token t = Token::from(r);
-            if (!onStart(t)) {
-                r.skipCurrentElement();
-                continue;
-            }
-            t.write(w);
-        } else if (r.isEndDocument()) {
-            w.writeEndDocument();
-        } else {
-            Token::from(r).write(w);
-        }
-    }
-    if (r.hasError()) {
-        error = xmlError(r, part);
-        return std::nullopt;
-    }
-    return out;
+    return copyXml(
+        in, part,
+        [&](QXmlStreamReader&, QXmlStreamWriter&, Token& t) {
+            return onStart(t) ? XmlStep::Copy : XmlStep::Drop;
+        },
+        [](QXmlStreamWriter&) {}, error);
 }
 
 } // namespace

@@ -224,8 +224,6 @@ void TFImPortData::importImage() {
     {
         const QScopedValueRollback hold(holdShow_, true);
         link_->cancel(); // an edit in progress belongs to rows that are about to go
-        // The archive keeps the file the reports came from.
-        store_.noteImageSource(image_.source(), image_.bytes());
         const ReplaceResult stored = store_.replaceReports(decoded.rows);
         query_.setOpen(true);
         link_->open();
