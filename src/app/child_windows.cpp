@@ -2,11 +2,10 @@
 
 #include "app/main_form.h"
 #include "core/context/app_context.h"
+#include "core/spreadsheet/spreadsheet_report.h"
 #include "windows/online/online_window.h"
 #include "windows/online/replay_window.h"
 #include "windows/serial/port_link.h"
-
-#include <QDir>
 
 namespace ufd::app {
 
@@ -14,7 +13,7 @@ void registerRecordWindows(TMainForm& form) {
     form.setChildFactory(ChildKind::Online, [](TMainForm& f) -> QWidget* {
         auto* w = new online::TSssj(
             f.context().dispatcher(), [&f] { return f.portLink().portOpen(); }, f.messages());
-        w->setOutputFolder(QDir(f.context().ProgramFolder).filePath(QStringLiteral("Outfiles")));
+        w->setOutputFolder(reports::outfilesPath(f.context().ProgramFolder));
         return w;
     });
     form.setChildFactory(ChildKind::Replay, [](TMainForm& f) -> QWidget* {

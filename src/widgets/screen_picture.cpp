@@ -1,5 +1,7 @@
 #include "widgets/screen_picture.h"
 
+#include "widgets/operator_messages.h"
+
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
@@ -41,6 +43,13 @@ QString saveScreenPicture(QWidget* what, const QString& folder, const QDateTime&
         return {};
     }
     return path;
+}
+
+void takeScreenshot(QWidget* what, const QString& folder, OperatorMessages& messages) {
+    QString error;
+    if (saveScreenPicture(what, folder, QDateTime::currentDateTime(), &error).isEmpty()) {
+        messages.showMessage(error);
+    }
 }
 
 } // namespace ufd::app

@@ -17,4 +17,8 @@ QString screenPicturePath(const QString& folder, const QDateTime& now);
 QString saveScreenPicture(QWidget* what, const QString& folder, const QDateTime& now,
                           QString* error);
 
+class OperatorMessages;
+// The windows' "Screenshot": saves the picture now; a file that cannot be written is told.
+void takeScreenshot(QWidget* what, const QString& folder, OperatorMessages& messages);
+
 } // namespace ufd::app

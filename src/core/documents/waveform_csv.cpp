@@ -1,8 +1,10 @@
 #include "core/documents/waveform_csv.h"
 
 #include "core/online/record.h"
+#include "core/spreadsheet/spreadsheet_report.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSaveFile>
 
 namespace ufd::documents {
@@ -42,6 +44,16 @@ QByteArray waveformCsv(const reports::ReportDisplay& shown) {
         text += fields.join(QLatin1Char(',')) + QStringLiteral("\r\n");
     }
     return text.toUtf8();
+}
+
+QString waveformCsvPath(const QString& outDir, const QString& name, const QByteArray& csv) {
+    if (!reports::isSafeReportName(name)) {
+        return {};
+    }
+    return reports::reportFilePath(outDir, name, QStringLiteral("csv"), [&](const QString& path) {
+        QFile f(path);
+        return f.size() == csv.size() && f.open(QIODevice::ReadOnly) && f.readAll() == csv;
+    });
 }
 
 QString writeWaveformCsv(const QString& path, const reports::ReportDisplay& shown) {

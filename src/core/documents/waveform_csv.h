@@ -15,6 +15,12 @@ namespace ufd::documents {
 // outside it.
 QByteArray waveformCsv(const reports::ReportDisplay& shown);
 
+// The file in `outDir` for the waveform of report `name`, by the spreadsheet report's rule: a
+// waveform file names no report inside, so one with exactly these bytes is this report's; else
+// the first free "<name>.csv", "<name> (2).csv"... Empty when the name is no safe file name or
+// no name is free.
+QString waveformCsvPath(const QString& outDir, const QString& name, const QByteArray& csv);
+
 // Writes the file whole (a temporary file renamed into place); the error text, empty when written.
 QString writeWaveformCsv(const QString& path, const reports::ReportDisplay& shown);
 

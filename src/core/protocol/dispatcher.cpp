@@ -108,15 +108,6 @@ void Dispatcher::armSupervision() {
     retryLimit_ = kDefaultRetryLimit;
 }
 
-void Dispatcher::restartSupervision() {
-    timer_->stop();
-    const int interval = supervisionInterval();
-    if (timer_->interval() != interval) {
-        timer_->setInterval(interval);
-    }
-    timer_->start();
-}
-
 void Dispatcher::writeRequest() {
     if (writer_) {
         writer_(reinterpret_cast<const std::uint8_t*>(requestPacket_.constData()),
@@ -303,7 +294,7 @@ void Dispatcher::retryOrGiveUp(bool timedOut) {
         SendLen16Cmd(CmdSetOffset, static_cast<std::uint32_t>(t->TransferOffset()), Attempts::Keep);
     } else {
         Resend();
-        restartSupervision();
+        armSupervision(); // the timer was stopped above: it counts afresh
     }
     if (timedOut) {
         emit communicationTimeout(text, code, false);

@@ -141,8 +141,6 @@ public:
     std::uint16_t TxLength() const { return txLength_; }
     std::int32_t RetryCount() const { return retryCount_; }
     std::int32_t RetryLimit() const { return retryLimit_; }
-    // Whether a supervised command waits for its answer.
-    bool commandOutstanding() const { return requestOpen_; }
     // Answers discarded because the command they answer was already given up or superseded.
     long long staleAnswers() const { return staleAnswers_; }
 
@@ -179,7 +177,6 @@ private:
     void writeRequest();
     int supervisionInterval() const;
     void armSupervision();
-    void restartSupervision();
     Match match(std::uint8_t code);
     void handleAnswer(const QByteArray& packet);
     void handleDamaged(const QByteArray& packet);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/online/record.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -12,7 +14,7 @@ constexpr int kBaseResponseTimeoutMs = 3000;
 // time-out, if that is shorter), and the next poll goes out.
 constexpr int kPollMarginMs = 1000;
 // The online record's answer.
-constexpr std::size_t kLiveAnswerSize = 2836;
+constexpr std::size_t kLiveAnswerSize = online::kLivePacketSize;
 
 // Milliseconds `bytes` need on a line of `baud` at 10 bits a byte (start, 8 data, stop),
 // rounded up; 0 when the speed is unknown (0).

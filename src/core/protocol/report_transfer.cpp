@@ -143,16 +143,17 @@ void ReportTransfer::OpenFileProc(const TRCOM& r) {
     emit progressChanged(progressPosition_, progressMaximum_);
     emit statusText(openFileSuccessText());
     // The first read always asks for a whole block, whatever the file size.
-    requested_ = kTransferBlockSize;
     if (Dispatcher* d = dispatcher_.data()) {
-        d->SendLen16Cmd(CmdReadBlock, requested_);
+        d->SendLen16Cmd(CmdReadBlock, kTransferBlockSize);
     }
 }
 
 void ReportTransfer::readNext(Dispatcher::Attempts attempts) {
-    requested_ = static_cast<std::uint32_t>(std::clamp(transferRemaining_, 0, kTransferBlockSize));
     if (Dispatcher* d = dispatcher_.data()) {
-        d->SendLen16Cmd(CmdReadBlock, requested_, attempts);
+        d->SendLen16Cmd(
+            CmdReadBlock,
+            static_cast<std::uint32_t>(std::clamp(transferRemaining_, 0, kTransferBlockSize)),
+            attempts);
     }
 }
 
@@ -166,8 +167,8 @@ void ReportTransfer::ReadBlockProc(const TRCOM& r) {
     }
     // Only the block asked for is stored: as many bytes as the read wanted, or the rest of the
     // file. Anything else is not the answer to this read and would put bytes in wrong places.
-    const auto expected =
-        std::min<std::int64_t>(requested_, std::max<std::int32_t>(transferRemaining_, 0));
+    // The whole first read of a short file brings the rest of it, as later reads do.
+    const auto expected = std::clamp(transferRemaining_, 0, kTransferBlockSize);
     const qint64 pos = qint64{progressPosition_} * kTransferBlockSize;
     if (r.PayloadLength != expected ||
         !image_.write(pos, &r.RxBuffer[kHeaderSize], r.PayloadLength)) {

@@ -78,7 +78,6 @@ private:
     std::int32_t transferRemaining_ = 0;
     int progressPosition_ = 0;
     int progressMaximum_ = 0;
-    std::uint32_t requested_ = 0; // bytes the outstanding read asked for
     bool running_ = false;
 };
 

@@ -23,14 +23,8 @@ void TComm::OpenPort() {
         throw ECommsError(kMsgOpenFailed);
     case OpenError::NotCommDevice:
         throw ECommsError(kMsgNotCommHandle);
-    case OpenError::CannotSetup:
-        throw ECommsError(kMsgSetupFailed);
-    case OpenError::NoStopEvent:
-        throw ECommsError(kMsgNoEvent);
     case OpenError::NoReadThread:
         throw ECommsError(kMsgNoReadThread);
-    case OpenError::NoWriteThread:
-        throw ECommsError(kMsgNoWriteThread);
     }
     throw ECommsError(kMsgOpenFailed);
 }

@@ -18,6 +18,8 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The component's error texts. Qt's port has no cause for the buffer set-up, event and write-thread
+// failures; their texts stay with the rest for callers that name them.
 inline constexpr char kMsgAlreadyOpen[] = "This serial port already opened";
 inline constexpr char kMsgOpenFailed[] = "Error opening serial port";
 inline constexpr char kMsgNotCommHandle[] = "File handle is not a comm handle ";

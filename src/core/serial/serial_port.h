@@ -27,10 +27,7 @@ enum class OpenError {
     None,
     CannotOpen,    // absent, held by another program, no permission
     NotCommDevice, // opened, but not a terminal device
-    CannotSetup,   // driver refused its queues
-    NoStopEvent,   // the stop signal for the threads could not be made
-    NoReadThread,
-    NoWriteThread,
+    NoReadThread,  // the component's I/O thread did not start
 };
 
 // The line settings as Qt's serial port takes them; DTR and RTS are left alone where they are

@@ -8,7 +8,6 @@
 #include "windows/online/record_view.h"
 
 #include <QCloseEvent>
-#include <QDateTime>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -122,11 +121,7 @@ void TSssj::BitBtn_StopClick() {
 }
 
 void TSssj::BitBtn_ScreenshotClick() {
-    QString error;
-    if (app::saveScreenPicture(view_, outputFolder_, QDateTime::currentDateTime(), &error)
-            .isEmpty()) {
-        messages_.showMessage(error);
-    }
+    app::takeScreenshot(view_, outputFolder_, messages_);
 }
 
 void TSssj::OnlineDataShowProc(const QByteArray& packet) {

@@ -7,7 +7,6 @@
 #include "widgets/status_panels.h"
 #include "windows/online/record_view.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -130,11 +129,7 @@ void TFYaokong::sbtOpenVideoClick() {
 }
 
 void TFYaokong::sbtSaveImageClick() {
-    QString error;
-    if (app::saveScreenPicture(view_, outputFolder_, QDateTime::currentDateTime(), &error)
-            .isEmpty()) {
-        messages_.showMessage(error);
-    }
+    app::takeScreenshot(view_, outputFolder_, messages_);
 }
 
 void TFYaokong::sbtPlayClick() {

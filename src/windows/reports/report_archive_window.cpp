@@ -20,6 +20,7 @@
 #include <QStandardItemModel>
 #include <QTableView>
 #include <algorithm>
+#include <map>
 
 namespace ufd::reports {
 
@@ -89,6 +90,7 @@ TFReportArchive::TFReportArchive(DataStore& store, app::OperatorMessages& messag
             [this] { showCurrent(); });
     connect(grid_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             [this] { enableActions(); });
+    fillChoices();
     refresh();
     resize(1010, 660);
 }
@@ -144,7 +146,11 @@ void TFReportArchive::buildFilters(QWidget* parent, QBoxLayout* outer) {
     outer->addLayout(when);
     outer->addLayout(bar);
 
-    connect(search, &QPushButton::clicked, this, [this] { refresh(); });
+    // Search also reads the choices again: imports and workpieces may have come since.
+    connect(search, &QPushButton::clicked, this, [this] {
+        fillChoices();
+        refresh();
+    });
     connect(name_, &QLineEdit::returnPressed, this, [this] { refresh(); });
     for (QComboBox* box : {probe_, workpiece_, source_}) {
         connect(box, &QComboBox::activated, this, [this] { refresh(); });
@@ -197,7 +203,6 @@ void TFReportArchive::fillChoices() {
 
 void TFReportArchive::refresh() {
     const BusyCursor busy;
-    fillChoices();
     archive::ArchiveFilter filter;
     if (fromOn_->isChecked()) {
         filter.from = QDateTime(from_->date(), QTime(0, 0, 0));
@@ -212,6 +217,7 @@ void TFReportArchive::refresh() {
     filter.limit = kListLimit;
 
     const qint64 keep = shownId_;
+    shownReport_.reset(); // an assignment may have changed it: read it again
     const auto page = archive_.list(filter);
     {
         const QSignalBlocker quiet(grid_->selectionModel());
@@ -256,30 +262,41 @@ void TFReportArchive::showCurrent() {
     const QModelIndex current = grid_->currentIndex();
     const qint64 id =
         current.isValid() ? model_->index(current.row(), 0).data(kIdRole).toLongLong() : -1;
-    if (id == shownId_ && id >= 0) {
+    if (id == shownId_ && id >= 0 && shownReport_) {
         return;
     }
     shownId_ = id;
+    shownReport_.reset();
     if (id < 0) {
         lastShown_ = ReportDisplay{};
         pages_->showFields(QSqlRecord());
         pages_->draw(lastShown_);
         return;
     }
-    const auto report = archive_.fetch(id);
-    if (!report) {
-        messages_.showError(archive_.lastError().isEmpty()
-                                ? QStringLiteral("The archive holds no report %1.").arg(id)
-                                : archive_.lastError());
+    shownReport_ = fetchOrSay(id);
+    if (!shownReport_) {
         return;
     }
-    pages_->showFields(report->row);
-    ShowResult shown = showCurrentReport(report->row, ReportDisplay{});
+    pages_->showFields(shownReport_->row);
+    ShowResult shown = showCurrentReport(shownReport_->row, ReportDisplay{});
     lastShown_ = std::move(shown.display);
     pages_->draw(lastShown_);
     if (!shown.ok()) {
         messages_.showError(shown.error);
     }
+}
+
+std::optional<archive::ArchivedReport> TFReportArchive::fetchOrSay(qint64 id) {
+    if (shownReport_ && shownReport_->entry.id == id) {
+        return shownReport_; // on the pages already
+    }
+    auto report = archive_.fetch(id);
+    if (!report) {
+        messages_.showError(archive_.lastError().isEmpty()
+                                ? QStringLiteral("The archive holds no report %1.").arg(id)
+                                : archive_.lastError());
+    }
+    return report;
 }
 
 void TFReportArchive::enableActions() {
@@ -290,19 +307,8 @@ void TFReportArchive::enableActions() {
 }
 
 QList<qint64> TFReportArchive::chosenIds() const {
-    QList<int> rows;
-    for (const QModelIndex& index : grid_->selectionModel()->selectedRows()) {
-        rows << index.row();
-    }
-    if (rows.size() < 2) {
-        rows.clear();
-        if (grid_->currentIndex().isValid()) {
-            rows << grid_->currentIndex().row();
-        }
-    }
-    std::sort(rows.begin(), rows.end());
     QList<qint64> ids;
-    for (const int row : rows) {
+    for (const int row : chosenRows(grid_, grid_->currentIndex().row())) {
         ids << model_->index(row, 0).data(kIdRole).toLongLong();
     }
     return ids;
@@ -311,23 +317,26 @@ QList<qint64> TFReportArchive::chosenIds() const {
 std::vector<StoredReport> TFReportArchive::chosenReports() {
     const BusyCursor busy;
     std::vector<StoredReport> reports;
+    std::map<QString, WorkpieceFields> workpieces; // each number looked up once
     for (const qint64 id : chosenIds()) {
-        const auto report = archive_.fetch(id);
+        const auto report = fetchOrSay(id);
         if (!report) {
-            messages_.showError(archive_.lastError().isEmpty()
-                                    ? QStringLiteral("The archive holds no report %1.").arg(id)
-                                    : archive_.lastError());
             return {};
         }
         // Each report names the workpiece it is assigned to.
-        WorkpieceFields workpiece;
-        workpiece.number = report->entry.workpiece;
-        if (!workpiece.number.isEmpty()) {
-            if (const auto details = store_.workpieceDetails(workpiece.number)) {
-                workpiece.details = *details;
+        const QString& number = report->entry.workpiece;
+        auto found = workpieces.find(number);
+        if (found == workpieces.end()) {
+            WorkpieceFields workpiece;
+            workpiece.number = number;
+            if (!number.isEmpty()) {
+                if (const auto details = store_.workpieceDetails(number)) {
+                    workpiece.details = *details;
+                }
             }
+            found = workpieces.emplace(number, workpiece).first;
         }
-        reports.push_back({report->row, workpiece});
+        reports.push_back({report->row, found->second});
     }
     return reports;
 }
@@ -362,12 +371,10 @@ void TFReportArchive::csvClick() {
     if (!current.isValid()) {
         return;
     }
-    const auto report = archive_.fetch(model_->index(current.row(), 0).data(kIdRole).toLongLong());
-    if (!report) {
-        messages_.showError(archive_.lastError());
-        return;
+    const auto report = fetchOrSay(model_->index(current.row(), 0).data(kIdRole).toLongLong());
+    if (report) {
+        documents_->saveCsv(report->row);
     }
-    documents_->saveCsv(report->row);
 }
 
 } // namespace ufd::reports

@@ -40,7 +40,7 @@ public:
                     QWidget* parent = nullptr);
     ~TFReportArchive() override;
 
-    // Lists the reports the filters match, and fills the filters' choices anew.
+    // Lists the reports the filters match (the Search button also reads the choices again).
     void refresh();
     // Assigns every selected report (or the current one) to the workpiece chosen beside the
     // button; the empty choice takes the assignment away.
@@ -64,7 +64,6 @@ public:
     QDateEdit* fromDate() const { return from_; }
     QCheckBox* toEnabled() const { return toOn_; }
     QDateEdit* toDate() const { return to_; }
-    QComboBox* probeFilter() const { return probe_; }
     QComboBox* workpieceFilter() const { return workpiece_; }
     QComboBox* sourceFilter() const { return source_; }
     QComboBox* assignBox() const { return assignTo_; }
@@ -78,6 +77,9 @@ private:
     void showCurrent();
     void enableActions();
     std::vector<StoredReport> chosenReports();
+    // The report of `id`, the one on the pages without asking the archive again; nothing, having
+    // said why, when the archive cannot give it.
+    std::optional<archive::ArchivedReport> fetchOrSay(qint64 id);
 
     DataStore& store_;
     app::OperatorMessages& messages_;
@@ -85,6 +87,7 @@ private:
     std::unique_ptr<ReportDocuments> documents_;
     ReportDisplay lastShown_;
     qint64 shownId_ = -1;
+    std::optional<archive::ArchivedReport> shownReport_; // what the pages show
 
     QCheckBox* fromOn_ = nullptr;
     QDateEdit* from_ = nullptr;

@@ -13,20 +13,15 @@
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
 
-#include <QApplication>
 #include <QBoxLayout>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
-#include <QLineSeries>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSplitter>
 #include <QSqlTableModel>
-#include <QTabWidget>
 #include <QTableView>
-#include <QValueAxis>
-#include <algorithm>
 
 namespace ufd::reports {
 
@@ -68,7 +63,6 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
     upper->setSizes({340, 760});
 
     pages_ = new ReportView(split);
-    chart_ = pages_->chart();
     split->addWidget(upper);
     split->addWidget(pages_);
     split->setStretchFactor(0, 2);
@@ -164,6 +158,10 @@ void TFImPortData::setReportOpener(ReportOpener opener) {
     documents_->setOpener(std::move(opener));
 }
 
+online::AScanChart* TFImPortData::chart() const {
+    return pages_->chart();
+}
+
 QLineEdit* TFImPortData::field(const QString& column) const {
     return pages_->field(column);
 }
@@ -254,29 +252,20 @@ void TFImPortData::ShowCurrentReport() {
     shownRecord_ = currentRecord();
     ShowResult shown = showCurrentReport(shownRecord_, lastShown_);
     lastShown_ = std::move(shown.display);
-    renderLastShown();
+    pages_->draw(lastShown_);
     if (!shown.ok()) {
         messages_.showError(shown.error);
     }
 }
 
-void TFImPortData::renderLastShown() {
-    pages_->draw(lastShown_);
-}
-
 std::vector<QSqlRecord> TFImPortData::chosenRecords() const {
+    const QList<int> chosen = chosenRows(grid_, -1);
+    if (chosen.isEmpty()) {
+        return {currentRecord()};
+    }
     std::vector<QSqlRecord> rows;
-    QList<int> selected;
-    for (const QModelIndex& index : grid_->selectionModel()->selectedRows()) {
-        selected << index.row();
-    }
-    if (selected.size() < 2) {
-        rows.push_back(currentRecord());
-        return rows;
-    }
-    std::sort(selected.begin(), selected.end());
-    rows.reserve(static_cast<std::size_t>(selected.size()));
-    for (const int row : selected) {
+    rows.reserve(static_cast<std::size_t>(chosen.size()));
+    for (const int row : chosen) {
         rows.push_back(query_.model()->record(row));
     }
     return rows;

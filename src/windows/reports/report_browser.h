@@ -72,7 +72,7 @@ public:
     const ReportDisplay& lastShown() const { return lastShown_; }
     QSqlRecord currentRecord() const;
 
-    online::AScanChart* chart() const { return chart_; }
+    online::AScanChart* chart() const;
     QTableView* grid() const { return grid_; }
     app::RecordNavigator* navigator() const { return navigator_; }
     app::DataLink* dataLink() const { return link_; }
@@ -96,7 +96,6 @@ private:
     void enableDocuments(bool on);
     std::vector<StoredReport> chosenReports() const;
     void importImage();
-    void renderLastShown();
     void rowChanged();
     // Shows the current row unless the plot already holds it as it stands.
     void showIfStale();
@@ -125,7 +124,6 @@ private:
     WorkpieceGroup* workpiece_ = nullptr;
     QTableView* grid_ = nullptr;
     ReportView* pages_ = nullptr;
-    online::AScanChart* chart_ = nullptr;
 };
 
 } // namespace ufd::reports

@@ -306,6 +306,21 @@ void MemoDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelInd
     option->textElideMode = Qt::ElideRight;
 }
 
+QList<int> chosenRows(const QTableView* grid, int current) {
+    QList<int> rows;
+    for (const QModelIndex& index : grid->selectionModel()->selectedRows()) {
+        rows << index.row();
+    }
+    if (rows.size() < 2) {
+        rows.clear();
+        if (current >= 0) {
+            rows << current;
+        }
+    }
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
 void configureReportGrid(QTableView* grid, QSqlTableModel* model) {
     QHeaderView* header = grid->horizontalHeader();
     const QFontMetrics digits = grid->fontMetrics();

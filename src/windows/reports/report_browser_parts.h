@@ -101,6 +101,10 @@ protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
 };
 
+// The rows chosen for documents: the selected rows in grid order when several are selected, else
+// `current` alone (none when it is below 0).
+QList<int> chosenRows(const QTableView* grid, int current);
+
 // Shows only the report grid's columns, in their order and with their titles.
 void configureReportGrid(QTableView* grid, QSqlTableModel* model);
 

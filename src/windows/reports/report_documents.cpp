@@ -10,7 +10,6 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QGuiApplication>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
@@ -65,6 +64,21 @@ void openOnDesktop(const QString& path) {
 ReportDocuments::ReportDocuments(app::OperatorMessages& messages, QString programFolder)
     : messages_(messages), programFolder_(std::move(programFolder)), opener_(openOnDesktop) {}
 
+QString ReportDocuments::outfilesOrSay() {
+    const QString outDir = outfilesPath(programFolder_);
+    if (!QDir(outDir).exists() && !QDir().mkpath(outDir)) {
+        messages_.showError(
+            QStringLiteral("Cannot create the folder %1").arg(QDir::toNativeSeparators(outDir)));
+        return {};
+    }
+    return outDir;
+}
+
+void ReportDocuments::sayNoFileName(const QString& name) {
+    messages_.showError(QStringLiteral("No file name for the report \"%1\" in %2")
+                            .arg(name, QDir::toNativeSeparators(outfilesPath(programFolder_))));
+}
+
 QStringList ReportDocuments::saveSpreadsheets(QWidget* parent,
                                               const std::vector<StoredReport>& reports) {
     if (reports.empty()) {
@@ -82,10 +96,19 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent,
         messages_.showMessage(first.error);
         return {};
     }
+    // One report's workbook from the template read once: whole or absent, as each is written
+    // under a temporary name first. The waveform is taken from the row whose parameters are
+    // written.
+    const auto save = [&](const StoredReport& stored) {
+        const ShowResult shown = showCurrentReport(stored.row, ReportDisplay{});
+        return shown.ok()
+                   ? saveSpreadsheetReport(first, stored.row, stored.workpiece, shown.display)
+                   : ReportCopy{{}, shown.error};
+    };
     if (total == 1) {
-        // The waveform is taken from the row whose parameters are written.
-        const ShowResult shown = showCurrentReport(reports[0].row, ReportDisplay{});
-        if (!shown.ok()) {
+        // A row that cannot be shown is told before the question.
+        if (const ShowResult shown = showCurrentReport(reports[0].row, ReportDisplay{});
+            !shown.ok()) {
             messages_.showError(shown.error);
             return {};
         }
@@ -95,8 +118,7 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent,
         ReportCopy report;
         {
             const BusyCursor busy;
-            report =
-                saveSpreadsheetReport(first, reports[0].row, reports[0].workpiece, shown.display);
+            report = save(reports[0]);
         }
         if (!report.ok()) {
             messages_.showError(report.error);
@@ -115,17 +137,10 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent,
     QString failure;
     for (int i = 0; i < total && !progress->wasCanceled(); ++i) {
         const StoredReport& stored = reports[static_cast<std::size_t>(i)];
-        const QSqlRecord& row = stored.row;
-        const QString name = fieldText(row, QStringLiteral("FileName"));
-        // Every workbook is whole or absent: each is written under a temporary name first.
-        const ReportTemplate tmpl = i == 0 ? first : loadReportTemplate(programFolder_, name);
-        const ShowResult shown = tmpl.ok() ? showCurrentReport(row, ReportDisplay{}) : ShowResult{};
-        const ReportCopy report =
-            !tmpl.ok()    ? ReportCopy{{}, tmpl.error}
-            : !shown.ok() ? ReportCopy{{}, shown.error}
-                          : saveSpreadsheetReport(tmpl, row, stored.workpiece, shown.display);
+        const ReportCopy report = save(stored);
         if (!report.ok()) {
-            failure = QStringLiteral("%1: %2").arg(name, report.error);
+            failure = QStringLiteral("%1: %2").arg(
+                fieldText(stored.row, QStringLiteral("FileName")), report.error);
             break;
         }
         written << report.path;
@@ -156,17 +171,13 @@ QString ReportDocuments::savePdf(QWidget* parent, const std::vector<StoredReport
         return {};
     }
     const documents::PageSource source = pagesOf(reports, inspector());
-    const QString outDir = outfilesPath(programFolder_);
-    if (!QDir(outDir).exists() && !QDir().mkpath(outDir)) {
-        messages_.showError(
-            QStringLiteral("Cannot create the folder %1").arg(QDir::toNativeSeparators(outDir)));
+    const QString outDir = outfilesOrSay();
+    if (outDir.isEmpty()) {
         return {};
     }
     const QString path = documents::pdfReportPath(outDir, source.document.reports);
     if (path.isEmpty()) {
-        messages_.showError(QStringLiteral("No file name for the report \"%1\" in %2")
-                                .arg(documents::pdfBaseName(source.document.reports),
-                                     QDir::toNativeSeparators(outDir)));
+        sayNoFileName(documents::pdfBaseName(source.document.reports));
         return {};
     }
     const auto progress = progressFor(
@@ -227,10 +238,8 @@ void ReportDocuments::print(QWidget* parent, const std::vector<StoredReport>& re
 
 QString ReportDocuments::saveCsv(const QSqlRecord& row) {
     const QString name = fieldText(row, QStringLiteral("FileName"));
-    const QString outDir = outfilesPath(programFolder_);
     if (!isSafeReportName(name)) {
-        messages_.showError(QStringLiteral("No file name for the report \"%1\" in %2")
-                                .arg(name, QDir::toNativeSeparators(outDir)));
+        sayNoFileName(name);
         return {};
     }
     const ShowResult shown = showCurrentReport(row, ReportDisplay{});
@@ -238,20 +247,14 @@ QString ReportDocuments::saveCsv(const QSqlRecord& row) {
         messages_.showError(shown.error);
         return {};
     }
-    if (!QDir(outDir).exists() && !QDir().mkpath(outDir)) {
-        messages_.showError(
-            QStringLiteral("Cannot create the folder %1").arg(QDir::toNativeSeparators(outDir)));
+    const QString outDir = outfilesOrSay();
+    if (outDir.isEmpty()) {
         return {};
     }
-    // A waveform file names no report inside; one with the very same points is this report's.
-    const QByteArray csv = documents::waveformCsv(shown.display);
-    const QString path = reportFilePath(outDir, name, QStringLiteral("csv"), [&](const QString& p) {
-        QFile f(p);
-        return f.size() == csv.size() && f.open(QIODevice::ReadOnly) && f.readAll() == csv;
-    });
+    const QString path =
+        documents::waveformCsvPath(outDir, name, documents::waveformCsv(shown.display));
     if (path.isEmpty()) {
-        messages_.showError(QStringLiteral("No file name for the report \"%1\" in %2")
-                                .arg(name, QDir::toNativeSeparators(outDir)));
+        sayNoFileName(name);
         return {};
     }
     const QString error = documents::writeWaveformCsv(path, shown.display);

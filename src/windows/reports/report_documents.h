@@ -53,6 +53,9 @@ public:
 
 private:
     QString inspector() const { return inspector_ ? inspector_() : QString(); }
+    // Outfiles/, made when missing; empty, having said why, when it cannot be made.
+    QString outfilesOrSay();
+    void sayNoFileName(const QString& reportName);
 
     app::OperatorMessages& messages_;
     QString programFolder_;

@@ -185,11 +185,9 @@ Tcksz::Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessage
     connect(ComboBox2_, &QComboBox::editTextChanged, this, &Tcksz::ComboBox2Change);
     connect(ComboBox3_, &QComboBox::currentIndexChanged, this, &Tcksz::ComboBox2Change);
     connect(suiButtonOpenComm_, &QPushButton::clicked, this, &Tcksz::suiButtonOpenCommClick);
-    // The line vanished under the open port: whoever closed it, this window says so.
-    connect(&comm_, &TComm::OnRequestHangup, this, [this] {
-        comm_.ClosePort();
-        showClosed();
-    });
+    // The line vanished under the open port: the application context closed it; this window
+    // says so.
+    connect(&dispatcher_, &protocol::Dispatcher::lineGone, this, [this] { showClosed(); });
 }
 
 Tcksz::~Tcksz() = default;
