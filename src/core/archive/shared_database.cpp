@@ -1,6 +1,7 @@
 #include "core/archive/shared_database.h"
 
 #include "core/archive/report_archive.h"
+#include "core/archive/sql_transaction.h"
 #include "core/reports/database.h"
 
 #include <QFileInfo>
@@ -21,48 +22,23 @@ constexpr qint64 kSchemaLock = 0x55464441;
 // Long enough for a slow line, short enough that start-up does not seem to hang.
 constexpr char kConnectTimeout[] = "connect_timeout=10";
 
-bool run(QSqlDatabase& db, const QString& sql, const QVariantList& values, QString& error) {
-    QSqlQuery q(db);
-    // Qt's PostgreSQL driver cannot run a prepared statement without values.
-    bool ok = false;
-    if (values.isEmpty()) {
-        ok = q.exec(sql);
-    } else {
-        q.prepare(sql);
-        for (const QVariant& v : values) {
-            q.addBindValue(v);
-        }
-        ok = q.exec();
-    }
-    if (!ok) {
-        error = q.lastError().text();
-        return false;
-    }
-    return true;
-}
-
 // Makes what a database of an older version lacks and records the new version, all or nothing.
 bool prepareSchema(QSqlDatabase& db, bool server, QString& error) {
-    const bool begun =
-        server ? db.transaction() : run(db, QStringLiteral("BEGIN IMMEDIATE"), {}, error);
-    if (!begun) {
-        error = server ? db.lastError().text() : error;
+    Transaction tx(db, server);
+    if (!tx.isOpen()) {
+        error = tx.error();
         return false;
     }
-    const auto finish = [&](bool ok) {
-        QString endError;
-        const bool ended =
-            server
-                ? (ok ? db.commit() : db.rollback())
-                : run(db, ok ? QStringLiteral("COMMIT") : QStringLiteral("ROLLBACK"), {}, endError);
-        if (ok && !ended) {
-            error = server ? db.lastError().text() : endError;
+    const auto run = [&](const QString& sql, const QVariantList& values = {}) {
+        QSqlQuery q(db);
+        if (!execute(q, sql, values)) {
+            error = q.lastError().text();
+            return false;
         }
-        return ok && ended;
+        return true;
     };
-    if (server &&
-        !run(db, QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSchemaLock}, error)) {
-        return finish(false);
+    if (server && !run(QStringLiteral("SELECT pg_advisory_xact_lock(?)"), {kSchemaLock})) {
+        return false;
     }
     const int version = schemaVersion(db);
     if (version > kSchemaVersion) {
@@ -71,28 +47,34 @@ bool prepareSchema(QSqlDatabase& db, bool server, QString& error) {
                            "to %2. Use the newer program that made it.")
                 .arg(version)
                 .arg(kSchemaVersion);
-        return finish(false);
+        return false;
     }
-    if (version == kSchemaVersion) {
-        return finish(true);
-    }
-    // Version 1 is the first: every statement makes what is missing, whatever came before.
-    if (server && !reports::DataStore::createSharedTables(db, error)) {
-        return finish(false);
-    }
-    QStringList statements = ReportArchive::schemaStatements(server);
-    statements << QStringLiteral("CREATE TABLE IF NOT EXISTS \"%1\" (\"Version\" INTEGER NOT NULL)")
-                      .arg(QLatin1String(kVersionTable))
-               << QStringLiteral("DELETE FROM \"%1\"").arg(QLatin1String(kVersionTable));
-    for (const QString& sql : statements) {
-        if (!run(db, sql, {}, error)) {
-            return finish(false);
+    if (version < kSchemaVersion) {
+        // Version 1 is the first: every statement makes what is missing, whatever came before.
+        if (server && !reports::DataStore::createSharedTables(db, error)) {
+            return false;
+        }
+        QStringList statements = ReportArchive::schemaStatements(server);
+        statements << QStringLiteral(
+                          "CREATE TABLE IF NOT EXISTS \"%1\" (\"Version\" INTEGER NOT NULL)")
+                          .arg(QLatin1String(kVersionTable))
+                   << QStringLiteral("DELETE FROM \"%1\"").arg(QLatin1String(kVersionTable));
+        for (const QString& sql : statements) {
+            if (!run(sql)) {
+                return false;
+            }
+        }
+        if (!run(QStringLiteral("INSERT INTO \"%1\" (\"Version\") VALUES (?)")
+                     .arg(QLatin1String(kVersionTable)),
+                 {kSchemaVersion})) {
+            return false;
         }
     }
-    return finish(run(db,
-                      QStringLiteral("INSERT INTO \"%1\" (\"Version\") VALUES (?)")
-                          .arg(QLatin1String(kVersionTable)),
-                      {kSchemaVersion}, error));
+    if (!tx.commit()) {
+        error = tx.error();
+        return false;
+    }
+    return true;
 }
 
 QString nextConnectionName() {
