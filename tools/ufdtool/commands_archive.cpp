@@ -277,8 +277,16 @@ QString importingUser(const QStringList& args) {
     return user.isEmpty() ? qEnvironmentVariable("USERNAME") : user;
 }
 
+namespace {
+// The --database of this run; without it the settings file beside ufdtool decides.
+std::optional<archive::DatabaseLocation>& namedDatabase() {
+    static std::optional<archive::DatabaseLocation> named;
+    return named;
+}
+} // namespace
+
 bool chooseDatabase(QStringList& args, Io io) {
-    std::optional<archive::DatabaseLocation> named;
+    std::optional<archive::DatabaseLocation>& named = namedDatabase();
     const qsizetype at = args.indexOf(QStringLiteral("--database"));
     if (at >= 0) {
         if (at + 1 >= args.size()) {
@@ -295,16 +303,23 @@ bool chooseDatabase(QStringList& args, Io io) {
         }
         args.remove(at, 2);
     }
-    // Each command opens its databases when it needs them, so only those ask for a password.
-    reports::DataStore::setProcessOpener([named](reports::DataStore& store, QString& error) {
-        const QString settings = QDir(QCoreApplication::applicationDirPath())
-                                     .filePath(QLatin1String(archive::kSettingsFileName));
-        const auto where =
-            named ? named : archive::locationFromSettings(settings, QStringLiteral("."), error);
-        const archive::PasswordPrompt prompt =
-            stdinIsTerminal() ? archive::PasswordPrompt(askPassword) : archive::PasswordPrompt();
-        return where && archive::openDatabases(store, *where, prompt, error);
-    });
+    return true;
+}
+
+// Each command opens its databases when it needs them, so only those ask for a password.
+bool openStore(reports::DataStore& store, Io io) {
+    const std::optional<archive::DatabaseLocation>& named = namedDatabase();
+    QString error;
+    const QString settings = QDir(QCoreApplication::applicationDirPath())
+                                 .filePath(QLatin1String(archive::kSettingsFileName));
+    const auto where =
+        named ? named : archive::locationFromSettings(settings, QStringLiteral("."), error);
+    const archive::PasswordPrompt prompt =
+        stdinIsTerminal() ? archive::PasswordPrompt(askPassword) : archive::PasswordPrompt();
+    if (!where || !archive::openDatabases(store, *where, prompt, error)) {
+        io.err << error << "\n";
+        return false;
+    }
     return true;
 }
 

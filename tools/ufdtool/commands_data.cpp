@@ -36,14 +36,6 @@ QStringList positional(const QStringList& args, const QStringList& withValue) {
     return out;
 }
 
-bool openStore(reports::DataStore& store, Io io) {
-    if (!store.open()) {
-        io.err << store.lastError() << "\n";
-        return false;
-    }
-    return true;
-}
-
 std::optional<reports::WorkpieceFields> workpieceOption(const QStringList& args,
                                                         reports::DataStore& store, Io io) {
     reports::WorkpieceFields workpiece;

@@ -30,8 +30,7 @@ int cmdSheet(const QStringList& args, Io io) {
         optionValue(args, QStringLiteral("--folder"), QCoreApplication::applicationDirPath());
 
     reports::DataStore store;
-    if (!store.open()) {
-        io.err << store.lastError() << "\n";
+    if (!openStore(store, io)) {
         return 1;
     }
     // The browser's report query, in its order.

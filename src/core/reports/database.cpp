@@ -198,11 +198,6 @@ QMetaType columnType(const char* sqlType) {
     return QMetaType::fromType<QString>();
 }
 
-DataStore::Opener& processOpener() {
-    static DataStore::Opener opener;
-    return opener;
-}
-
 } // namespace
 
 bool isServer(const QSqlDatabase& db) {
@@ -269,10 +264,6 @@ QString RowIdTableModel::selectStatement() const {
         statement += QLatin1Char(' ') + order;
     }
     return statement;
-}
-
-void DataStore::setProcessOpener(Opener opener) {
-    processOpener() = std::move(opener);
 }
 
 DataStore::DataStore() {
@@ -382,19 +373,6 @@ bool DataStore::createUserSchema(QSqlDatabase& db) {
            exec(db,
                 QStringLiteral("CREATE TABLE IF NOT EXISTS IntTable (ID INTEGER PRIMARY KEY)")) &&
            exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS SoeTable (ID INTEGER PRIMARY KEY)"));
-}
-
-bool DataStore::open() {
-    if (!processOpener()) {
-        return open(QStringLiteral("."));
-    }
-    close();
-    QString error;
-    if (!processOpener()(*this, error)) {
-        lastError_ = error;
-        return false;
-    }
-    return true;
 }
 
 bool DataStore::open(const QString& folder) {

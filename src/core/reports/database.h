@@ -65,15 +65,8 @@ public:
     DataStore(const DataStore&) = delete;
     DataStore& operator=(const DataStore&) = delete;
 
-    // How the process opens its databases when no folder is named: ufdtool chooses once, from its
-    // --database option or the settings file, for every command. Sets `error` when it fails.
-    using Opener = std::function<bool(DataStore& store, QString& error)>;
-    static void setProcessOpener(Opener opener);
-
-    // The process opener when one is set, else the embedded files in the current folder.
-    bool open();
     // Opens (creating when missing) both files in `folder`. False with lastError() set on failure.
-    bool open(const QString& folder);
+    bool open(const QString& folder = QStringLiteral("."));
     // The report table in `folder`; users and workpieces on the open connection named `shared`,
     // whose tables the caller has made (createSharedTables). The store closes and removes it.
     bool open(const QString& folder, const QString& shared);
