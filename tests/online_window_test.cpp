@@ -172,3 +172,41 @@ TEST_F(OnlineWindowTest, Screenshots) {
         EXPECT_TRUE(w.grab().save(out + "/" + name));
     }
 }
+
+// Answers that stop make the screen say so and stop looking live until the next answer; a line
+// that is lost ends the polling.
+TEST_F(OnlineWindowTest, OverdueAnswersMarkTheScreenNotLiveAndALostLineStopsPolling) {
+    QObject::connect(&comm_, &serial::TComm::OnRequestHangup, &dispatcher_, [this] {
+        comm_.ClosePort();
+        dispatcher_.lineLost();
+    });
+    dispatcher_.setResponseTimeout(300); // an answer is overdue after about 0.33 s
+    sim_.setOffAfter(4, std::chrono::milliseconds(1200));
+    TSssj w(dispatcher_, portFlag_, messages_);
+    w.BitBtn_StartClick();
+    UFD_WAIT_EQ(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints, 5000);
+    EXPECT_TRUE(w.view()->chart()->isLive());
+
+    UFD_WAIT_TRUE(!w.view()->chart()->isLive(), 5000);
+    EXPECT_TRUE(w.statusText().startsWith("No answer from the instrument since "))
+        << w.statusText().toStdString();
+    EXPECT_TRUE(w.view()->chart()->chart()->title().contains("not live, last answer"));
+    EXPECT_TRUE(w.stopButton()->isEnabled()); // still asking
+    QTest::qWait(250);                        // polls go on without overwriting the text
+    EXPECT_TRUE(w.statusText().startsWith("No answer from the instrument since "));
+    if (const QString out = qEnvironmentVariable("UFD_SCREENSHOT_DIR"); !out.isEmpty()) {
+        w.resize(1150, 720);
+        EXPECT_TRUE(w.grab().save(out + "/online_not_live.png"));
+    }
+
+    UFD_WAIT_TRUE(w.view()->chart()->isLive(), 5000); // switched on again
+    UFD_WAIT_TRUE(w.statusText().startsWith("In data communication"), 2000);
+    UFD_WAIT_TRUE(w.rateText().contains(" answers a second, the last "), 2000);
+
+    sim_.setCloseAfter(1); // the adapter is pulled
+    UFD_WAIT_TRUE(!w.pollTimer()->isActive(), 5000);
+    EXPECT_EQ(w.statusText(), protocol::lineLostText());
+    EXPECT_FALSE(w.view()->chart()->isLive());
+    EXPECT_TRUE(w.startButton()->isEnabled());
+    EXPECT_FALSE(w.stopButton()->isEnabled());
+}

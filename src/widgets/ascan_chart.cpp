@@ -85,6 +85,16 @@ void AScanChart::setGateStyle(const QString& titleA, const QString& titleB, qrea
     }
 }
 
+void AScanChart::setLive(bool live, const QString& note) {
+    live_ = live;
+    QPen pen = trace_->pen();
+    pen.setColor(live ? QColor(Qt::black) : QColor(160, 160, 160));
+    trace_->setPen(pen);
+    const QString title = QStringLiteral("Waveform");
+    chart()->setTitle(
+        live || note.isEmpty() ? title : title + QStringLiteral(" (") + note + QLatin1Char(')'));
+}
+
 void AScanChart::setInitialLimits() {
     setPathRange(0, 250);
     yAxis_->setRange(0, 400);

@@ -30,6 +30,11 @@ public:
     // The report browser titles its gates "Gate A" and "Gate B" and draws them thinner.
     void setGateStyle(const QString& titleA, const QString& titleB, qreal width);
 
+    // A trace that stopped being live is drawn grey, with `note` (when it was last live) beside
+    // the title, until it is live again.
+    void setLive(bool live, const QString& note = QString());
+    bool isLive() const { return live_; }
+
     // Sets the horizontal limits in the order that lets a new maximum lie below the old minimum.
     void setPathRange(double x0, double x1);
 
@@ -40,6 +45,7 @@ private:
     QLineSeries* gateB_ = nullptr;
     QValueAxis* xAxis_ = nullptr;
     QValueAxis* yAxis_ = nullptr;
+    bool live_ = true;
 };
 
 } // namespace ufd::online

@@ -103,6 +103,8 @@ public:
     // awaited (or it has been awaited past its line time and margin); returns whether it went.
     bool SendOnlinePoll();
     bool pollOutstanding() const { return pollOutstanding_; }
+    // How long a live answer may take at the port's speed before it counts as overdue.
+    int pollTimeout() const { return pollTimeoutMs(baud(), responseTimeout_); }
     // Repeats the outstanding supervised command.
     void Resend();
 

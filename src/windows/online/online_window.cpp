@@ -2,12 +2,14 @@
 
 #include "core/protocol/dispatcher.h"
 #include "core/protocol/poll_pacer.h"
+#include "widgets/ascan_chart.h"
 #include "widgets/operator_messages.h"
 #include "widgets/screen_picture.h"
 #include "widgets/status_panels.h"
 #include "windows/online/record_view.h"
 
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -53,7 +55,10 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     view_ = new RecordView(RecordView::Kind::Online, this);
     outer->addWidget(view_, 1);
 
-    panel0_ = app::addStatusPanels(this, outer, {300, 50}).first();
+    const QList<QLabel*> panels = app::addStatusPanels(this, outer, {300, 50, 300});
+    panel0_ = panels.first();
+    ratePanel_ = panels.last();
+    ratePanel_->setObjectName(QStringLiteral("Panel_AnswerRate"));
 
     // FormCreate: idle, nothing drawn until the first record.
     pacer_ = new protocol::PollPacer(dispatcher_, this);
@@ -64,6 +69,10 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     connect(BitBtn_Stop_, &QPushButton::clicked, this, [this] { BitBtn_StopClick(); });
     connect(BitBtn_Screenshot_, &QPushButton::clicked, this, [this] { BitBtn_ScreenshotClick(); });
     connect(pacer_, &protocol::PollPacer::polled, this, [this] { onPolled(); });
+    connect(pacer_, &protocol::PollPacer::answersOverdue, this, [this] { onOverdue(); });
+    connect(pacer_, &protocol::PollPacer::answered, this, [this] { onAnswered(); });
+    connect(&dispatcher_, &protocol::Dispatcher::lineGone, this,
+            [this](const QString& text) { onLineGone(text); });
     connect(&dispatcher_, &protocol::Dispatcher::onlineData, this,
             [this](const QByteArray& packet) { OnlineDataShowProc(packet); });
     resize(1100, 700);
@@ -110,13 +119,64 @@ void TSssj::Timer_RealDataTimer() {
 
 void TSssj::onPolled() {
     ++pollCounter_;
-    setStatus(QString::fromLatin1(kPollTexts[pollCounter_ % 3]));
+    // While the answers are overdue the panel keeps saying so.
+    if (!pacer_->overdue()) {
+        setStatus(QString::fromLatin1(kPollTexts[pollCounter_ % 3]));
+    }
 }
 
-void TSssj::BitBtn_StopClick() {
+QString TSssj::rateText() const {
+    return ratePanel_->text();
+}
+
+namespace {
+
+QString lastAnswerNote(const QDateTime& at) {
+    return at.isValid()
+               ? QStringLiteral("not live, last answer ") + at.toString(QStringLiteral("hh:mm:ss"))
+               : QStringLiteral("not live, no answer yet");
+}
+
+} // namespace
+
+void TSssj::onOverdue() {
+    const QDateTime& at = pacer_->lastAnswerTime();
+    setStatus(at.isValid() ? QStringLiteral("No answer from the instrument since %1.")
+                                 .arg(at.toString(QStringLiteral("hh:mm:ss")))
+                           : QStringLiteral("No answer from the instrument."));
+    view_->chart()->setLive(false, lastAnswerNote(at));
+    ratePanel_->setText(QStringLiteral("0.0 answers a second"));
+}
+
+void TSssj::onAnswered() {
+    view_->chart()->setLive(true);
+    const double rate = pacer_->answerRate();
+    const qint64 delay = pacer_->lastAnswerDelayMs();
+    QString text = QStringLiteral("%1 answers a second").arg(rate, 0, 'f', 1);
+    if (delay >= 0) {
+        text += QStringLiteral(", the last %1 ms after its poll").arg(delay);
+    }
+    ratePanel_->setText(text);
+}
+
+// A lost line cannot answer: polling stops, and what is on the screen is not live.
+void TSssj::onLineGone(const QString& text) {
+    if (!pacer_->timer()->isActive()) {
+        return;
+    }
+    stopPolling();
+    setStatus(text);
+    view_->chart()->setLive(false, lastAnswerNote(pacer_->lastAnswerTime()));
+}
+
+void TSssj::stopPolling() {
     pacer_->stop();
     BitBtn_Start_->setEnabled(true);
     BitBtn_Stop_->setEnabled(false);
+}
+
+void TSssj::BitBtn_StopClick() {
+    stopPolling();
     setStatus(QStringLiteral("Stop..."));
 }
 

@@ -44,7 +44,10 @@ public:
     QPushButton* stopButton() const { return BitBtn_Stop_; }
     QPushButton* screenshotButton() const { return BitBtn_Screenshot_; }
     QTimer* pollTimer() const;
+    protocol::PollPacer* pacer() const { return pacer_; }
     QString statusText() const;
+    // Answers a second and the last answer's delay.
+    QString rateText() const;
     RecordView* view() const { return view_; }
     const TOnlineData& onlineData() const { return *online_; }
 
@@ -55,6 +58,10 @@ protected:
 private:
     void setStatus(const QString& text);
     void onPolled();
+    void onOverdue();
+    void onAnswered();
+    void onLineGone(const QString& text);
+    void stopPolling();
 
     protocol::Dispatcher& dispatcher_;
     std::function<bool()> portOpen_;
@@ -70,6 +77,7 @@ private:
     QString outputFolder_;
     protocol::PollPacer* pacer_ = nullptr;
     QLabel* panel0_ = nullptr;
+    QLabel* ratePanel_ = nullptr;
 };
 
 } // namespace ufd::online
