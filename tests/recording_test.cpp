@@ -49,10 +49,25 @@ TEST(Recording, FilesThatCannotBePlayedAreRefused) {
     EXPECT_FALSE(Recording::parse(header(200, 1, online::kRecordSize).left(1023)));
     EXPECT_FALSE(Recording::parse(header(200, 0, 0)));
     EXPECT_FALSE(Recording::parse(header(0, 1, online::kRecordSize)));
-    // The last announced frame needs one byte more than the file has.
-    EXPECT_FALSE(Recording::parse(header(200, 3, 3 * online::kRecordSize - 1)));
-    EXPECT_FALSE(Recording::parse(header(200, 0xFFFFFFFFu, online::kRecordSize)));
+    // Not one whole frame.
+    EXPECT_FALSE(Recording::parse(header(200, 3, online::kRecordSize - 1)));
     EXPECT_EQ(online::recordingRefusedText(), QStringLiteral("文件非法，请检查!"));
+}
+
+// A recording that ends inside a frame (the recorder stopped mid-write) plays its whole frames
+// and says it was cut short; no frame is read past the file.
+TEST(Recording, ACutShortRecordingPlaysItsWholeFrames) {
+    auto rec = Recording::parse(header(200, 3, 3 * online::kRecordSize - 1));
+    ASSERT_TRUE(rec.has_value());
+    EXPECT_TRUE(rec->cutShort());
+    EXPECT_EQ(rec->frameCount(), 2u);
+    EXPECT_EQ(rec->announcedFrames(), 3u);
+    EXPECT_DOUBLE_EQ(rec->playingTime(), 0.1);
+    EXPECT_EQ(rec->cutShortText(), "Recording cut short: 2 of 3 frames.");
+    rec = Recording::parse(header(200, 0xFFFFFFFFu, online::kRecordSize));
+    ASSERT_TRUE(rec.has_value());
+    EXPECT_EQ(rec->frameCount(), 1u);
+    EXPECT_FALSE(Recording::parse(header(200, 3, 3 * online::kRecordSize))->cutShort());
 }
 
 TEST(Recording, FramesDecodeInTheStoredEncoding) {

@@ -65,7 +65,15 @@ TEST(Ufdtool, RecordingInfoAndRefusal) {
 
     QFile f(rec);
     ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    f.resize(2000); // frames announced but missing
+    f.resize(1024 + 599 * 2824 + 10); // the last frame cut off
+    f.close();
+    r = ufdtool(dir.path(), {"recording-info", rec});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(r.out.contains("Frames: 599\n"));
+    EXPECT_TRUE(r.out.contains("Recording cut short: 599 of 600 frames."));
+
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    f.resize(2000); // not one whole frame
     f.close();
     r = ufdtool(dir.path(), {"recording-info", rec});
     EXPECT_EQ(r.code, 1);

@@ -202,6 +202,9 @@ int cmdRecordingInfo(const QStringList& args, Io io) {
            << "Time: " << rec->timeText() << "\n"
            << "Playing time: " << online::formatFixed(rec->playingTime(), 1) << " s\n"
            << "Frame period: " << rec->framePeriodMs() << " ms\n";
+    if (rec->cutShort()) {
+        io.out << rec->cutShortText() << "\n";
+    }
     return 0;
 }
 

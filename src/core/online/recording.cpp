@@ -25,14 +25,23 @@ std::optional<Recording> Recording::parse(QByteArray bytes) {
     if (r.frameRate_ == 0 || r.frameCount_ == 0) {
         return std::nullopt;
     }
-    const std::uint64_t needed =
-        kRecordingHeaderSize + static_cast<std::uint64_t>(kRecordSize) * r.frameCount_;
-    if (needed > size) {
+    r.announcedFrames_ = r.frameCount_;
+    const std::uint64_t whole = (size - kRecordingHeaderSize) / kRecordSize;
+    if (whole == 0) {
         return std::nullopt;
+    }
+    if (whole < r.frameCount_) {
+        r.frameCount_ = static_cast<std::uint32_t>(whole);
     }
     std::memcpy(r.header_.data(), b, kRecordingHeaderCopy);
     r.bytes_ = std::move(bytes);
     return r;
+}
+
+QString Recording::cutShortText() const {
+    return QStringLiteral("Recording cut short: %1 of %2 frames.")
+        .arg(frameCount_)
+        .arg(announcedFrames_);
 }
 
 QString Recording::dateText() const {

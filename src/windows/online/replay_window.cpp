@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStatusBar>
@@ -76,7 +77,8 @@ TFYaokong::TFYaokong(ReplayState& state, app::OperatorMessages& messages,
     videoTime_ = view_->addSideField(QStringLiteral("Time"), QStringLiteral("suiEdit_VideoTime"));
     outer->addWidget(view_, 1);
 
-    app::addStatusPanels(this, outer, {300, 50}); // two panels this window never writes
+    // The first panel says only when a recording is cut short.
+    panel0_ = app::addStatusPanels(this, outer, {300, 50}).first();
 
     Timer1_ = new QTimer(this);
     Timer1_->setTimerType(Qt::PreciseTimer);
@@ -121,11 +123,16 @@ void TFYaokong::sbtOpenVideoClick() {
     videoDate_->setText(rec->dateText());
     videoTime_->setText(rec->timeText());
     setTimeDisplay(rec->playingTime());
+    panel0_->setText(rec->cutShort() ? rec->cutShortText() : QString());
     Timer1_->stop();
     Timer1_->setInterval(rec->framePeriodMs());
     sbtPlay_->setEnabled(true);
     sbtStop_->setEnabled(true);
     sbtSaveImage_->setEnabled(true);
+}
+
+QString TFYaokong::statusText() const {
+    return panel0_->text();
 }
 
 void TFYaokong::sbtSaveImageClick() {

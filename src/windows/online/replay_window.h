@@ -8,6 +8,7 @@
 
 class QPushButton;
 class QTimer;
+class QLabel;
 class QLineEdit;
 
 namespace ufd::app {
@@ -38,6 +39,7 @@ public:
     void Timer1Timer();
     void stbDeleteClick();
 
+    QString statusText() const;
     QPushButton* playButton() const { return sbtPlay_; }
     QPushButton* stopButton() const { return sbtStop_; }
     QTimer* timer() const { return Timer1_; }
@@ -66,6 +68,7 @@ private:
     QPushButton* sbtEditRecord_ = nullptr;
     QPushButton* stbDelete_ = nullptr;
     QTimer* Timer1_ = nullptr;
+    QLabel* panel0_ = nullptr;
     double remaining_ = 0;
 };
 
