@@ -129,6 +129,37 @@ TEST_F(DataStoreTest, AnInvalidDateIsStoredAsNull) {
     EXPECT_EQ(scalar("SELECT count(*) FROM tabDetectorReport WHERE FileDate IS NULL").toInt(), 1);
 }
 
+// A delete or a commit the database refuses keeps the reports of the last import, every one.
+TEST_F(DataStoreTest, ARefusedDeleteOrCommitKeepsTheTableAsItWas) {
+    ASSERT_EQ(
+        store_.replaceReports(reports::decodeReportFile(demo::makeReportImage(4, 1)).rows).stored,
+        4);
+    const auto next = reports::decodeReportFile(demo::makeReportImage(7, 2)).rows;
+    QSqlQuery q(store_.scratchDb());
+    ASSERT_TRUE(q.exec("CREATE TRIGGER keep BEFORE DELETE ON tabDetectorReport "
+                       "BEGIN SELECT RAISE(ABORT, 'delete refused'); END"));
+    auto res = store_.replaceReports(next);
+    EXPECT_EQ(res.stored, 0);
+    EXPECT_EQ(res.failed, 7);
+    EXPECT_TRUE(res.firstError.contains("delete refused"));
+    EXPECT_EQ(scalar("SELECT count(*) FROM tabDetectorReport").toInt(), 4);
+
+    // A deferred constraint that every insert breaks fails only at the commit.
+    ASSERT_TRUE(q.exec("DROP TRIGGER keep"));
+    ASSERT_TRUE(q.exec("PRAGMA foreign_keys = ON"));
+    ASSERT_TRUE(q.exec("CREATE TABLE parent (id INTEGER PRIMARY KEY)"));
+    ASSERT_TRUE(q.exec("CREATE TABLE child (pid INTEGER REFERENCES parent(id) "
+                       "DEFERRABLE INITIALLY DEFERRED)"));
+    ASSERT_TRUE(q.exec("CREATE TRIGGER orphan AFTER INSERT ON tabDetectorReport "
+                       "BEGIN INSERT INTO child VALUES (99); END"));
+    res = store_.replaceReports(next);
+    EXPECT_EQ(res.stored, 0);
+    EXPECT_EQ(res.failed, 7);
+    EXPECT_FALSE(res.firstError.isEmpty());
+    EXPECT_EQ(scalar("SELECT count(*) FROM tabDetectorReport").toInt(), 4);
+    EXPECT_EQ(scalar("SELECT count(*) FROM child").toInt(), 0);
+}
+
 TEST_F(DataStoreTest, ARefusedRowKeepsTheRowsBeforeIt) {
     QSqlQuery q(store_.reportDb());
     ASSERT_TRUE(q.exec("CREATE TRIGGER refuse BEFORE INSERT ON tabDetectorReport "

@@ -134,7 +134,9 @@ TEST_F(LoginTest, OnlyQuitLeavesTheDialogWithoutLoggingIn) {
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
 }
 
-TEST_F(LoginTest, EmptyUserTableOfAnExistingDatabaseOffersOnlyQuit) {
+// A database whose accounts are all gone is no dead end: it asks for the first account, as a
+// new one does.
+TEST_F(LoginTest, EmptyUserTableOfAnExistingDatabaseAsksForTheFirstAccount) {
     // The fixture created kvrt.mdb; a second start finds it existing and empty.
     AppContext again;
     ASSERT_TRUE(again.openData(data.dir.path()));
@@ -142,19 +144,17 @@ TEST_F(LoginTest, EmptyUserTableOfAnExistingDatabaseOffersOnlyQuit) {
     QStringList seen;
     testing::ModalScript script({[&seen](QWidget* modal) {
         seen << modal->metaObject()->className();
-        auto* login = qobject_cast<Tdenglu*>(modal);
-        if (!login) {
+        auto* first = qobject_cast<FirstAccountDialog*>(modal);
+        if (!first) {
             return false;
         }
-        seen << QString::number(login->ComboBox1->count());
-        QTest::mouseClick(login->BitBtn1, Qt::LeftButton); // nobody can log in
-        QTest::mouseClick(login->BitBtn2, Qt::LeftButton);
+        QTest::mouseClick(first->quitButton, Qt::LeftButton);
         return true;
     }});
     EXPECT_FALSE(runLoginSequence(again, messages, nullptr));
     EXPECT_TRUE(script.completed());
     EXPECT_FALSE(script.forcedClose());
-    EXPECT_EQ(seen, (QStringList{QStringLiteral("ufd::app::Tdenglu"), QStringLiteral("0")}));
+    EXPECT_EQ(seen, QStringList{QStringLiteral("ufd::app::FirstAccountDialog")});
 }
 
 // A file of the database's name that is no database.

@@ -6,6 +6,7 @@
 #include "throwaway_postgres.h"
 #include "widgets/data_link.h"
 #include "widgets/record_navigator.h"
+#include "windows/reports/report_browser_parts.h"
 #include "windows/shell/login.h"
 #include "windows/shell/user_manager.h"
 #include "windows/shell/workpieces.h"
@@ -109,6 +110,48 @@ TEST_F(WorkpieceTest, EmptyTableThenInsertAndPostAddsTheFirstRow) {
     EXPECT_EQ(details->PartName, QStringLiteral("Flange"));
     EXPECT_EQ(details->FlawInfo, QStringLiteral("裂纹"));
     EXPECT_EQ(w->DBGrid1->model()->rowCount(), 1);
+}
+
+// Insert then Post or a move with nothing typed stores no row; a workpiece needs its number.
+TEST_F(WorkpieceTest, ABlankInsertIsDroppedAndANumberIsRequired) {
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    addPart(QStringLiteral("A2"), QStringLiteral("Axle"));
+    auto w = openWindow();
+    press(w->DBNavigator1, Nav::Next); // an inserted row then has rows on both sides
+    for (Nav::Button move : {Nav::Post, Nav::Prior, Nav::Next}) {
+        press(w->DBNavigator1, Nav::Insert);
+        press(w->DBNavigator1, move);
+        EXPECT_EQ(w->link->state(), DataLink::State::Browse);
+        EXPECT_EQ(names(), (QStringList{QStringLiteral("Shaft"), QStringLiteral("Axle")}));
+    }
+    EXPECT_TRUE(messages.shown.empty());
+
+    press(w->DBNavigator1, Nav::Insert);
+    QTest::keyClicks(w->editor(QStringLiteral("PartName")), QStringLiteral("No number"));
+    press(w->DBNavigator1, Nav::Post);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "The workpiece number must not be empty.");
+    EXPECT_EQ(w->link->state(), DataLink::State::Insert); // still there to be finished
+    EXPECT_EQ(names().size(), 2);
+}
+
+// A stored workpiece without a number (an older database) hides none after it in the browser.
+TEST_F(WorkpieceTest, AnEmptyNumberHidesNoWorkpieceInTheBrowsersList) {
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    addPart(QString(QLatin1String("")), QStringLiteral("Nameless"));
+    addPart(QStringLiteral("A3"), QStringLiteral("Axle"));
+    reports::WorkpieceGroup group(data.context.dataStore());
+    group.fill(messages);
+    ASSERT_EQ(group.numberBox()->count(), 2);
+    EXPECT_EQ(group.numberBox()->itemText(1), QStringLiteral("A3"));
+    EXPECT_TRUE(messages.shown.empty());
+
+    // A failing query shows the engine's text.
+    QSqlQuery q(data.context.dataStore().reportDb());
+    ASSERT_TRUE(q.exec(QStringLiteral("ALTER TABLE tabPartInfo RENAME TO gone")));
+    group.fill(messages);
+    ASSERT_EQ(messages.count(ScriptedOperatorMessages::Kind::Error), 1);
+    EXPECT_TRUE(messages.shown[0].text.contains(QStringLiteral("tabPartInfo")));
 }
 
 TEST_F(WorkpieceTest, BoxesChangeOnlyAfterEditAndPostStores) {
@@ -412,6 +455,38 @@ TEST_F(UserManagerTest, RestoringTheWindowKeepsAnEditInProgress) {
     frame->showNormal();
     EXPECT_EQ(w->link->state(), DataLink::State::Edit);
     EXPECT_EQ(w->nameEdit->text(), QStringLiteral("ax"));
+}
+
+// No account without a name, none typed by nobody, and never none at all.
+TEST_F(UserManagerTest, NoBlankAccountAndTheLastOneStays) {
+    UserAccounts accounts(data.context.dataStore().userDb());
+    accounts.addUser(QStringLiteral("a"), QStringLiteral("1"));
+    auto w = openWindow();
+    press(w->navigator, Nav::Insert);
+    press(w->navigator, Nav::Next);
+    press(w->navigator, Nav::Insert);
+    press(w->navigator, Nav::Post);
+    EXPECT_EQ(accounts.userNames(), QStringList{QStringLiteral("a")});
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown[0].text.toStdString();
+
+    press(w->navigator, Nav::Insert);
+    QTest::keyClicks(w->passwordEdit, QStringLiteral("pw"));
+    press(w->navigator, Nav::Post);
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(messages.shown[0].text, "The user name must not be empty.");
+    EXPECT_EQ(accounts.userNames(), QStringList{QStringLiteral("a")});
+    w->link->cancel();
+
+    press(w->navigator, Nav::Delete);
+    ASSERT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(messages.shown[1].text, "The last account cannot be deleted: nobody could log in.");
+    EXPECT_EQ(accounts.userNames(), QStringList{QStringLiteral("a")});
+
+    // An account stored without a name by an older program never logs in.
+    QSqlQuery q(data.context.dataStore().userDb());
+    ASSERT_TRUE(
+        q.exec(QStringLiteral("INSERT INTO UserTable (\"用户名\", \"密码\") VALUES ('', '')")));
+    EXPECT_FALSE(accounts.login(QString(), QString()));
 }
 
 TEST_F(UserManagerTest, DeleteTakesEffectAtOnceWithoutAsking) {

@@ -8,6 +8,7 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QScopedValueRollback>
 #include <QSqlError>
 #include <QSqlTableModel>
 #include <QTableView>
@@ -46,6 +47,11 @@ void DataLink::addEditor(QLineEdit* editor, int column) {
         }
     });
     updateEditors();
+}
+
+void DataLink::setRequired(int column, const QString& message) {
+    requiredColumn_ = column;
+    requiredMessage_ = message;
 }
 
 void DataLink::setItemDelegate(QAbstractItemDelegate* delegate) {
@@ -228,9 +234,19 @@ bool DataLink::moveTo(int row) {
         if (target == currentRow()) {
             return true;
         }
-        if (!post()) {
+        const int from = currentRow();
+        switch (postRow()) {
+        case Posted::Failed:
             showRow(currentRow());
             return false;
+        case Posted::Dropped:
+            // The rows after the dropped one moved up by one.
+            if (row > from) {
+                --row;
+            }
+            break;
+        case Posted::Stored:
+            break;
         }
     }
     showRow(rowCount() > 0 ? std::clamp(row, 0, rowCount() - 1) : -1);
@@ -263,6 +279,12 @@ bool DataLink::remove() {
     }
     if (state_ == State::Inactive || rowCount() == 0) {
         return false;
+    }
+    if (deleteGuard_) {
+        if (const QString refusal = deleteGuard_(); !refusal.isEmpty()) {
+            messages_.showMessage(refusal);
+            return false;
+        }
     }
     if (!deleteQuestion_.isEmpty() && !messages_.askOkCancel(deleteQuestion_)) {
         return false;
@@ -299,23 +321,58 @@ bool DataLink::edit() {
 }
 
 bool DataLink::post() {
+    return postRow() != Posted::Failed;
+}
+
+// Nothing typed: every box is empty and so is every cell the grid shows (a column that neither
+// shows, such as a key the database fills, may hold a default).
+bool DataLink::rowIsBlank(int row) const {
+    for (const QPointer<QLineEdit>& e : editors_) {
+        if (e && !e->text().isEmpty()) {
+            return false;
+        }
+    }
+    if (grid_) {
+        for (int c = 0; c < model_->columnCount(); ++c) {
+            if (!grid_->isColumnHidden(c) &&
+                !model_->data(model_->index(row, c), Qt::EditRole).toString().isEmpty()) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+DataLink::Posted DataLink::postRow() {
     finishGridEdit(true);
     if (state_ != State::Edit && state_ != State::Insert) {
-        return true;
+        return Posted::Stored;
     }
     const int row = currentRow();
     const bool inserting = state_ == State::Insert;
+    // Insert then a move, or Post, with nothing typed: there is no row to store.
+    if (inserting && rowIsBlank(row)) {
+        cancel();
+        return Posted::Dropped;
+    }
     mapper_->submit();
+    if (requiredColumn_ >= 0 && model_->data(model_->index(row, requiredColumn_), Qt::EditRole)
+                                    .toString()
+                                    .trimmed()
+                                    .isEmpty()) {
+        messages_.showMessage(requiredMessage_);
+        return Posted::Failed;
+    }
     if (!model_->submitAll()) {
         // The row stays as the operator left it, still being edited.
         messages_.showError(model_->lastError().text());
-        return false;
+        return Posted::Failed;
     }
     select();
     setState(State::Browse);
     // A new row is stored at the end of the table, where a fresh query returns it.
     showRow(rowCount() == 0 ? -1 : (inserting ? rowCount() - 1 : std::min(row, rowCount() - 1)));
-    return true;
+    return Posted::Stored;
 }
 
 void DataLink::cancel() {
@@ -324,7 +381,12 @@ void DataLink::cancel() {
         return;
     }
     const int row = state_ == State::Insert ? rowBeforeInsert_ : currentRow();
-    model_->revertAll();
+    {
+        // Taking an inserted row out moves the grid's current row; that move must not post the
+        // row being taken out while the model is still removing it.
+        const QScopedValueRollback quiet(syncing_, true);
+        model_->revertAll();
+    }
     setState(State::Browse);
     // Reloads the boxes from the model, dropping what was typed.
     mapper_->revert();

@@ -3,6 +3,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <functional>
 #include <vector>
 
 class QDataWidgetMapper;
@@ -34,6 +35,11 @@ public:
     bool autoEdit() const { return autoEdit_; }
     // A non-empty question is asked (OK/Cancel) before a row is deleted.
     void setDeleteQuestion(const QString& text) { deleteQuestion_ = text; }
+    // Says why the current row may not be deleted, or nothing when it may.
+    void setDeleteGuard(std::function<QString()> guard) { deleteGuard_ = std::move(guard); }
+    // A row is stored only with a value in `column`; otherwise `message` is shown and the row
+    // stays being edited.
+    void setRequired(int column, const QString& message);
 
     void addEditor(QLineEdit* editor, int column);
     // Replaces how the boxes read and write model values (the box stays owned by the caller).
@@ -59,6 +65,8 @@ public:
     bool insert();
     bool remove();
     bool edit();
+    // Stores the row being edited or inserted. An inserted row nobody typed into is dropped,
+    // as cancel() does, and counts as posted.
     bool post();
     void cancel();
     bool refresh();
@@ -71,6 +79,9 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    enum class Posted { Stored, Dropped, Failed };
+    Posted postRow();
+    bool rowIsBlank(int row) const;
     void setState(State state);
     bool select();
     void showRow(int row);
@@ -92,6 +103,9 @@ private:
     bool syncing_ = false;
     int rowBeforeInsert_ = -1;
     QString deleteQuestion_;
+    std::function<QString()> deleteGuard_;
+    int requiredColumn_ = -1;
+    QString requiredMessage_;
 };
 
 } // namespace ufd::app

@@ -41,9 +41,13 @@ std::optional<reports::WorkpieceFields> workpieceOption(const QStringList& args,
     reports::WorkpieceFields workpiece;
     if (args.contains(QStringLiteral("--workpiece"))) {
         workpiece.number = optionValue(args, QStringLiteral("--workpiece"));
-        const auto details = store.workpieceDetails(workpiece.number);
+        QString error;
+        const auto details = store.workpieceDetails(workpiece.number, &error);
         if (!details) {
-            io.err << "ufdtool: no workpiece numbered '" << workpiece.number << "'\n";
+            io.err << (error.isEmpty() ? QStringLiteral("ufdtool: no workpiece numbered '%1'")
+                                             .arg(workpiece.number)
+                                       : error)
+                   << "\n";
             return std::nullopt;
         }
         workpiece.details = *details;

@@ -60,11 +60,16 @@ QStringList UserAccounts::userNames() const {
         while (q.next()) {
             names << q.value(1).toString();
         }
+    } else {
+        lastError_ = q.lastError().text();
     }
     return names;
 }
 
 std::optional<QString> UserAccounts::login(const QString& name, const QString& password) {
+    if (name.trimmed().isEmpty()) {
+        return std::nullopt;
+    }
     QSqlQuery q(db_);
     // Column 1 and 2 by position, as the table keeps name second and password third.
     q.prepare(

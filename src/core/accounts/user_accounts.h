@@ -18,11 +18,12 @@ class UserAccounts {
 public:
     explicit UserAccounts(QSqlDatabase db) : db_(std::move(db)) {}
 
-    // User names from the second column, in table order.
+    // User names from the second column, in table order; a failed query leaves lastError().
     QStringList userNames() const;
 
-    // The first row whose name equals `name` exactly decides. On success returns the stored
-    // name; a plain-text password that matched is replaced by its hash.
+    // The first row whose name equals `name` exactly decides; an empty name is no account. On
+    // success returns the stored name; a plain-text password that matched is replaced by its
+    // hash.
     std::optional<QString> login(const QString& name, const QString& password);
 
     bool addUser(const QString& name, const QString& password, const QString& level = QString());
@@ -30,7 +31,7 @@ public:
 
 private:
     QSqlDatabase db_;
-    QString lastError_;
+    mutable QString lastError_;
 };
 
 } // namespace ufd::app

@@ -489,8 +489,13 @@ ReplaceResult DataStore::replaceReports(const std::vector<ReportRow>& rows) {
             }
         }
         ins.finish();
+        // A commit the database refuses keeps the table as it was: no report of this file is
+        // stored, and the operator is told so.
         if (!db.commit()) {
             result.firstError = db.lastError().text();
+            db.rollback();
+            result.failed = static_cast<int>(rows.size());
+            result.stored = 0;
         }
     }
     // The archive keeps what the scratch table could not: it may live elsewhere.
@@ -500,7 +505,7 @@ ReplaceResult DataStore::replaceReports(const std::vector<ReportRow>& rows) {
     return result;
 }
 
-QStringList DataStore::workpieceNumbers() {
+QStringList DataStore::workpieceNumbers(QString* error) {
     QStringList out;
     QSqlQuery q(reportDb());
     q.setForwardOnly(true);
@@ -510,11 +515,14 @@ QStringList DataStore::workpieceNumbers() {
         }
     } else {
         lastError_ = q.lastError().text();
+        if (error != nullptr) {
+            *error = lastError_;
+        }
     }
     return out;
 }
 
-std::optional<WorkpieceDetails> DataStore::workpieceDetails(const QString& number) {
+std::optional<WorkpieceDetails> DataStore::workpieceDetails(const QString& number, QString* error) {
     QSqlQuery q(reportDb());
     q.prepare(QStringLiteral("SELECT \"PartName\", \"PartType\", \"Material\", \"Heat\", \"Face\", "
                              "\"Mandator\", \"FlawInfo\" FROM \"tabPartInfo\" WHERE \"PartID\" = ? "
@@ -522,6 +530,9 @@ std::optional<WorkpieceDetails> DataStore::workpieceDetails(const QString& numbe
     q.addBindValue(number);
     if (!q.exec()) {
         lastError_ = q.lastError().text();
+        if (error != nullptr) {
+            *error = lastError_;
+        }
         return std::nullopt;
     }
     if (!q.next()) {

@@ -87,17 +87,21 @@ public:
     QSqlDatabase userDb() const;
 
     // Deletes every report and inserts `rows` in order, in one transaction that is committed
-    // also when a row fails; then hands the rows to the import hook.
+    // also when a row fails; a failed delete or commit leaves the table as it was, with every
+    // row counted as failed. Then hands the rows to the import hook.
     ReplaceResult replaceReports(const std::vector<ReportRow>& rows);
 
     // Told of every replaceReports, with the rows and the result to add its own part to.
     using ImportHook = std::function<void(const std::vector<ReportRow>& rows, ReplaceResult&)>;
     void setImportHook(ImportHook hook) { importHook_ = std::move(hook); }
 
-    // PartID of every workpiece, in table order.
-    QStringList workpieceNumbers();
-    // Details of the first workpiece whose PartID is exactly `number`.
-    std::optional<WorkpieceDetails> workpieceDetails(const QString& number);
+    // PartID of every workpiece, in table order. A failed query gives none, with the
+    // database's message in `error` when given.
+    QStringList workpieceNumbers(QString* error = nullptr);
+    // Details of the first workpiece whose PartID is exactly `number`; none when there is no
+    // such workpiece or the query failed (then `error`, when given, says why).
+    std::optional<WorkpieceDetails> workpieceDetails(const QString& number,
+                                                     QString* error = nullptr);
 
     static QStringList reportColumns();    // every column of tabDetectorReport, in order
     static QStringList workpieceColumns(); // every column of tabPartInfo, in order

@@ -194,7 +194,11 @@ void TFReportArchive::buildActions(QWidget* parent, QBoxLayout* outer) {
 }
 
 void TFReportArchive::fillChoices() {
-    const QStringList workpieces = store_.workpieceNumbers();
+    QString error;
+    const QStringList workpieces = store_.workpieceNumbers(&error);
+    if (!error.isEmpty()) {
+        messages_.showError(error);
+    }
     fillBox(probe_, archive_.probeNames());
     fillBox(workpiece_, workpieces);
     fillBox(source_, archive_.sourceFiles());

@@ -196,15 +196,17 @@ WorkpieceGroup::WorkpieceGroup(DataStore& store, QWidget* parent)
 }
 
 void WorkpieceGroup::fill(app::OperatorMessages& messages) {
-    const QStringList numbers = store_.workpieceNumbers();
+    messages_ = &messages;
+    QString error;
+    const QStringList numbers = store_.workpieceNumbers(&error);
+    if (!error.isEmpty()) {
+        messages.showError(error);
+    }
     QStringList usable;
-    for (qsizetype i = 0; i < numbers.size(); ++i) {
-        if (numbers[i].isEmpty()) {
-            messages.showError(
-                QStringLiteral("Workpiece row %1: '' is not a valid workpiece number").arg(i + 1));
-            break;
+    for (const QString& number : numbers) {
+        if (!number.isEmpty()) {
+            usable << number;
         }
-        usable << numbers[i];
     }
     {
         const QSignalBlocker quiet(number_);
@@ -218,8 +220,12 @@ void WorkpieceGroup::fill(app::OperatorMessages& messages) {
 }
 
 void WorkpieceGroup::numberChanged(const QString& number) {
-    const auto found = store_.workpieceDetails(number);
+    QString error;
+    const auto found = store_.workpieceDetails(number, &error);
     if (!found) {
+        if (!error.isEmpty() && messages_ != nullptr) {
+            messages_->showError(error);
+        }
         return;
     }
     const QString values[] = {found->PartName, found->PartType, found->Material, found->Heat,

@@ -34,7 +34,8 @@ public:
     explicit WorkpieceGroup(DataStore& store, QWidget* parent = nullptr);
 
     // Fills the list with the workpiece numbers in table order and shows the first one's
-    // details. An empty number stops the list there with a conversion error.
+    // details. A workpiece stored without a number cannot be chosen and is left out; a failing
+    // database is shown with its own message, here and when a number is chosen.
     void fill(app::OperatorMessages& messages);
 
     WorkpieceFields fields() const;
@@ -48,6 +49,7 @@ private:
     void numberChanged(const QString& number);
 
     DataStore& store_;
+    app::OperatorMessages* messages_ = nullptr;
     QComboBox* number_;
     std::array<QLineEdit*, 7> details_{};
 };

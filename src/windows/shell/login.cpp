@@ -208,7 +208,9 @@ void FirstAccountDialog::reject() {}
 
 bool runLoginSequence(AppContext& context, OperatorMessages& messages, QWidget* parent) {
     UserAccounts accounts(context.dataStore().userDb());
-    if (context.dataStore().usersDatabaseCreated() && accounts.userNames().isEmpty()) {
+    // A database without an account (a new one, or one whose accounts are gone) would leave
+    // only "Quit": the first account is made first.
+    if (accounts.userNames().isEmpty() && accounts.lastError().isEmpty()) {
         FirstAccountDialog first(accounts, messages, parent);
         if (first.exec() != QDialog::Accepted) {
             return false;

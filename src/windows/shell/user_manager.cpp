@@ -74,6 +74,14 @@ TFUserManager::TFUserManager(AppContext& context, OperatorMessages& messages, QW
     link = new DataLink(ADOTable_User, messages, this);
     link->setAutoEdit(true);
     link->setItemDelegate(new PasswordDelegate(passwordColumn, this));
+    // An account without a name cannot be told apart at the login; without any account nobody
+    // could log in again.
+    link->setRequired(nameColumn, QStringLiteral("The user name must not be empty."));
+    link->setDeleteGuard([this] {
+        return link->rowCount() <= 1
+                   ? QStringLiteral("The last account cannot be deleted: nobody could log in.")
+                   : QString();
+    });
 
     nameEdit = new QLineEdit(this);
     nameEdit->setObjectName(QStringLiteral("nameEdit"));

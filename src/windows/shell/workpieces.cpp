@@ -61,6 +61,8 @@ TSbgl::TSbgl(AppContext& context, OperatorMessages& messages, QWidget* parent)
     link = new DataLink(ADOQuery_PartInfo, messages, this);
     link->setAutoEdit(false);
     link->setDeleteQuestion(QStringLiteral("Delete record?"));
+    link->setRequired(ADOQuery_PartInfo->fieldIndex(QStringLiteral("PartID")),
+                      QStringLiteral("The workpiece number must not be empty."));
 
     auto* group = new QGroupBox(QStringLiteral("Workpiece"), this);
     auto* form = new QGridLayout(group);
