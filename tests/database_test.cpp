@@ -122,6 +122,29 @@ TEST_F(DataStoreTest, ReplacingReportsKeepsOrderTypesAndIsRepeatable) {
     EXPECT_EQ(scalar("SELECT count(*) FROM tabDetectorReport").toInt(), 0);
 }
 
+// Each row knows which report it is; a report table made before that learns it when opened.
+TEST_F(DataStoreTest, RowsCarryTheirReportHashAlsoInAnOlderTable) {
+    store_.close();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "older");
+        db.setDatabaseName(dir_.filePath("UFD.mdb"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("ALTER TABLE tabDetectorReport DROP COLUMN ReportHash"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase("older");
+    ASSERT_TRUE(store_.open(dir_.path())) << store_.lastError().toStdString();
+    const QByteArray image = demo::makeReportImage(2, 9);
+    const auto decoded = reports::decodeReportFile(image);
+    ASSERT_EQ(store_.replaceReports(decoded.rows).stored, 2);
+    const auto* b = reinterpret_cast<const std::uint8_t*>(image.constData());
+    const int slot = decoded.rows[1].FileNum;
+    EXPECT_EQ(scalar("SELECT ReportHash FROM tabDetectorReport ORDER BY rowid DESC").toString(),
+              reports::reportHash(b + reports::kDirectoryOffset + 32 * slot,
+                                  b + reports::kSlotsOffset + 4096 * slot));
+}
+
 TEST_F(DataStoreTest, AnInvalidDateIsStoredAsNull) {
     auto decoded = reports::decodeReportFile(demo::makeReportImage(2, 1));
     decoded.rows[0].FileDate = QDateTime();

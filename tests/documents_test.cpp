@@ -339,6 +339,23 @@ TEST_F(DocumentsTest, PdfNamesFollowTheSpreadsheetRule) {
 
     first.setValue("FileName", "../A1");
     EXPECT_EQ(documents::pdfReportPath(out_.path(), {documents::reportIdentity(first)}), QString());
+
+    // One name and one date, different reports: each its own file, told apart by content; a
+    // file that names no hash (written before) is known by name and date.
+    QSqlRecord b1 = rows_[sheet_test::kDacRow];
+    QSqlRecord b2 = rows_[sheet_test::kAvgRow];
+    for (QSqlRecord* r : {&b1, &b2}) {
+        r->setValue("FileName", "B1");
+        r->setValue("FileDate", "2024-06-21 09:15:30");
+    }
+    QSqlRecord older = b1;
+    older.setNull("ReportHash");
+    EXPECT_EQ(save({older}), "B1.pdf");
+    EXPECT_EQ(save({b1}), "B1.pdf");
+    EXPECT_EQ(save({b2}), "B1 (2).pdf");
+    EXPECT_EQ(save({b1}), "B1.pdf");
+    EXPECT_EQ(documents::reportsInPdf(path("B1 (2).pdf")).front().hash,
+              b2.value("ReportHash").toString());
 }
 
 TEST_F(DocumentsTest, CancelAndFailureLeaveTheTargetAsItWas) {

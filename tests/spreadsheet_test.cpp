@@ -425,6 +425,30 @@ TEST_F(SpreadsheetTest, TheSameReportReplacesItsFileAnotherOfTheSameNameGoesBesi
     EXPECT_EQ(text(beside, 8, 3), decoded_.rows[sheet_test::kAvgRow].ProbeType);
 }
 
+// Two different reports of one name and one date each keep their own file; a file written before
+// reports carried their hash is recognised by name and date.
+TEST_F(SpreadsheetTest, ReportsOfOneNameAndDateAreToldApartByTheirContent) {
+    QSqlRecord first = rows_[sheet_test::kDacRow];
+    QSqlRecord second = rows_[sheet_test::kAvgRow];
+    for (QSqlRecord* r : {&first, &second}) {
+        r->setValue("FileName", "A1");
+        r->setValue("FileDate", "2024-06-21 09:15:30");
+    }
+    ASSERT_NE(first.value("ReportHash"), second.value("ReportHash"));
+    QSqlRecord older = first;
+    older.setNull("ReportHash");
+    const auto save = [&](const QSqlRecord& row) {
+        const auto report = reports::writeSpreadsheetReport(folder_, row, workpiece_, shown(row));
+        EXPECT_TRUE(report.ok()) << report.error.toStdString();
+        return QFileInfo(report.path).fileName();
+    };
+    EXPECT_EQ(save(older), "A1.xlsx");
+    EXPECT_EQ(save(first), "A1.xlsx");
+    EXPECT_EQ(save(second), "A1 (2).xlsx");
+    EXPECT_EQ(save(first), "A1.xlsx");
+    EXPECT_EQ(outfiles(), (QStringList{"A1 (2).xlsx", "A1.xlsx"}));
+}
+
 TEST_F(SpreadsheetTest, FailuresOfTheCopyShowTheTemplateMessageAndWriteNothing) {
     const QSqlRecord row = rows_[sheet_test::kDacRow];
     const ReportDisplay d = shown(row);

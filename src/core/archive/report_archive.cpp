@@ -4,7 +4,6 @@
 
 #include "core/reports/database.h"
 
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlField>
@@ -171,8 +170,15 @@ AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRo
                     b + reports::kSlotsOffset + reports::kSlotSize * slot, reports::kSlotSize);
         // Compressed before the transaction, so that other importers wait less; the fastest
         // level, as the waveform's noise leaves little for more effort to gain.
-        pending.push_back({QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex(),
-                           qCompress(bytes, 1), reports::DataStore::reportRecord(row)});
+        // The decoder hashed the same bytes.
+        const QString hash =
+            row.ReportHash.isEmpty()
+                ? reports::reportHash(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                      reinterpret_cast<const std::uint8_t*>(bytes.constData()) +
+                                          reports::kDirectoryEntrySize)
+                : row.ReportHash;
+        pending.push_back(
+            {hash.toLatin1(), qCompress(bytes, 1), reports::DataStore::reportRecord(row)});
     }
     // Every importer takes the rows in one order, so two of them sharing reports wait for each
     // other instead of deadlocking.

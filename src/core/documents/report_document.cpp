@@ -38,11 +38,14 @@ std::vector<ReportIdentity> parseReports(const QByteArray& xmp) {
                    xml.namespaceUri() == kReportsNs) {
             const bool name = xml.name() == QLatin1String("name");
             const bool date = xml.name() == QLatin1String("date");
+            const bool hash = xml.name() == QLatin1String("hash");
             const QString text = xml.readElementText();
             if (name) {
                 reports.back().name = text;
             } else if (date) {
                 reports.back().date = text;
+            } else if (hash) {
+                reports.back().hash = text;
             }
         }
     }
@@ -56,7 +59,15 @@ std::vector<ReportIdentity> parseReports(const QByteArray& xmp) {
 
 ReportIdentity reportIdentity(const QSqlRecord& row) {
     return {reports::fieldText(row, QStringLiteral("FileName")),
-            reports::fieldText(row, QStringLiteral("FileDate"))};
+            reports::fieldText(row, QStringLiteral("FileDate")),
+            reports::fieldText(row, QStringLiteral("ReportHash"))};
+}
+
+bool sameReport(const ReportIdentity& inFile, const ReportIdentity& report) {
+    if (!inFile.hash.isEmpty() && !report.hash.isEmpty()) {
+        return inFile.hash == report.hash;
+    }
+    return inFile.name == report.name && inFile.date == report.date;
 }
 
 PdfDocumentInfo pdfDocumentInfo(std::vector<ReportIdentity> reports, const QString& inspector) {
@@ -106,6 +117,9 @@ QByteArray xmpMetadata(const PdfDocumentInfo& info) {
         w.writeAttribute(kRdfNs, QStringLiteral("parseType"), QStringLiteral("Resource"));
         w.writeTextElement(kReportsNs, QStringLiteral("name"), r.name);
         w.writeTextElement(kReportsNs, QStringLiteral("date"), r.date);
+        if (!r.hash.isEmpty()) {
+            w.writeTextElement(kReportsNs, QStringLiteral("hash"), r.hash);
+        }
         w.writeEndElement();
     }
     w.writeEndDocument();
@@ -164,7 +178,8 @@ QString pdfReportPath(const QString& outDir, const std::vector<ReportIdentity>& 
         return {};
     }
     return reports::reportFilePath(outDir, base, QStringLiteral("pdf"), [&](const QString& path) {
-        return reportsInPdf(path) == reports;
+        const std::vector<ReportIdentity> inFile = reportsInPdf(path);
+        return std::equal(inFile.begin(), inFile.end(), reports.begin(), reports.end(), sameReport);
     });
 }
 

@@ -10,14 +10,19 @@
 
 namespace ufd::documents {
 
-// A report as its files are matched to it: the name and date the browser shows.
+// A report as its files are matched to it: the name and date the browser shows, and what tells
+// two reports of one name and date apart (ReportHash; empty when unknown).
 struct ReportIdentity {
     QString name;
     QString date;
+    QString hash;
     friend bool operator==(const ReportIdentity&, const ReportIdentity&) = default;
 };
 
 ReportIdentity reportIdentity(const QSqlRecord& row);
+// Whether a file's report is this one: by hash where both know it, else by name and date (files
+// written before reports carried their hash).
+bool sameReport(const ReportIdentity& inFile, const ReportIdentity& report);
 
 // What a PDF says about itself; `reports` names the report of each page, in page order.
 struct PdfDocumentInfo {

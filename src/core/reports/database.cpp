@@ -100,6 +100,9 @@ constexpr Column kReportColumns[] = {
 };
 constexpr int kNeverWritten = 8;
 constexpr int kWrittenColumns = static_cast<int>(std::size(kReportColumns)) - kNeverWritten;
+// After the table's own columns: which report a row is (ReportRow::ReportHash), so that documents
+// made of two different reports of one name and date are told apart. Older files get it added.
+constexpr Column kHashColumn{"ReportHash", "TEXT"};
 
 constexpr std::array<const char*, 11> kPartColumns{"PartID", "PartName", "PartType", "Material",
                                                    "Heat",   "Face",     "Spare1",   "Mandator",
@@ -281,6 +284,7 @@ QStringList DataStore::reportColumns() {
     for (const Column& c : kReportColumns) {
         out << QString::fromLatin1(c.name);
     }
+    out << QString::fromLatin1(kHashColumn.name);
     return out;
 }
 
@@ -319,6 +323,11 @@ QSqlRecord DataStore::reportRecord(const ReportRow& row) {
         rec.append(field);
         ++i;
     }
+    QSqlField hash(QString::fromLatin1(kHashColumn.name), QMetaType::fromType<QString>(),
+                   QStringLiteral("tabDetectorReport"));
+    hash.setValue(row.ReportHash.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                           : QVariant(row.ReportHash));
+    rec.append(hash);
     return rec;
 }
 
@@ -327,13 +336,24 @@ bool DataStore::createReportSchema(QSqlDatabase& db, bool withWorkpieces) {
     for (const Column& c : kReportColumns) {
         cols << quoted(c.name) + QLatin1Char(' ') + QString::fromLatin1(c.type);
     }
+    const QString hashColumn =
+        quoted(kHashColumn.name) + QLatin1Char(' ') + QString::fromLatin1(kHashColumn.type);
+    cols << hashColumn;
     QStringList parts;
     for (const char* c : kPartColumns) {
         parts << quoted(c) + QStringLiteral(" TEXT");
     }
-    return exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS tabDetectorReport (%1)")
-                        .arg(cols.join(QStringLiteral(", ")))) &&
-           (!withWorkpieces ||
+    if (!exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS tabDetectorReport (%1)")
+                      .arg(cols.join(QStringLiteral(", "))))) {
+        return false;
+    }
+    // A report table made by an earlier program lacks the hash; its rows stay without one.
+    if (!db.record(QStringLiteral("tabDetectorReport"))
+             .contains(QString::fromLatin1(kHashColumn.name)) &&
+        !exec(db, QStringLiteral("ALTER TABLE tabDetectorReport ADD COLUMN %1").arg(hashColumn))) {
+        return false;
+    }
+    return (!withWorkpieces ||
             exec(db, QStringLiteral("CREATE TABLE IF NOT EXISTS tabPartInfo (%1)")
                          .arg(parts.join(QStringLiteral(", ")))));
 }
@@ -470,6 +490,8 @@ ReplaceResult DataStore::replaceReports(const std::vector<ReportRow>& rows) {
             names << quoted(kReportColumns[static_cast<std::size_t>(i)].name);
             marks << QStringLiteral("?");
         }
+        names << quoted(kHashColumn.name);
+        marks << QStringLiteral("?");
         QSqlQuery ins(db);
         ins.prepare(QStringLiteral("INSERT INTO tabDetectorReport (%1) VALUES (%2)")
                         .arg(names.join(QLatin1Char(',')), marks.join(QLatin1Char(','))));
@@ -479,6 +501,7 @@ ReplaceResult DataStore::replaceReports(const std::vector<ReportRow>& rows) {
             for (int i = 0; i < values.size(); ++i) {
                 ins.bindValue(i, values[i]);
             }
+            ins.bindValue(kWrittenColumns, row.ReportHash);
             if (ins.exec()) {
                 ++result.stored;
             } else {

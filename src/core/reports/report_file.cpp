@@ -3,6 +3,7 @@
 #include "core/online/curves.h"
 #include "core/online/text_format.h"
 
+#include <QCryptographicHash>
 #include <charconv>
 #include <cstring>
 
@@ -105,10 +106,18 @@ std::optional<FileDataValues> parseFileData(const QString& text) {
     return values;
 }
 
+QString reportHash(const std::uint8_t* dirEntry, const std::uint8_t* slotBytes) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    hash.addData(QByteArrayView(dirEntry, kDirectoryEntrySize));
+    hash.addData(QByteArrayView(slotBytes, kSlotSize));
+    return QString::fromLatin1(hash.result().toHex());
+}
+
 ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dir,
                            const std::uint8_t* recBytes) {
     ReportRow row;
     row.FileNum = slot;
+    row.ReportHash = reportHash(dir, recBytes);
     row.FileName = online::decodeInstrumentText(reinterpret_cast<const char*>(dir + 16), 16);
     row.FileYear = dir[15];
     row.FileMonth = dir[14];

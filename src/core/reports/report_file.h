@@ -50,6 +50,9 @@ struct ReportRow {
     qint64 FlagALL = 0;
     int Flag_ProbeAng_En = 0, Flag_GateZoom_En = 0, Flag_KeyBell_En = 0, Flag_FullSScr = 0;
     QString FileData;
+    // What tells the report apart from every other, whatever its name and date: the archive's
+    // key (reportHash of its directory entry and slot).
+    QString ReportHash;
 };
 
 struct DecodeResult {
@@ -66,9 +69,13 @@ std::vector<std::uint16_t> reportIndex(const std::uint8_t* data, std::size_t siz
 // bytes is read.
 DecodeResult decodeReportFile(const QByteArray& image);
 
-// Decodes one slot's directory entry and record into a row.
+// Decodes one slot's directory entry and its whole slot (record first) into a row.
 ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dirEntry,
-                           const std::uint8_t* record);
+                           const std::uint8_t* slotBytes);
+
+// SHA-256 of a report's 32-byte directory entry followed by its 4,096-byte slot, in lower-case
+// hexadecimal: the report's identity in the archive and in the documents made of it.
+QString reportHash(const std::uint8_t* dirEntry, const std::uint8_t* slotBytes);
 
 // Display geometry shared by the decoder, the browser and the live drawing.
 using online::displayScale;

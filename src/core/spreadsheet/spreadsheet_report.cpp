@@ -19,6 +19,8 @@ constexpr int kPathColumn = 18; // column R: the sample points' paths, the chart
 // the cells, and spreadsheet programs keep the properties when they save.
 constexpr QLatin1String kReportNameProperty("UFD report name");
 constexpr QLatin1String kReportDateProperty("UFD report date");
+// Two reports may share a name and a date; their content tells them apart.
+constexpr QLatin1String kReportHashProperty("UFD report hash");
 constexpr int kMaxReportFiles = 999; // of one name
 constexpr qint64 kMaxReportBytes = 256 * 1024 * 1024;
 
@@ -40,7 +42,9 @@ bool readAll(const QString& path, QByteArray& bytes) {
     return in.error() == QFileDevice::NoError;
 }
 
-bool holdsReport(const QString& path, const QString& name, const QString& date) {
+// A file written before reports carried their hash is known by name and date alone.
+bool holdsReport(const QString& path, const QString& name, const QString& date,
+                 const QString& hash) {
     QByteArray bytes;
     if (QFileInfo(path).size() > kMaxReportBytes || !readAll(path, bytes)) {
         return false;
@@ -50,6 +54,9 @@ bool holdsReport(const QString& path, const QString& name, const QString& date) 
         const auto it = properties.find(key);
         return it != properties.end() && it->second == value;
     };
+    if (!hash.isEmpty() && properties.count(kReportHashProperty) != 0) {
+        return has(kReportHashProperty, hash);
+    }
     return has(kReportNameProperty, name) && has(kReportDateProperty, date);
 }
 
@@ -275,9 +282,10 @@ ReportTemplate loadReportTemplate(const QString& programFolder, const QString& r
     return t;
 }
 
-QString reportFilePath(const QString& outDir, const QString& name, const QString& date) {
+QString reportFilePath(const QString& outDir, const QString& name, const QString& date,
+                       const QString& hash) {
     return reportFilePath(outDir, name, QStringLiteral("xlsx"),
-                          [&](const QString& path) { return holdsReport(path, name, date); });
+                          [&](const QString& path) { return holdsReport(path, name, date, hash); });
 }
 
 QString reportFilePath(const QString& outDir, const QString& name, const QString& extension,
@@ -307,8 +315,12 @@ ReportCopy saveSpreadsheetReport(const ReportTemplate& tmpl, const QSqlRecord& c
         return copy;
     }
     const QString date = fieldText(current, QStringLiteral("FileDate"));
+    const QString hash = fieldText(current, QStringLiteral("ReportHash"));
     WorkbookExtras extras;
     extras.properties = {{kReportNameProperty, name}, {kReportDateProperty, date}};
+    if (!hash.isEmpty()) {
+        extras.properties.emplace_back(kReportHashProperty, hash);
+    }
     if (shown.x1 > shown.x0) {
         extras.sampleChart =
             SampleChartScale{kPathColumn, shown.x0, shown.x1, shown.yMin, shown.yMax};
@@ -319,7 +331,7 @@ ReportCopy saveSpreadsheetReport(const ReportTemplate& tmpl, const QSqlRecord& c
         copy.error = filled.error;
         return copy;
     }
-    const QString path = reportFilePath(tmpl.outDir, name, date);
+    const QString path = reportFilePath(tmpl.outDir, name, date, hash);
     if (path.isEmpty() || !writeAtomically(path, filled.workbook)) {
         copy.error = templateMissingText();
         return copy;

@@ -57,9 +57,12 @@ struct ReportTemplate {
 ReportTemplate loadReportTemplate(const QString& programFolder, const QString& reportName,
                                   const TemplateOptions& options = defaultTemplateOptions());
 
-// The file a report of that name and date is written to: the file that holds this report
-// already, else the first free one of "<name>.xlsx", "<name> (2).xlsx"... Empty when none is free.
-QString reportFilePath(const QString& outDir, const QString& name, const QString& date);
+// The file a report of that name, date and hash (ReportHash; empty when unknown) is written to:
+// the file that holds this report already, else the first free one of "<name>.xlsx",
+// "<name> (2).xlsx"... Empty when none is free. A file that carries no hash is this report's
+// when its name and date are.
+QString reportFilePath(const QString& outDir, const QString& name, const QString& date,
+                       const QString& hash = QString());
 
 // The same rule for any kind of document: "<name>.<extension>", "<name> (2).<extension>"...,
 // the first that `holdsReport` recognises as this report's file, else the first free one.
