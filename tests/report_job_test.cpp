@@ -315,3 +315,82 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
 
     instrument.stop();
 }
+
+// An upload that fails part of the way leaves nothing to import: "Open Report File" and Cancel
+// then import the last good image, or say "Report File Error!" when there is none; the report
+// table and the archive are never given what arrived of the failed file.
+TEST(ReportJob, AFailedUploadIsNeverImported) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString folder = dir.path() + "/";
+    ASSERT_TRUE(QDir(folder).mkpath("Report"));
+    sim::Instrument instrument;
+    instrument.setReportImage(demo::makeReportImage(24, 11));
+    instrument.setFailReadAt(190); // about 18 % of the way
+    const QString link = QDir(folder).filePath(QLatin1String(serial::kSimulatorLinkName));
+    std::string error;
+    ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
+
+    Program program(folder);
+    ASSERT_TRUE(program.opened) << program.context.lastError().toStdString();
+    app::AppContext& context = program.context;
+    app::TMainForm& form = *program.form;
+    form.show();
+    auto* port = dynamic_cast<serial::Tcksz*>(&form.portLink());
+    ASSERT_NE(port, nullptr);
+    UFD_WAIT_TRUE(port->portBox()->findData(link) >= 0, 3000);
+    port->portBox()->setCurrentIndex(port->portBox()->findData(link));
+    QTest::mouseClick(port->openButton(), Qt::LeftButton);
+    form.ToolButton_ConnectClick();
+    UFD_WAIT_TRUE(static_cast<bool>(context.LinkConnected), 5000);
+    form.findChild<QAction*>("N34")->trigger();
+    auto* upload = dynamic_cast<protocol::TFCallData*>(form.child(app::ChildKind::Upload));
+    ASSERT_NE(upload, nullptr);
+    const auto failUpload = [&] {
+        QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
+        UFD_WAIT_EQ(upload->statusText(), QString("Upload report error!"), 20000);
+    };
+    failUpload();
+    EXPECT_GT(upload->progressBar()->value(), 100);
+
+    form.findChild<QAction*>("N55")->trigger();
+    auto* browser = dynamic_cast<reports::TFImPortData*>(form.child(app::ChildKind::ReportBrowser));
+    ASSERT_NE(browser, nullptr);
+    QString chosen;
+    browser->setFileChooser([&chosen](QWidget*, const QString&) { return chosen; });
+    const auto reportRows = [&] {
+        QSqlQuery q(context.dataStore().scratchDb());
+        return q.exec("SELECT count(*) FROM tabDetectorReport") && q.next() ? q.value(0).toInt()
+                                                                            : -1;
+    };
+    archive::ReportArchive archive(context.dataStore().archiveDb());
+    const auto archived = [&] {
+        const auto page = archive.list({});
+        return page ? page->total : -1;
+    };
+    program.messages.shown.clear();
+    QTest::mouseClick(browser->openButton(), Qt::LeftButton); // the dialog is cancelled
+    ASSERT_EQ(program.messages.shown.size(), 1u);
+    EXPECT_EQ(program.messages.shown[0].text, "Report File Error!");
+    EXPECT_EQ(reportRows(), 0);
+    EXPECT_EQ(archived(), 0);
+    shoot(form.mdiArea()->activeSubWindow(), "browser-after-failed-upload");
+
+    // A file opened, then another failed upload: Cancel imports the file again, and only it.
+    chosen = folder + "Report/Opened.bin";
+    QFile opened(chosen);
+    ASSERT_TRUE(opened.open(QIODevice::WriteOnly));
+    opened.write(demo::makeReportImage(5, 3));
+    opened.close();
+    QTest::mouseClick(browser->openButton(), Qt::LeftButton);
+    EXPECT_EQ(reportRows(), 5);
+    EXPECT_EQ(archived(), 5);
+    instrument.setFailReadAt(190 + 60);
+    failUpload();
+    chosen.clear();
+    QTest::mouseClick(browser->openButton(), Qt::LeftButton);
+    EXPECT_EQ(reportRows(), 5);
+    EXPECT_EQ(archived(), 5);
+    EXPECT_EQ(program.messages.count(ufd::testing::ScriptedOperatorMessages::Kind::Error), 0);
+    instrument.stop();
+}

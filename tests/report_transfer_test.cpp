@@ -117,8 +117,7 @@ TEST(Transfer, FailureStatuses) {
         ASSERT_EQ(u.messages.size(), 1);
         EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Upload report error!"));
         EXPECT_FALSE(QFile::exists(u.target()));
-        EXPECT_EQ(u.image.size(), file.size());
-        EXPECT_EQ(u.image.bytes().left(4096), file.left(4096));
+        EXPECT_EQ(u.image.size(), 0); // what arrived never reaches the image imports read
 
         // Starting again begins at offset 0 with a fresh image.
         inst.faults.clear();
@@ -274,7 +273,7 @@ TEST(Transfer, OversizeAnswerFailsWithoutWritingPastTheImage) {
     EXPECT_EQ(u.codes(), (std::vector<int>{96, 99}));
     ASSERT_EQ(u.messages.size(), 1);
     EXPECT_EQ(u.messages[0][0].toString(), QStringLiteral("Upload report error!"));
-    EXPECT_EQ(u.image.bytes(), QByteArray(100, '\0'));
+    EXPECT_EQ(u.image.size(), 0);
     EXPECT_FALSE(QFile::exists(u.target()));
 }
 

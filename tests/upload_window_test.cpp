@@ -71,6 +71,12 @@ TEST_F(UploadWindowTest, TargetStatusTextsAndThePortWatch) {
     EXPECT_EQ(messages_.shown[0].text, "Please set and open the communication port first!");
     EXPECT_EQ(w->statusText(), "Communication Port closed.");
     EXPECT_EQ(w->progressBar()->value(), 0);
+    // "Start Upload" with the port closed says so at once and sends nothing.
+    QTest::mouseClick(w->uploadButton(), Qt::LeftButton);
+    ASSERT_EQ(messages_.shown.size(), 2u);
+    EXPECT_EQ(messages_.shown[1].text, "Please set and open the communication port first!");
+    EXPECT_TRUE(line_.sent.empty());
+    EXPECT_TRUE(w->uploadButton()->isEnabled());
 
     // Every tick with the port closed says so and watches on; the first with it open ends it.
     w->Timer1Timer();
@@ -82,14 +88,14 @@ TEST_F(UploadWindowTest, TargetStatusTextsAndThePortWatch) {
     portOpen_ = false;
     QTest::qWait(50);
     EXPECT_FALSE(w->portWatch()->isActive());
-    EXPECT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown.size(), 2u);
 
     portOpen_ = true;
     std::unique_ptr<TFCallData> open(make());
     open->setAttribute(Qt::WA_DeleteOnClose, false);
     open->show();
     EXPECT_EQ(open->statusText(), "Communication Port opened.");
-    EXPECT_EQ(messages_.shown.size(), 1u);
+    EXPECT_EQ(messages_.shown.size(), 2u);
 }
 
 TEST_F(UploadWindowTest, SaveAsMovesTheTargetOnlyWhenConfirmed) {
@@ -114,13 +120,19 @@ TEST_F(UploadWindowTest, SaveAsMovesTheTargetOnlyWhenConfirmed) {
     EXPECT_EQ(w->nameField()->text(), "shift2.bin");
     EXPECT_EQ(w->saveTarget(), answer);
 
-    // The upload is saved where the fields point.
+    // The upload is saved where the fields point; an existing file the operator chose (and the
+    // dialog had them confirm replacing) is replaced, not kept beside as the proposed name's is.
+    QFile saved(answer);
+    ASSERT_TRUE(saved.open(QIODevice::WriteOnly));
+    saved.write("an earlier shift's file");
+    saved.close();
     test::FakeInstrument inst(fileOf(5000));
     QTest::mouseClick(w->uploadButton(), Qt::LeftButton);
     test::runExchange(line_, inst);
-    QFile saved(answer);
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), fileOf(5000));
+    EXPECT_EQ(w->nameField()->text(), "shift2.bin");
+    EXPECT_FALSE(QFile::exists(dir_.path() + "/elsewhere/shift2-2.bin"));
 }
 
 TEST_F(UploadWindowTest, UploadWithADamagedBlockFillsMonitorProgressAndStatus) {

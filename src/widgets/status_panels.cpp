@@ -8,11 +8,15 @@
 
 namespace ufd::app {
 
+QString openPortFirstText() {
+    return QStringLiteral("Please set and open the communication port first!");
+}
+
 void announcePortState(bool portOpen, OperatorMessages& messages, QLabel* panel0) {
     if (portOpen) {
         panel0->setText(QStringLiteral("Communication Port opened."));
     } else {
-        messages.showMessage(QStringLiteral("Please set and open the communication port first!"));
+        messages.showMessage(openPortFirstText());
         panel0->setText(QStringLiteral("Communication Port closed."));
     }
 }

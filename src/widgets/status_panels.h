@@ -11,6 +11,9 @@ namespace ufd::app {
 
 class OperatorMessages;
 
+// "Please set and open the communication port first!"
+QString openPortFirstText();
+
 // The first showing of a window that talks to the instrument: panel 0 tells whether the port is
 // open, and a closed port is also said in a message box.
 void announcePortState(bool portOpen, OperatorMessages& messages, QLabel* panel0);

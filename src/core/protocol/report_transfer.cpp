@@ -111,6 +111,7 @@ void ReportTransfer::fail(const QString& text, bool tellInBox) {
         return;
     }
     running_ = false;
+    received_.reset(0); // what arrived of a failed file goes nowhere
     emit statusText(text);
     if (tellInBox) {
         emit operatorMessage(text);
@@ -135,7 +136,7 @@ void ReportTransfer::OpenFileProc(const TRCOM& r) {
         return;
     }
     transferRemaining_ = static_cast<std::int32_t>(size);
-    image_.reset(static_cast<qsizetype>(size));
+    received_.reset(static_cast<qsizetype>(size));
     transferOffset_ = 0;
     progressMaximum_ =
         static_cast<int>(size / kTransferBlockSize) + (size % kTransferBlockSize != 0 ? 1 : 0);
@@ -171,7 +172,7 @@ void ReportTransfer::ReadBlockProc(const TRCOM& r) {
     const auto expected = std::clamp(transferRemaining_, 0, kTransferBlockSize);
     const qint64 pos = qint64{progressPosition_} * kTransferBlockSize;
     if (r.PayloadLength != expected ||
-        !image_.write(pos, &r.RxBuffer[kHeaderSize], r.PayloadLength)) {
+        !received_.write(pos, &r.RxBuffer[kHeaderSize], r.PayloadLength)) {
         fail(uploadErrorText());
         return;
     }
@@ -192,14 +193,17 @@ void ReportTransfer::ReadBlockProc(const TRCOM& r) {
 // as a successful upload.
 void ReportTransfer::complete() {
     QString error;
-    const QString path = freeReportPath(saveTarget_, image_.bytes());
-    if (!SaveReportImage(image_.bytes(), path, &error)) {
+    const QString path =
+        replaceTarget_ ? saveTarget_ : freeReportPath(saveTarget_, received_.bytes());
+    if (!SaveReportImage(received_.bytes(), path, &error)) {
         fail(QStringLiteral("Cannot save the report file %1: %2").arg(path, error));
         return;
     }
     savedPath_ = path;
     running_ = false;
+    image_.assign(received_.bytes());
     image_.setSource(path);
+    received_.reset(0);
     emit saved(path);
     emit statusText(uploadSuccessText());
     emit operatorMessage(uploadSuccessText());

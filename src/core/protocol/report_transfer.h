@@ -15,8 +15,10 @@ constexpr std::int32_t kTransferBlockSize = 4096;
 // The largest report file an upload accepts: many times the instrument's 4,229,120 bytes.
 constexpr std::uint32_t kMaxReportFileSize = 64u * 1024u * 1024u;
 
-// Copies the instrument's report file into the shared report image and saves it: open (96),
-// read block by block (99), re-seek a block that has to be read again (98), close (97).
+// Copies the instrument's report file and saves it: open (96), read block by block (99), re-seek
+// a block that has to be read again (98), close (97). The blocks go into a buffer of the
+// transfer's own; the shared report image, which imports read, takes the file only once it has
+// all arrived and is saved, so that a failed upload can never be imported as reports.
 // Attaches itself to the dispatcher for its lifetime. Every transfer that starts ends with
 // finished(): saved, or failed with the reason told.
 class ReportTransfer : public QObject {
@@ -26,8 +28,12 @@ public:
     ~ReportTransfer() override;
 
     // Full path the completed report is saved to, unless a different file is there already:
-    // then it goes beside it (see freeReportPath) and savedPath() tells where.
-    void setSaveTarget(const QString& path) { saveTarget_ = path; }
+    // then it goes beside it (see freeReportPath) and savedPath() tells where. With `replace`
+    // (the operator chose that file and confirmed replacing it) the file there is replaced.
+    void setSaveTarget(const QString& path, bool replace = false) {
+        saveTarget_ = path;
+        replaceTarget_ = replace;
+    }
     const QString& saveTarget() const { return saveTarget_; }
     // Where the last completed report was written.
     const QString& savedPath() const { return savedPath_; }
@@ -72,7 +78,9 @@ private:
 
     QPointer<Dispatcher> dispatcher_;
     ReportImage& image_;
+    ReportImage received_; // the file as it arrives
     QString saveTarget_;
+    bool replaceTarget_ = false;
     QString savedPath_;
     std::int32_t transferOffset_ = 0;
     std::int32_t transferRemaining_ = 0;

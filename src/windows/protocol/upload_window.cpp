@@ -195,6 +195,7 @@ void TFCallData::suibtnSaveAsClick() {
     const QFileInfo info(chosen);
     suiEDBBackupDir_->setText(folderText(info.absolutePath()));
     targetName_ = info.fileName();
+    targetChosen_ = true;
     suiEDBBackupName_->setText(targetName_);
 }
 
@@ -202,8 +203,13 @@ void TFCallData::suibtnCollectClick() {
     if (transfer_->running()) {
         return;
     }
+    // A closed port (a lost line closes it) would only run into every time-out first.
+    if (!portOpen_()) {
+        messages_.showMessage(app::openPortFirstText());
+        return;
+    }
     suiEDBBackupName_->setText(targetName_);
-    transfer_->setSaveTarget(saveTarget());
+    transfer_->setSaveTarget(saveTarget(), targetChosen_);
     suibtnCollect_->setEnabled(false);
     transfer_->StartUpload();
     suibtnCollect_->setEnabled(!transfer_->running());

@@ -26,7 +26,8 @@ class ReportTransfer;
 // it under the folder and name shown, with the commands sent listed in the data monitor.
 class TFCallData : public QWidget {
 public:
-    // Asks where to save, starting in `folder` with `name` proposed; empty when cancelled.
+    // Asks where to save, starting in `folder` with `name` proposed; empty when cancelled. An
+    // existing file it returns is one the operator agreed to replace.
     using SaveChooser =
         std::function<QString(QWidget* parent, const QString& folder, const QString& name)>;
 
@@ -75,6 +76,9 @@ private:
     // The name asked for (the date's, or the one chosen with "Save as"); each upload starts
     // from it, whatever name the last one had to take.
     QString targetName_;
+    // The name was the operator's own choice in "Save as", not the proposed one: an earlier file
+    // of that name is replaced, as the dialog asked.
+    bool targetChosen_ = false;
 
     QLineEdit* suiEDBBackupDir_ = nullptr;
     QLineEdit* suiEDBBackupName_ = nullptr;
