@@ -274,6 +274,34 @@ TEST(Receiving, AnAnswerCountsOnlyForTheCommandItAnswers) {
     EXPECT_FALSE(line.timer->active);
 }
 
+// The link state is the instrument's word: a connect or disconnect answered after its final
+// time-out still sets it; other late answers stay dropped.
+TEST(Receiving, ALateConnectOrDisconnectAnswerStillSetsTheLink) {
+    Line line;
+    QSignalSpy link(&line.d, &protocol::Dispatcher::linkStateChanged);
+    line.d.ConnectButtonClick(true);
+    for (int i = 0; i < 6; ++i) {
+        line.d.Timer1Timer(); // five resends, then given up
+    }
+    ASSERT_FALSE(line.timer->active);
+    line.d.CommReceiveData(response(protocol::CmdConnect));
+    EXPECT_TRUE(line.d.linkConnected());
+    ASSERT_EQ(link.size(), 1);
+    EXPECT_EQ(link[0][1].toString(), QStringLiteral("Connect"));
+
+    // A late disconnect while another command waits: the link follows, the wait goes on.
+    line.d.ConnectButtonClick(true);
+    for (int i = 0; i < 6; ++i) {
+        line.d.Timer1Timer();
+    }
+    line.d.SendOpenFileCmd();
+    line.d.CommReceiveData(response(protocol::CmdDisconnect));
+    EXPECT_FALSE(line.d.linkConnected());
+    EXPECT_TRUE(line.timer->active);
+    line.d.CommReceiveData(response(protocol::CmdDisconnect)); // answered already: nothing
+    EXPECT_EQ(link.size(), 2);
+}
+
 // The line vanishes: nothing outstanding can be answered and the instrument is disconnected.
 TEST(Receiving, ALostLineEndsTheWaitAndTheLink) {
     Line line;

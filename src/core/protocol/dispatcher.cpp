@@ -24,6 +24,10 @@ bool isOnlineCode(std::uint8_t code) {
     return code == CmdOnlineRequest || code == CmdOnlineEvent;
 }
 
+bool isLinkCode(std::uint8_t code) {
+    return code == CmdConnect || code == CmdDisconnect;
+}
+
 } // namespace
 
 QString connectedStatusText() {
@@ -249,12 +253,26 @@ void Dispatcher::handleAnswer(const QByteArray& packet) {
         emit onlineData(packet);
         return;
     }
-    if (match(rcom_.RespCode) != Match::Current) {
+    const Match m = match(rcom_.RespCode);
+    if (m == Match::Stale && isLinkCode(rcom_.RespCode)) {
+        // The link state is the instrument's word: a connect or disconnect it answers after its
+        // time-out still happened. The command now outstanding stays supervised.
+        if (linkConnected_ != (rcom_.RespCode == CmdConnect)) {
+            setLinkState(rcom_.RespCode == CmdConnect);
+        }
+        return;
+    }
+    if (m != Match::Current) {
         return;
     }
     requestOpen_ = false;
     timer_->stop();
     route();
+}
+
+void Dispatcher::setLinkState(bool connected) {
+    linkConnected_ = connected;
+    emit linkStateChanged(connected, connected ? connectedStatusText() : disconnectedStatusText());
 }
 
 void Dispatcher::handleDamaged(const QByteArray& packet) {
@@ -332,12 +350,8 @@ void Dispatcher::lineLost() {
 void Dispatcher::route() {
     switch (rcom_.RespCode) {
     case CmdConnect:
-        linkConnected_ = true;
-        emit linkStateChanged(true, connectedStatusText());
-        break;
     case CmdDisconnect:
-        linkConnected_ = false;
-        emit linkStateChanged(false, disconnectedStatusText());
+        setLinkState(rcom_.RespCode == CmdConnect);
         break;
     case CmdOpenFile:
         if (ReportTransfer* t = transfer_.data()) {

@@ -185,6 +185,7 @@ private:
     void retryOrGiveUp(bool timedOut);
     void giveUp();
     void route();
+    void setLinkState(bool connected);
     std::uint32_t baud() const { return lineSpeed_ ? lineSpeed_() : 0; }
     qint64 now() const;
 
