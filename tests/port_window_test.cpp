@@ -231,6 +231,19 @@ TEST_F(PortWindowTest, ASpeedChosenWhileOpenReopensAtThatSpeed) {
     EXPECT_TRUE(messages.shown.empty());
 }
 
+// A speed the port refuses is said in the status text, not shown as the speed the line runs at.
+TEST_F(PortWindowTest, ASpeedThePortRefusesIsSaidSo) {
+    Tcksz& w = makeWindow(link);
+    w.speedBox()->setEditText(QStringLiteral("0"));
+    openSimulator(w);
+    EXPECT_TRUE(w.statusText().startsWith(QStringLiteral("Communication Port opened (")))
+        << w.statusText().toStdString();
+    EXPECT_TRUE(w.statusText().contains(QStringLiteral("refused the speed 0")));
+    retype(w.speedBox(), QStringLiteral("9600"));
+    EXPECT_EQ(w.statusText(), QStringLiteral("Communication Port opened.（") +
+                                  w.portBox()->currentText() + QStringLiteral(",9600，None）"));
+}
+
 TEST_F(PortWindowTest, APortChangeWhileOpenThatFailsEndsClosed) {
     Tcksz& w = makeWindow(link);
     openSimulator(w);

@@ -51,6 +51,8 @@ public:
     // when the transmit thread has ended (after a hang-up).
     bool WriteData(const std::uint8_t* buffer, std::uint16_t length);
     bool isOpen() const { return port_.isOpen(); }
+    // The line settings the open port refused (and so does not run at); empty when none.
+    QStringList refusedSettings() const { return port_.refusedSettings(); }
     // True while nothing waits to be sent.
     bool SendDataEmpty() const { return port_.sendQueueEmpty(); }
 

@@ -49,6 +49,12 @@ QString portOpenedText(const QString& portName, const QString& speedText) {
            speedText + QStringLiteral("，None）");
 }
 
+QString portRefusedSettingsText(const QString& portName, const QStringList& refused) {
+    return QStringLiteral("Communication Port opened (%1), but it refused %2: the line may not "
+                          "reach the instrument.")
+        .arg(portName, refused.join(QStringLiteral(", ")));
+}
+
 QString portClosedText() {
     return QStringLiteral("Communication Port closed！");
 }

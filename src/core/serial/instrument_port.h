@@ -16,6 +16,9 @@ void openInstrumentPort(TComm& comm, const QString& portName, std::uint32_t baud
 
 // Status texts of the port window.
 QString portOpenedText(const QString& portName, const QString& speedText);
+// The port opened but refused some of the line's settings (SerialPort::refusedSettings), which
+// it keeps as they were: the line is not what the operator asked for.
+QString portRefusedSettingsText(const QString& portName, const QStringList& refused);
 QString portClosedText();
 
 } // namespace ufd::serial

@@ -156,14 +156,27 @@ public:
         if (port_ == nullptr) {
             return;
         }
-        // A setting the device refuses leaves the line as it was; the port stays open.
+        // A setting the device refuses leaves the line as it was; the port stays open, and the
+        // refusal is kept for whoever tells the operator what the line runs at.
         configuring_ = true;
         const QtLineSettings q = toQt(s);
-        port_->setBaudRate(q.baudRate);
-        port_->setDataBits(q.dataBits);
-        port_->setParity(q.parity);
-        port_->setStopBits(q.stopBits);
-        port_->setFlowControl(q.flowControl);
+        QStringList refused;
+        if (!port_->setBaudRate(q.baudRate)) {
+            refused << QStringLiteral("the speed %1").arg(s.BaudRate);
+        }
+        if (!port_->setDataBits(q.dataBits)) {
+            refused << QStringLiteral("the data bits");
+        }
+        if (!port_->setParity(q.parity)) {
+            refused << QStringLiteral("the parity");
+        }
+        if (!port_->setStopBits(q.stopBits)) {
+            refused << QStringLiteral("the stop bits");
+        }
+        if (!port_->setFlowControl(q.flowControl)) {
+            refused << QStringLiteral("the flow control");
+        }
+        refused_ = refused;
         if (q.dtr) {
             port_->setDataTerminalReady(*q.dtr);
         }
@@ -173,6 +186,8 @@ public:
         port_->clearError();
         configuring_ = false;
     }
+
+    QStringList refused() const { return refused_; }
 
     void applyTimeouts(const CommTimeouts& t) {
         interval_ = static_cast<int>(std::min<std::uint32_t>(t.ReadIntervalTimeout, 1 << 30));
@@ -266,6 +281,7 @@ private:
     int totalMs_ = 0;
     bool ignoreNulls_ = false;
     bool configuring_ = false;
+    QStringList refused_;
 };
 
 struct SerialPort::Impl {
@@ -328,6 +344,14 @@ void SerialPort::applySettings(const LineSettings& settings) {
     if (impl_->open) {
         impl_->run([&] { impl_->worker->applySettings(settings); });
     }
+}
+
+QStringList SerialPort::refusedSettings() const {
+    QStringList refused;
+    if (impl_->open) {
+        impl_->run([&] { refused = impl_->worker->refused(); });
+    }
+    return refused;
 }
 
 void SerialPort::applyTimeouts(const CommTimeouts& timeouts) {

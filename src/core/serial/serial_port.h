@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -63,6 +64,9 @@ public:
 
     void applySettings(const LineSettings& settings);
     void applyTimeouts(const CommTimeouts& timeouts);
+    // What the device refused of the line settings applied last ("the speed 123", ...), which
+    // it then keeps as they were; empty when it took them all or the port is closed.
+    QStringList refusedSettings() const;
 
     // Queues a copy for the I/O thread. False when closed, after a hang-up, or when length is 0.
     bool write(const std::uint8_t* data, std::uint16_t length);

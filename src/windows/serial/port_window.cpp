@@ -292,7 +292,10 @@ void Tcksz::showOpened() {
     iLedRectangle1_->setActive(true);
     CheckBox1_->setChecked(true);
     suiButtonOpenComm_->setText(kCloseCaption);
-    const QString text = portOpenedText(ComboBox1_->currentText(), ComboBox2_->currentText());
+    const QStringList refused = comm_.refusedSettings();
+    const QString text = refused.isEmpty()
+                             ? portOpenedText(ComboBox1_->currentText(), ComboBox2_->currentText())
+                             : portRefusedSettingsText(ComboBox1_->currentText(), refused);
     statusPanel_->setText(text);
     statusPanel_->setToolTip(text);
 }
