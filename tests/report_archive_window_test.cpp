@@ -82,7 +82,10 @@ TEST_F(ArchiveWindowTest, FiltersShowsAssignsAndMakesDocumentsOfTheChosenReports
     reports::TFReportArchive w(store_, messages_, folder_);
     w.setAttribute(Qt::WA_DeleteOnClose, false);
     QStringList opened;
-    w.documents().setOpener([&](const QString& path) { opened << path; });
+    w.documents().setOpener([&](const QString& path) {
+        opened << path;
+        return true;
+    });
     w.show();
 
     // Every report once, newest first.

@@ -85,6 +85,7 @@ protected:
         w->setReportOpener([this](const QString& path) {
             opened_ << path;
             busyAtOpen_ = QApplication::overrideCursor() != nullptr;
+            return desktopOpens_;
         });
         w->show();
         return w;
@@ -146,6 +147,7 @@ protected:
     QString askedFolder_;
     QStringList opened_;
     bool busyAtOpen_ = true;
+    bool desktopOpens_ = true;
 };
 
 } // namespace
@@ -515,7 +517,7 @@ TEST_F(BrowserTest, TheCopyFailsWithoutTemplateOrOutfilesAndForNamesThatLeaveIt)
     EXPECT_EQ(earlier.readAll(), signedReport);
 }
 
-TEST_F(BrowserTest, AReopenedBrowserListsTheLastImportButDrawsNothing) {
+TEST_F(BrowserTest, AReopenedBrowserShowsTheCurrentReportOfTheLastImport) {
     {
         auto first = make();
         EXPECT_EQ(first->grid()->model()->rowCount(), 0);
@@ -528,8 +530,11 @@ TEST_F(BrowserTest, AReopenedBrowserListsTheLastImportButDrawsNothing) {
     EXPECT_EQ(w->grid()->model()->rowCount(), 3);
     EXPECT_EQ(w->dataLink()->currentRow(), 1);
     EXPECT_EQ(w->field("FileName")->text(), column(*w, 1, "FileName"));
-    EXPECT_EQ(w->chart()->traceSeries()->count(), 0);
-    EXPECT_FALSE(w->editButton()->isEnabled());
+    EXPECT_EQ(w->lastShown().trace, displayOf(*w, 1).trace);
+    for (QPushButton* b : {w->editButton(), w->pdfButton(), w->printButton(), w->csvButton()}) {
+        EXPECT_TRUE(b->isEnabled()) << b->text().toStdString();
+    }
+    EXPECT_TRUE(messages_.shown.empty());
     clickRow(*w, 2);
     EXPECT_EQ(w->chart()->traceSeries()->count(), 2 * static_cast<int>(online::kTracePoints));
 }
@@ -648,4 +653,50 @@ TEST_F(BrowserTest, SelectedRowsMakeOnePdfOrAWorkbookEachAndCancelLeavesNothingH
     ASSERT_EQ(opened_.size(), 3);
     EXPECT_EQ(opened_[1], QDir(folder_ + "Outfiles").absoluteFilePath(name(2) + ".csv"));
     EXPECT_EQ(opened_[2], opened_[1]);
+}
+
+// Insert then Cancel goes back to the row before, with no more than the one conversion message
+// that showing the empty inserted row gives.
+TEST_F(BrowserTest, InsertThenCancelReturnsToTheRowBefore) {
+    auto w = make();
+    importImage(*w, demo::makeReportImage(3, 13));
+    clickRow(*w, 1);
+    messages_.shown.clear();
+    press(*w, RecordNavigator::Insert);
+    press(*w, RecordNavigator::Cancel);
+    ASSERT_LE(messages_.shown.size(), 1u);
+    if (!messages_.shown.empty()) {
+        EXPECT_TRUE(messages_.shown[0].text.contains("is not a valid number"));
+    }
+    EXPECT_EQ(w->dataLink()->state(), app::DataLink::State::Browse);
+    EXPECT_EQ(w->dataLink()->currentRow(), 1);
+    EXPECT_EQ(w->grid()->model()->rowCount(), 3);
+    EXPECT_EQ(w->field("FileName")->text(), column(*w, 1, "FileName"));
+    EXPECT_EQ(w->lastShown().trace, displayOf(*w, 1).trace);
+}
+
+// The status bar says where each document went; a desktop that opens nothing is said with the
+// path, so the operator can find the file.
+TEST_F(BrowserTest, TheStatusBarSaysWhereTheDocumentsWent) {
+    auto w = make();
+    importImage(*w, demo::makeReportImage(3, 5));
+    QTest::mouseClick(w->csvButton(), Qt::LeftButton);
+    ASSERT_EQ(opened_.size(), 1);
+    EXPECT_EQ(w->statusText(), "Written: " + QDir::toNativeSeparators(opened_.back()));
+    EXPECT_TRUE(messages_.shown.empty());
+
+    desktopOpens_ = false;
+    QTest::mouseClick(w->allRowsButton(), Qt::LeftButton);
+    QTest::mouseClick(w->pdfButton(), Qt::LeftButton);
+    ASSERT_EQ(opened_.size(), 2);
+    const QString pdf = QDir::toNativeSeparators(opened_.back());
+    EXPECT_EQ(w->statusText(), "3 report pages written: " + pdf);
+    ASSERT_EQ(messages_.shown.size(), 1u);
+    EXPECT_TRUE(messages_.shown[0].text.contains(pdf));
+
+    messages_.answers.push_back(true);
+    QTest::mouseClick(w->editButton(), Qt::LeftButton);
+    EXPECT_EQ(w->statusText(),
+              "3 spreadsheet reports written to " +
+                  QDir::toNativeSeparators(QDir(folder_ + "Outfiles").absolutePath()));
 }

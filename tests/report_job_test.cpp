@@ -148,7 +148,10 @@ TEST(ReportJob, FromTheInstrumentToTheSpreadsheet) {
     ASSERT_NE(browser, nullptr);
     browser->setFileChooser([](QWidget*, const QString&) { return QString(); });
     QStringList opened;
-    browser->setReportOpener([&opened](const QString& path) { opened << path; });
+    browser->setReportOpener([&opened](const QString& path) {
+        opened << path;
+        return true;
+    });
     QTest::mouseClick(browser->openButton(), Qt::LeftButton);
 
     const auto expected = reports::decodeReportFile(storage).rows;

@@ -387,7 +387,10 @@ void DataLink::cancel() {
         const QScopedValueRollback quiet(syncing_, true);
         model_->revertAll();
     }
-    setState(State::Browse);
+    // Told once, with the row to go back to: in between, the mapper has no row (an inserted
+    // one it stood on is gone), which a listener would take for an empty report.
+    state_ = State::Browse;
+    updateEditors();
     // Reloads the boxes from the model, dropping what was typed.
     mapper_->revert();
     showRow(rowCount() > 0 ? std::clamp(row, 0, rowCount() - 1) : -1);

@@ -3,6 +3,7 @@
 #include "core/reports/database.h"
 #include "widgets/busy_cursor.h"
 #include "widgets/operator_messages.h"
+#include "widgets/status_panels.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
 
@@ -85,6 +86,9 @@ TFReportArchive::TFReportArchive(DataStore& store, app::OperatorMessages& messag
     split->setSizes({240, 360});
     outer->addWidget(split, 1);
     buildActions(this, outer);
+    // Where the documents went, when the desktop shows nothing of them.
+    status_ = app::addStatusPanels(this, outer, {300}).first();
+    documents_->setWrittenNotice([this](const QString& text) { status_->setText(text); });
 
     connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this] { showCurrent(); });
@@ -191,6 +195,10 @@ void TFReportArchive::buildActions(QWidget* parent, QBoxLayout* outer) {
     connect(print_, &QPushButton::clicked, this, [this] { printClick(); });
     connect(csv_, &QPushButton::clicked, this, [this] { csvClick(); });
     connect(quit, &QPushButton::clicked, this, [this] { close(); });
+}
+
+QString TFReportArchive::statusText() const {
+    return status_->text();
 }
 
 void TFReportArchive::fillChoices() {

@@ -69,6 +69,7 @@ public:
     QComboBox* assignBox() const { return assignTo_; }
     QPushButton* assignButton() const { return assign_; }
     QPushButton* pdfButton() const { return pdf_; }
+    QString statusText() const;
 
 private:
     void buildFilters(QWidget* parent, QBoxLayout* outer);
@@ -107,6 +108,7 @@ private:
     QPushButton* pdf_ = nullptr;
     QPushButton* print_ = nullptr;
     QPushButton* csv_ = nullptr;
+    QLabel* status_ = nullptr;
 };
 
 } // namespace ufd::reports

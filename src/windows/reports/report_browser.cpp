@@ -10,6 +10,7 @@
 #include "widgets/data_link.h"
 #include "widgets/operator_messages.h"
 #include "widgets/record_navigator.h"
+#include "widgets/status_panels.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
 
@@ -17,6 +18,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSplitter>
@@ -68,6 +70,9 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
     split->setStretchFactor(0, 2);
     split->setStretchFactor(1, 3);
     outer->addWidget(split, 1);
+    // Where the documents went, when the desktop shows nothing of them.
+    status_ = app::addStatusPanels(this, outer, {300}).first();
+    documents_->setWrittenNotice([this](const QString& text) { status_->setText(text); });
 
     QSqlTableModel* model = query_.model();
     link_ = new app::DataLink(model, messages_, this);
@@ -90,12 +95,18 @@ TFImPortData::TFImPortData(DataStore& store, ReportQuery& query, protocol::Repor
     enableDocuments(false);
     workpiece_->fill(messages_);
     if (query_.isOpen()) {
-        // A browser opened again lists the last import, standing where the last one stood; it
-        // draws once a row is chosen.
-        const QScopedValueRollback hold(holdShow_, true);
-        const int row = query_.currentRow();
-        link_->open();
-        link_->moveTo(row);
+        // A browser opened again lists the last import, standing where the last one stood, and
+        // shows that report with what can be done with it.
+        {
+            const QScopedValueRollback hold(holdShow_, true);
+            const int row = query_.currentRow();
+            link_->open();
+            link_->moveTo(row);
+        }
+        if (link_->rowCount() > 0) {
+            enableDocuments(true);
+            ShowCurrentReport();
+        }
     }
     resize(1010, 620);
 }
@@ -156,6 +167,10 @@ void TFImPortData::enableDocuments(bool on) {
 
 void TFImPortData::setReportOpener(ReportOpener opener) {
     documents_->setOpener(std::move(opener));
+}
+
+QString TFImPortData::statusText() const {
+    return status_->text();
 }
 
 online::AScanChart* TFImPortData::chart() const {

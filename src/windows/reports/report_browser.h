@@ -10,6 +10,7 @@
 #include <vector>
 
 class QBoxLayout;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 class QTableView;
@@ -41,8 +42,8 @@ class TFImPortData : public QWidget {
 public:
     // Asks for the report file to open, starting in `folder`; empty when cancelled.
     using FileChooser = std::function<QString(QWidget* parent, const QString& folder)>;
-    // Hands a finished spreadsheet report to the desktop.
-    using ReportOpener = std::function<void(const QString& path)>;
+    // Hands a finished document to the desktop; false when nothing there opens it.
+    using ReportOpener = std::function<bool(const QString& path)>;
 
     TFImPortData(DataStore& store, ReportQuery& query, protocol::ReportImage& image,
                  app::OperatorMessages& messages, const QString& programFolder,
@@ -83,6 +84,8 @@ public:
     QPushButton* printButton() const { return print_; }
     QPushButton* csvButton() const { return csv_; }
     QPushButton* allRowsButton() const { return allRows_; }
+    // The status bar: where the last documents went.
+    QString statusText() const;
     ReportView* pages() const { return pages_; }
     WorkpieceGroup* workpiece() const { return workpiece_; }
     // The read-only field of the "Parameter" or "Result" page bound to `column`.
@@ -120,6 +123,7 @@ private:
     QPushButton* print_ = nullptr;
     QPushButton* csv_ = nullptr;
     QPushButton* allRows_ = nullptr;
+    QLabel* status_ = nullptr;
     std::unique_ptr<ReportDocuments> documents_;
     WorkpieceGroup* workpiece_ = nullptr;
     QTableView* grid_ = nullptr;

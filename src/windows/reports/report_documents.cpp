@@ -53,12 +53,27 @@ documents::PageSource pagesOf(const std::vector<StoredReport>& reports, const QS
 
 } // namespace
 
-void openOnDesktop(const QString& path) {
+bool openOnDesktop(const QString& path) {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
-        return;
+        return true;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+QString writtenText(const QString& path) {
+    return QStringLiteral("Written: %1").arg(QDir::toNativeSeparators(path));
+}
+
+void ReportDocuments::handOver(const QString& path, const QString& written) {
+    if (written_) {
+        written_(written);
+    }
+    if (!opener_(path)) {
+        messages_.showMessage(QStringLiteral("No program on this computer opens %1. The file is "
+                                             "there; open it with a program of your choice.")
+                                  .arg(QDir::toNativeSeparators(path)));
+    }
 }
 
 ReportDocuments::ReportDocuments(app::OperatorMessages& messages, QString programFolder)
@@ -124,7 +139,7 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent,
             messages_.showError(report.error);
             return {};
         }
-        opener_(report.path);
+        handOver(report.path, writtenText(report.path));
         return {report.path};
     }
 
@@ -161,7 +176,18 @@ QStringList ReportDocuments::saveSpreadsheets(QWidget* parent,
                                 .arg(written.size())
                                 .arg(total));
     } else if (!written.isEmpty()) {
-        opener_(QFileInfo(written.first()).absolutePath());
+        const QString folder = QFileInfo(written.first()).absolutePath();
+        handOver(folder, QStringLiteral("%1 spreadsheet reports written to %2")
+                             .arg(written.size())
+                             .arg(QDir::toNativeSeparators(folder)));
+        return written;
+    }
+    // Those written before a failure or a cancel are there all the same.
+    if (!written.isEmpty() && written_) {
+        written_(QStringLiteral("%1 of %2 spreadsheet reports written to %3")
+                     .arg(written.size())
+                     .arg(total)
+                     .arg(QDir::toNativeSeparators(QFileInfo(written.first()).absolutePath())));
     }
     return written;
 }
@@ -207,7 +233,10 @@ QString ReportDocuments::savePdf(QWidget* parent, const std::vector<StoredReport
         messages_.showError(result.error);
         return {};
     }
-    opener_(path);
+    handOver(path, source.count() > 1 ? QStringLiteral("%1 report pages written: %2")
+                                            .arg(source.count())
+                                            .arg(QDir::toNativeSeparators(path))
+                                      : writtenText(path));
     return path;
 }
 
@@ -262,7 +291,7 @@ QString ReportDocuments::saveCsv(const QSqlRecord& row) {
         messages_.showError(error);
         return {};
     }
-    opener_(path);
+    handOver(path, writtenText(path));
     return path;
 }
 

@@ -28,14 +28,17 @@ struct StoredReport {
 // spreadsheet report's naming rule; a cancelled or failed run leaves no half-written file.
 class ReportDocuments {
 public:
-    // Hands a finished file to the desktop.
-    using Opener = std::function<void(const QString& path)>;
+    // Hands a finished file to the desktop; false when nothing there opens it.
+    using Opener = std::function<bool(const QString& path)>;
+    // Told where the documents of each run went, for the window's status bar.
+    using WrittenNotice = std::function<void(const QString& text)>;
     // Called after each report of a run of several, with the dialog that shows the progress.
     using ProgressHook = std::function<void(QProgressDialog& dialog, int done)>;
 
     ReportDocuments(app::OperatorMessages& messages, QString programFolder);
 
     void setOpener(Opener opener) { opener_ = std::move(opener); }
+    void setWrittenNotice(WrittenNotice notice) { written_ = std::move(notice); }
     // The logged-in user, named on the page as the inspector.
     void setInspector(std::function<QString()> inspector) { inspector_ = std::move(inspector); }
     void setProgressHook(ProgressHook hook) { progressHook_ = std::move(hook); }
@@ -53,6 +56,8 @@ public:
 
 private:
     QString inspector() const { return inspector_ ? inspector_() : QString(); }
+    // Opens what was written, saying so when the desktop cannot, and tells where it is.
+    void handOver(const QString& path, const QString& written);
     // Outfiles/, made when missing; empty, having said why, when it cannot be made.
     QString outfilesOrSay();
     void sayNoFileName(const QString& reportName);
@@ -60,12 +65,16 @@ private:
     app::OperatorMessages& messages_;
     QString programFolder_;
     Opener opener_;
+    WrittenNotice written_;
     std::function<QString()> inspector_;
     ProgressHook progressHook_;
 };
 
-// Hands `path` to the desktop's program for it; nothing on the offscreen and minimal platforms,
-// where nobody would see it.
-void openOnDesktop(const QString& path);
+// Hands `path` to the desktop's program for it; false when the desktop has none. Nothing (and
+// true) on the offscreen and minimal platforms, where nobody would see it.
+bool openOnDesktop(const QString& path);
+
+// "Written: <path>" for the status bar.
+QString writtenText(const QString& path);
 
 } // namespace ufd::reports
