@@ -11,7 +11,7 @@ namespace ufd::testing {
 // Records every operator message and answers questions from a script (then `defaultAnswer`).
 class ScriptedOperatorMessages final : public app::OperatorMessages {
 public:
-    enum class Kind { Message, Error, YesNo, OkCancel };
+    enum class Kind { Message, Error, YesNo, OkCancel, YesNoCancel };
     struct Entry {
         Kind kind;
         QString title;
@@ -28,6 +28,15 @@ public:
         shown.push_back({Kind::OkCancel, {}, text});
         return answer();
     }
+    Choice askYesNoCancel(const QString& title, const QString& text) override {
+        shown.push_back({Kind::YesNoCancel, title, text});
+        if (choices.empty()) {
+            return Choice::Cancel;
+        }
+        const Choice c = choices.front();
+        choices.pop_front();
+        return c;
+    }
 
     int count(Kind kind) const {
         int n = 0;
@@ -39,6 +48,7 @@ public:
 
     std::vector<Entry> shown;
     std::deque<bool> answers;
+    std::deque<Choice> choices; // then Cancel
     bool defaultAnswer = false;
 
 private:

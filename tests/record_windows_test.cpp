@@ -154,6 +154,49 @@ TEST_F(WorkpieceTest, AnEmptyNumberHidesNoWorkpieceInTheBrowsersList) {
     EXPECT_TRUE(messages.shown[0].text.contains(QStringLiteral("tabPartInfo")));
 }
 
+// Closing with an edit in progress asks whether to store it: Cancel keeps the window, No drops
+// the edit, Yes stores it; with nothing typed it closes without asking.
+TEST_F(WorkpieceTest, ClosingWithAnEditInProgressAsks) {
+    using Choice = OperatorMessages::Choice;
+    addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
+    auto w = openWindow();
+    press(w->DBNavigator1, Nav::Edit);
+    EXPECT_TRUE(w->close()); // nothing typed
+    EXPECT_TRUE(messages.shown.empty());
+
+    w = openWindow();
+    press(w->DBNavigator1, Nav::Edit);
+    QLineEdit* name = w->editor(QStringLiteral("PartName"));
+    name->selectAll();
+    QTest::keyClicks(name, QStringLiteral("Axle"));
+    messages.choices = {Choice::Cancel, Choice::No};
+    EXPECT_FALSE(w->close());
+    ASSERT_EQ(messages.count(ScriptedOperatorMessages::Kind::YesNoCancel), 1);
+    EXPECT_EQ(messages.shown[0].title, QStringLiteral("Workpiece management"));
+    EXPECT_EQ(name->text(), QStringLiteral("Axle"));
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(names(), QStringList{QStringLiteral("Shaft")});
+
+    w = openWindow();
+    press(w->DBNavigator1, Nav::Edit);
+    w->editor(QStringLiteral("PartName"))->selectAll();
+    QTest::keyClicks(w->editor(QStringLiteral("PartName")), QStringLiteral("Axle"));
+    messages.choices = {Choice::Yes};
+    EXPECT_TRUE(w->close());
+    EXPECT_EQ(names(), QStringList{QStringLiteral("Axle")});
+
+    // The user window asks the same.
+    UserAccounts(data.context.dataStore().userDb())
+        .addUser(QStringLiteral("a"), QStringLiteral("1"));
+    TFUserManager users(data.context, messages);
+    users.show();
+    QTest::keyClicks(users.nameEdit, QStringLiteral("x"));
+    messages.choices = {Choice::Yes};
+    EXPECT_TRUE(users.close());
+    EXPECT_EQ(UserAccounts(data.context.dataStore().userDb()).userNames(),
+              QStringList{QStringLiteral("ax")});
+}
+
 TEST_F(WorkpieceTest, BoxesChangeOnlyAfterEditAndPostStores) {
     addPart(QStringLiteral("A1"), QStringLiteral("Shaft"));
     auto w = openWindow();

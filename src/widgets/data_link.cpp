@@ -411,6 +411,34 @@ bool DataLink::refresh() {
     return true;
 }
 
+bool DataLink::closeQuery(const QString& title) {
+    finishGridEdit(true);
+    if (state_ != State::Edit && state_ != State::Insert) {
+        return true;
+    }
+    bool typed = model_->isDirty();
+    for (const QPointer<QLineEdit>& e : editors_) {
+        typed = typed || (e && e->isModified());
+    }
+    if (state_ == State::Insert && rowIsBlank(currentRow())) {
+        typed = false;
+    }
+    if (!typed) {
+        cancel();
+        return true;
+    }
+    switch (messages_.askYesNoCancel(title, QStringLiteral("Store the changes to this record?"))) {
+    case OperatorMessages::Choice::Yes:
+        return post();
+    case OperatorMessages::Choice::No:
+        cancel();
+        return true;
+    case OperatorMessages::Choice::Cancel:
+        break;
+    }
+    return false;
+}
+
 void DataLink::onGridRowChanged(int row) {
     if (syncing_ || row < 0 || row == currentRow()) {
         return;

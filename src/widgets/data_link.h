@@ -70,6 +70,9 @@ public:
     bool post();
     void cancel();
     bool refresh();
+    // Before the window closes: a row being edited or inserted with something typed is stored,
+    // dropped or kept open as the operator answers (titled `title`). False keeps the window.
+    bool closeQuery(const QString& title);
 
 signals:
     // State, current row or row count changed.

@@ -51,4 +51,17 @@ bool MessageBoxOperatorMessages::askOkCancel(const QString& text) {
                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok) == QMessageBox::Ok;
 }
 
+OperatorMessages::Choice MessageBoxOperatorMessages::askYesNoCancel(const QString& title,
+                                                                    const QString& text) {
+    switch (run(parentWindow(), QMessageBox::Question, title, text,
+                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes)) {
+    case QMessageBox::Yes:
+        return Choice::Yes;
+    case QMessageBox::No:
+        return Choice::No;
+    default:
+        return Choice::Cancel;
+    }
+}
+
 } // namespace ufd::app

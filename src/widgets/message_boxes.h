@@ -17,6 +17,7 @@ public:
     void showError(const QString& text) override;
     bool askYesNo(const QString& title, const QString& text) override;
     bool askOkCancel(const QString& text) override;
+    Choice askYesNoCancel(const QString& title, const QString& text) override;
 
 private:
     QWidget* parentWindow() const;

@@ -18,6 +18,12 @@ public:
     virtual bool askYesNo(const QString& title, const QString& text) = 0;
     // A confirmation with OK and Cancel; true for OK.
     virtual bool askOkCancel(const QString& text) = 0;
+    // A question with Yes, No and Cancel, as before dropping unstored work. Where it is not
+    // asked, the work is kept (Cancel).
+    enum class Choice { Yes, No, Cancel };
+    virtual Choice askYesNoCancel(const QString& /*title*/, const QString& /*text*/) {
+        return Choice::Cancel;
+    }
 };
 
 } // namespace ufd::app

@@ -6,6 +6,7 @@
 #include "widgets/data_link.h"
 #include "widgets/record_navigator.h"
 
+#include <QCloseEvent>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -155,6 +156,14 @@ void TFUserManager::showEvent(QShowEvent* e) {
 void TFUserManager::FormShow() {
     // The table's current contents, from the first row, each time the window is opened.
     link->open();
+}
+
+void TFUserManager::closeEvent(QCloseEvent* e) {
+    if (!link->closeQuery(windowTitle())) {
+        e->ignore();
+        return;
+    }
+    QWidget::closeEvent(e);
 }
 
 } // namespace ufd::app

@@ -29,6 +29,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    // An edit in progress is stored, dropped or kept as the operator answers.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     void FormShow();

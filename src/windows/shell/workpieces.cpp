@@ -5,6 +5,7 @@
 #include "widgets/data_link.h"
 #include "widgets/record_navigator.h"
 
+#include <QCloseEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -144,6 +145,14 @@ void TSbgl::FormCreate() {
 QLineEdit* TSbgl::editor(const QString& column) const {
     const auto it = editors_.find(column);
     return it == editors_.end() ? nullptr : it->second;
+}
+
+void TSbgl::closeEvent(QCloseEvent* e) {
+    if (!link->closeQuery(windowTitle())) {
+        e->ignore();
+        return;
+    }
+    QWidget::closeEvent(e);
 }
 
 } // namespace ufd::app

@@ -30,6 +30,10 @@ public:
     DataLink* link = nullptr;
     QStatusBar* StatusBar1 = nullptr;
 
+protected:
+    // An edit in progress is stored, dropped or kept as the operator answers.
+    void closeEvent(QCloseEvent* e) override;
+
 private:
     void FormCreate();
 
