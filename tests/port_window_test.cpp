@@ -141,8 +141,9 @@ TEST_F(PortWindowTest, OpensTheInstrumentsLineAndClosesIt) {
     openSimulator(w);
     EXPECT_TRUE(w.lampLit());
     EXPECT_EQ(w.openButton()->text(), QStringLiteral("Close Port"));
-    EXPECT_EQ(w.statusText(), QStringLiteral("Communication Port opened.（") +
-                                  w.portBox()->currentText() + QStringLiteral(",921600，None）"));
+    // The port's name alone, not what the box says it is.
+    EXPECT_EQ(w.statusText(),
+              QStringLiteral("Communication Port opened.（ufd-sim-port,921600，None）"));
     EXPECT_EQ(context.comm().CommName(), link);
     EXPECT_EQ(context.comm().BaudRate(), 921600u);
     expectInstrumentAnswers();
@@ -240,8 +241,8 @@ TEST_F(PortWindowTest, ASpeedThePortRefusesIsSaidSo) {
         << w.statusText().toStdString();
     EXPECT_TRUE(w.statusText().contains(QStringLiteral("refused the speed 0")));
     retype(w.speedBox(), QStringLiteral("9600"));
-    EXPECT_EQ(w.statusText(), QStringLiteral("Communication Port opened.（") +
-                                  w.portBox()->currentText() + QStringLiteral(",9600，None）"));
+    EXPECT_EQ(w.statusText(),
+              QStringLiteral("Communication Port opened.（ufd-sim-port,9600，None）"));
 }
 
 TEST_F(PortWindowTest, APortChangeWhileOpenThatFailsEndsClosed) {
@@ -356,6 +357,9 @@ protected:
 TEST_F(ConnectedProgramTest, ThePortWindowIsMadeHiddenAtTheFirstShowing) {
     EXPECT_FALSE(port->isVisible());
     EXPECT_TRUE(port->isWindow());
+    // A tool window of the main window, which keeps it in front of it.
+    EXPECT_EQ(port->windowType(), Qt::Tool);
+    EXPECT_EQ(port->parentWidget(), form.get());
     EXPECT_GE(port->portBox()->findData(link), 0); // the program folder's simulator link
     action("N31")->trigger();
     EXPECT_TRUE(port->isVisible());

@@ -503,7 +503,8 @@ TEST(PortDiscovery, ListsEveryDeviceInNaturalOrderAndTheSimulatorWhenPresent) {
                                               "serial|ufd-sim-link — simulated instrument");
     const QList<PortEntry> plain = portEntries({{"COM3", "COM3", ""}}, sim, false);
     ASSERT_EQ(plain.size(), 1);
-    EXPECT_EQ(plain[0], (PortEntry{"COM3", "COM3"}));
+    EXPECT_EQ(plain[0], (PortEntry{"COM3", "COM3", "COM3"}));
+    EXPECT_EQ(portEntries(devices, sim, true)[3].name, "ttyUSB0"); // the name alone
 
     // A live link is offered; one whose target has gone is not.
     PtyPair pty;

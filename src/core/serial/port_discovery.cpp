@@ -75,13 +75,13 @@ QList<PortEntry> portEntries(QList<DeviceInfo> devices, const QString& simulator
             continue;
         }
         const QString name = d.name.isEmpty() ? d.location : d.name;
-        entries.append({d.location, d.description.isEmpty()
-                                        ? name
-                                        : name + QStringLiteral(" — ") + d.description});
+        entries.append(
+            {d.location,
+             d.description.isEmpty() ? name : name + QStringLiteral(" — ") + d.description, name});
     }
     if (withSimulator) {
-        entries.append({simulatorLink, QFileInfo(simulatorLink).fileName() +
-                                           QStringLiteral(" — simulated instrument")});
+        const QString name = QFileInfo(simulatorLink).fileName();
+        entries.append({simulatorLink, name + QStringLiteral(" — simulated instrument"), name});
     }
     return entries;
 }

@@ -21,6 +21,7 @@ QList<DeviceInfo> systemDevices();
 struct PortEntry {
     QString location; // what the port is opened by
     QString label;    // what the box shows: the name and what it is ("ttyUSB0 — USB serial")
+    QString name;     // the port's name alone, as operator texts give it ("ttyUSB0", "COM3")
     bool operator==(const PortEntry&) const = default;
 };
 

@@ -110,7 +110,8 @@ void TiLedRectangle::paintEvent(QPaintEvent*) {
 
 Tcksz::Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessages& messages,
              const QString& simulatorLink, QWidget* parent, DeviceEnumerator devices)
-    : QWidget(parent, Qt::Window), comm_(comm), dispatcher_(dispatcher), messages_(messages),
+    // A tool window of the main window: a settings window stays in front of it.
+    : QWidget(parent, Qt::Tool), comm_(comm), dispatcher_(dispatcher), messages_(messages),
       simulatorLink_(simulatorLink), devices_(std::move(devices)) {
     setObjectName(QStringLiteral("cksz"));
     setWindowTitle(QLatin1String(kPortWindowCaption));
@@ -250,6 +251,17 @@ QString Tcksz::portLocation() const {
     return at >= 0 ? ComboBox1_->itemData(at).toString() : text;
 }
 
+// The box shows what each port is; operator texts name the port alone.
+QString Tcksz::portName() const {
+    const QString text = ComboBox1_->currentText();
+    for (const PortEntry& e : entries_) {
+        if (e.label == text) {
+            return e.name;
+        }
+    }
+    return text;
+}
+
 bool Tcksz::portOpen() const {
     return CheckBox1_->isChecked();
 }
@@ -293,9 +305,8 @@ void Tcksz::showOpened() {
     CheckBox1_->setChecked(true);
     suiButtonOpenComm_->setText(kCloseCaption);
     const QStringList refused = comm_.refusedSettings();
-    const QString text = refused.isEmpty()
-                             ? portOpenedText(ComboBox1_->currentText(), ComboBox2_->currentText())
-                             : portRefusedSettingsText(ComboBox1_->currentText(), refused);
+    const QString text = refused.isEmpty() ? portOpenedText(portName(), ComboBox2_->currentText())
+                                           : portRefusedSettingsText(portName(), refused);
     statusPanel_->setText(text);
     statusPanel_->setToolTip(text);
 }

@@ -76,6 +76,9 @@ public:
     void refreshPorts();
     // What opening takes for the box's text: the entry's location, or the text as typed.
     QString portLocation() const;
+    // The port's name for the box's text ("ttyUSB0" for "ttyUSB0 — USB serial"), or the text as
+    // typed.
+    QString portName() const;
 
     QComboBox* portBox() const { return ComboBox1_; }
     QTimer* portRefresh() const { return portRefresh_; }
