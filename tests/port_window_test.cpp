@@ -5,17 +5,23 @@
 #include "core/context/app_context.h"
 #include "core/protocol/dispatcher.h"
 #include "core/serial/comm.h"
+#include "gui_test_support.h"
 #include "instrument.h"
 #include "operator_messages_double.h"
 #include "wait_for.h"
+#include "widgets/message_boxes.h"
 #include "windows/serial/port_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -243,6 +249,54 @@ TEST_F(PortWindowTest, ASpeedThePortRefusesIsSaidSo) {
     retype(w.speedBox(), QStringLiteral("9600"));
     EXPECT_EQ(w.statusText(),
               QStringLiteral("Communication Port opened.（ufd-sim-port,9600，None）"));
+}
+
+// Texts are not cut at the default font nor at a quarter larger (a desktop at 125 %): the port
+// window grows to its status text, and a message box to its title beside the title bar's
+// buttons.
+TEST_F(PortWindowTest, StatusTextsAndMessageTitlesAreNotCut) {
+    const QFont normal = QApplication::font();
+    // A port typed by a name of a usual length.
+    const QString typed =
+        QDir::temp().filePath(QStringLiteral("ufd%1").arg(QCoreApplication::applicationPid()));
+    QFile::remove(typed);
+    ASSERT_TRUE(QFile::link(link, typed));
+    for (const double scale : {1.0, 1.25}) {
+        QFont font = normal;
+        font.setPointSizeF(normal.pointSizeF() * scale);
+        QApplication::setFont(font);
+        // No entry to widen the window: the port is typed.
+        Tcksz& w = makeWindow(QString(), [] { return QList<serial::DeviceInfo>{}; });
+        w.show();
+        w.portBox()->setEditText(typed);
+        QTest::mouseClick(w.openButton(), Qt::LeftButton);
+        ASSERT_TRUE(w.portOpen());
+        QApplication::processEvents();
+        const auto* panel = w.findChild<QLabel*>(QStringLiteral("StatusPanel0"));
+        ASSERT_NE(panel, nullptr);
+        EXPECT_GE(panel->contentsRect().width() - 6,
+                  panel->fontMetrics().horizontalAdvance(w.statusText()))
+            << scale;
+        window.reset();
+        context.comm().ClosePort();
+
+        const QString title = QStringLiteral("Tarvenix of ultrasonic flaw detector");
+        int boxWidth = 0;
+        testing::ModalScript script({[&boxWidth](QWidget* modal) {
+            boxWidth = modal->width();
+            static_cast<QDialog*>(modal)->done(QMessageBox::No);
+            return true;
+        }});
+        app::MessageBoxOperatorMessages boxes;
+        boxes.askYesNo(title, QStringLiteral("Are you sure you want to exit the system?"));
+        EXPECT_GE(
+            boxWidth,
+            QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(title) +
+                100)
+            << scale;
+    }
+    QApplication::setFont(normal);
+    QFile::remove(typed);
 }
 
 TEST_F(PortWindowTest, APortChangeWhileOpenThatFailsEndsClosed) {

@@ -62,7 +62,11 @@ TEST_F(UploadWindowTest, TargetStatusTextsAndThePortWatch) {
     EXPECT_EQ(w->folderField()->text(), QDir::toNativeSeparators(dir_.path() + "/Report/"));
     EXPECT_EQ(w->nameField()->text(), "Report20211105.bin");
     EXPECT_EQ(w->saveTarget(), dir_.path() + "/Report/Report20211105.bin");
-    EXPECT_TRUE(w->folderField()->isReadOnly());
+    // Both fields are only read, and look it.
+    for (QLineEdit* field : {w->folderField(), w->nameField()}) {
+        EXPECT_TRUE(field->isReadOnly());
+        EXPECT_EQ(field->palette().color(QPalette::Base), field->palette().color(QPalette::Window));
+    }
     EXPECT_TRUE(w->portWatch()->isActive());
     EXPECT_EQ(w->portWatch()->interval(), 1000);
 

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 
 namespace ufd::app {
@@ -16,10 +18,26 @@ int run(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QSt
         QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton) {
     QMessageBox box(icon, title, text, buttons, parent);
     box.setDefaultButton(defaultButton);
+    fitMessageBoxTitle(box);
     return box.exec();
 }
 
 } // namespace
+
+// A message box is as narrow as its text, and a title bar shortens a longer title
+// ("Ultras… tector"): the box is made wide enough for its title beside the title bar's icon and
+// buttons, at whatever font size the desktop uses.
+void fitMessageBoxTitle(QMessageBox& box) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr) {
+        return;
+    }
+    const QFont font = QApplication::font("QMdiSubWindowTitleBar");
+    const int wanted =
+        QFontMetrics(font).horizontalAdvance(box.windowTitle()) + 12 * font.pointSize() + 40;
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+}
 
 QWidget* MessageBoxOperatorMessages::parentWindow() const {
     if (QWidget* modal = QApplication::activeModalWidget()) {

@@ -5,7 +5,12 @@
 #include <QPointer>
 #include <QWidget>
 
+class QMessageBox;
+
 namespace ufd::app {
+
+// Widens a message box so that its title is not shortened in the title bar.
+void fitMessageBoxTitle(QMessageBox& box);
 
 // The operator messages as modal message boxes over the active window.
 class MessageBoxOperatorMessages final : public OperatorMessages {

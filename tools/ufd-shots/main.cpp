@@ -260,10 +260,12 @@ int main(int argc, char* argv[]) {
                          QStringLiteral("Are you sure you want to exit the system?"),
                          QMessageBox::Yes | QMessageBox::No);
     question.show();
+    fitMessageBoxTitle(question);
     save(&question, out, QStringLiteral("exit_question"));
     QMessageBox askForPort(QMessageBox::NoIcon, QLatin1String(kApplicationTitle),
                            QStringLiteral("请您先在“通信设置”菜单中打开通信口！"), QMessageBox::Ok);
     askForPort.show();
+    fitMessageBoxTitle(askForPort);
     save(&askForPort, out, QStringLiteral("connect_without_port"));
     return 0;
 }

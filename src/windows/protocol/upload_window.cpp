@@ -41,6 +41,15 @@ QString defaultSaveChooser(QWidget* parent, const QString& folder, const QString
     return dialog.selectedFiles().front();
 }
 
+// A field the operator reads but does not type into looks it: the window's colour behind it,
+// not an input box's.
+void showReadOnly(QLineEdit* field) {
+    field->setReadOnly(true);
+    QPalette palette = field->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+    field->setPalette(palette);
+}
+
 // The folder field always ends in a separator, so that folder and name join into the target.
 QString folderText(const QString& folder) {
     QString f = QDir::toNativeSeparators(folder);
@@ -71,7 +80,7 @@ TFCallData::TFCallData(Dispatcher& dispatcher, ReportImage& image, std::function
                     0, 1, 2);
     suiEDBBackupDir_ = new QLineEdit(this);
     suiEDBBackupDir_->setObjectName(QStringLiteral("suiEDBBackupDir"));
-    suiEDBBackupDir_->setReadOnly(true);
+    showReadOnly(suiEDBBackupDir_);
     suibtnSaveAs_ = new QPushButton(QStringLiteral("Save as"), this);
     suibtnSaveAs_->setObjectName(QStringLiteral("suibtnSaveAs"));
     body->addWidget(suiEDBBackupDir_, 1, 0);
@@ -81,7 +90,7 @@ TFCallData::TFCallData(Dispatcher& dispatcher, ReportImage& image, std::function
                     0, 1, 2);
     suiEDBBackupName_ = new QLineEdit(this);
     suiEDBBackupName_->setObjectName(QStringLiteral("suiEDBBackupName"));
-    suiEDBBackupName_->setReadOnly(true);
+    showReadOnly(suiEDBBackupName_);
     suibtnCollect_ = new QPushButton(QStringLiteral("Start Upload"), this);
     suibtnCollect_->setObjectName(QStringLiteral("suibtnCollect"));
     body->addWidget(suiEDBBackupName_, 3, 0);

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QSqlRecord>
 #include <QSqlTableModel>
@@ -231,7 +232,10 @@ void WorkpieceGroup::numberChanged(const QString& number) {
     const QString values[] = {found->PartName, found->PartType, found->Material, found->Heat,
                               found->Face,     found->Mandator, found->FlawInfo};
     for (std::size_t i = 0; i < details_.size(); ++i) {
+        // A text longer than its field shows from its start, whole in the tool tip.
         details_[i]->setText(values[i]);
+        details_[i]->setCursorPosition(0);
+        details_[i]->setToolTip(values[i]);
     }
 }
 
@@ -274,8 +278,16 @@ ReportView::ReportView(QWidget* parent)
     setObjectName(QStringLiteral("PageControl1"));
     chart_->setGateStyle(QStringLiteral("Gate A"), QStringLiteral("Gate B"), 2.0);
     addTab(chart_, QStringLiteral("Waveform"));
-    addTab(fields_->parameterPage(), QStringLiteral("Parameter"));
-    addTab(fields_->resultPage(), QStringLiteral("Result"));
+    // The field pages scroll in a small window rather than hold the whole window taller than
+    // the main window's room, which would hide the plot's path axis below its edge.
+    for (auto [page, title] : {std::pair{fields_->parameterPage(), "Parameter"},
+                               std::pair{fields_->resultPage(), "Result"}}) {
+        auto* scroll = new QScrollArea(this);
+        scroll->setWidget(page);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        addTab(scroll, QString::fromLatin1(title));
+    }
     setCurrentIndex(0);
 }
 

@@ -242,7 +242,24 @@ void Tcksz::refreshPorts() {
     ComboBox1_->view()->setTextElideMode(Qt::ElideNone);
     ComboBox1_->view()->setMinimumWidth(widest + 24);
     const int labels = fontMetrics().horizontalAdvance(QStringLiteral("BaudRate:"));
-    setFixedWidth(std::max({kClientWidth, width(), widest + labels + 110}));
+    entriesWidth_ = widest + labels + 110;
+    fitWidth();
+}
+
+void Tcksz::fitWidth() {
+    // The status panel's frame and padding, and the window's margins beside it.
+    const int status = statusPanel_->fontMetrics().horizontalAdvance(statusPanel_->text()) + 24;
+    int wanted = std::max({kClientWidth, entriesWidth_, status});
+    if (const QScreen* s = screen()) {
+        wanted = std::min(wanted, s->availableGeometry().width() * 9 / 10);
+    }
+    setFixedWidth(std::max(wanted, kClientWidth));
+}
+
+void Tcksz::setStatus(const QString& text) {
+    statusPanel_->setText(text);
+    statusPanel_->setToolTip(text);
+    fitWidth();
 }
 
 QString Tcksz::portLocation() const {
@@ -307,16 +324,14 @@ void Tcksz::showOpened() {
     const QStringList refused = comm_.refusedSettings();
     const QString text = refused.isEmpty() ? portOpenedText(portName(), ComboBox2_->currentText())
                                            : portRefusedSettingsText(portName(), refused);
-    statusPanel_->setText(text);
-    statusPanel_->setToolTip(text);
+    setStatus(text);
 }
 
 void Tcksz::showClosed() {
     iLedRectangle1_->setActive(false);
     CheckBox1_->setChecked(false);
     suiButtonOpenComm_->setText(kOpenCaption);
-    statusPanel_->setText(portClosedText());
-    statusPanel_->setToolTip(QString());
+    setStatus(portClosedText());
 }
 
 void Tcksz::suiButtonOpenCommClick() {

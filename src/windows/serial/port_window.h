@@ -101,6 +101,9 @@ private:
     bool readSpeed(std::uint32_t& baudRate);
     void showOpened();
     void showClosed();
+    void setStatus(const QString& text);
+    // As wide as the longest port entry and the status text need, within the screen.
+    void fitWidth();
 
     TComm& comm_;
     protocol::Dispatcher& dispatcher_;
@@ -109,6 +112,7 @@ private:
     QString simulatorLink_;
     DeviceEnumerator devices_;
     QList<PortEntry> entries_;
+    int entriesWidth_ = 0; // what the longest entry needs
     QTimer* portRefresh_ = nullptr;
 
     QComboBox* ComboBox1_ = nullptr;
