@@ -171,12 +171,6 @@ int DataLink::gridColumn() const {
 void DataLink::showRow(int row) {
     syncing_ = true;
     mapper_->setCurrentIndex(row);
-    // A value longer than its box shows from its start.
-    for (const QPointer<QLineEdit>& e : editors_) {
-        if (e) {
-            e->setCursorPosition(0);
-        }
-    }
     if (row < 0 || row >= rowCount()) {
         // The mapper leaves the boxes as they were when there is no row to show.
         for (const QPointer<QLineEdit>& e : editors_) {
