@@ -1,6 +1,7 @@
 #include "core/online/text_format.h"
 #include "core/reports/report_display.h"
 #include "core/spreadsheet/spreadsheet_report.h"
+#include "core/spreadsheet/xlsx_package.h"
 #include "core/spreadsheet/xlsx_template.h"
 #include "sheet_fixtures.h"
 #include "xlsx_cells.h"
@@ -492,7 +493,7 @@ TEST_F(SpreadsheetTest, ADamagedTemplateChangesNothingInOutfiles) {
 }
 
 #ifdef Q_OS_UNIX
-TEST_F(SpreadsheetTest, ALegacyTemplateNewerThanTheXlsxIsConvertedOnceAndUsed) {
+TEST_F(SpreadsheetTest, ASitesXlsTemplateIsUsedWhileTheXlsxIsTheProgramsDefault) {
     const auto stamp = [](const QString& path, const QDateTime& time) {
         QFile f(path);
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
@@ -505,10 +506,30 @@ TEST_F(SpreadsheetTest, ALegacyTemplateNewerThanTheXlsxIsConvertedOnceAndUsed) {
     legacy.close();
     stamp(legacy.fileName(), now.addDays(-1));
 
+    // What an office program's save does to a workbook made from the default: the custom
+    // properties stay, the modified time is the save's.
+    const auto savedByOffice = [](const QByteArray& xlsx) {
+        QString error;
+        auto entries = reports::detail::readZip(xlsx, error);
+        QByteArray out;
+        if (!entries) {
+            return out;
+        }
+        reports::detail::ZipEntry* core =
+            reports::detail::findEntry(*entries, QStringLiteral("docProps/core.xml"));
+        if (core != nullptr) {
+            core->data.replace(reports::modifiedStamp(xlsx).toLatin1(), "2031-01-01T00:00:00Z");
+        }
+        reports::detail::writeZip(*entries, out, error);
+        return out;
+    };
+    EXPECT_FALSE(reports::modifiedStamp(template_).isEmpty());
+
     // The site's workbook, told apart by a mark, as a stand-in for the office program makes it
     // from the .xls; the stand-in counts its runs.
-    const auto marked = reports::fillFirstSheet(template_, {{30, 1, "site"}});
+    auto marked = reports::fillFirstSheet(template_, {{30, 1, "site"}});
     ASSERT_TRUE(marked.error.isEmpty());
+    marked.workbook = savedByOffice(marked.workbook);
     const QString site = dir_.filePath("site.xlsx");
     QFile siteFile(site);
     ASSERT_TRUE(siteFile.open(QIODevice::WriteOnly));
@@ -536,22 +557,35 @@ TEST_F(SpreadsheetTest, ALegacyTemplateNewerThanTheXlsxIsConvertedOnceAndUsed) {
         return text(sheetCells(unzip(readFile(report.path))), 30, 1);
     };
 
-    // An older .xls is not the template.
-    EXPECT_EQ(mark(office), "");
-    EXPECT_FALSE(QFile::exists(count));
-
-    // A newer one is, converted once; without a converter the operator is told what to do.
-    stamp(reports::templatePath(folder_), now.addDays(-2));
+    // While TSV.xlsx is the program's own default, the site's .xls is the template whatever
+    // the dates; without a converter the operator is told which file to save as what, where.
+    stamp(reports::templatePath(folder_), now);
+    const auto native = [](const QString& path) {
+        return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    };
     EXPECT_EQ(reports::writeSpreadsheetReport(folder_, row, workpiece_, d, none).error,
-              "Please save TSV.xls as TSV.xlsx, or install LibreOffice!");
+              QStringLiteral("Please save %1 as an Excel workbook %2, or install LibreOffice!")
+                  .arg(native(reports::legacyTemplatePath(folder_)),
+                       native(reports::templatePath(folder_))));
     EXPECT_EQ(reports::writeSpreadsheetReport(folder_, row, workpiece_, d,
                                               reports::TemplateOptions{"/bin/false", 30000})
                   .error,
               reports::legacyConversionFailedText());
     EXPECT_EQ(mark(office), "site");
-    EXPECT_EQ(mark(office), "site");
+    EXPECT_EQ(mark(office), "site"); // converted once
     EXPECT_EQ(readFile(count), QByteArray("run\n"));
     EXPECT_EQ(readFile(legacy.fileName()), QByteArray("legacy workbook"));
+
+    // A site's own TSV.xlsx edited since wins over its older .xls.
+    const auto edited = reports::fillFirstSheet(template_, {{30, 1, "edited"}});
+    ASSERT_TRUE(edited.error.isEmpty());
+    {
+        QFile own(reports::templatePath(folder_));
+        ASSERT_TRUE(own.open(QIODevice::WriteOnly));
+        own.write(savedByOffice(edited.workbook));
+    }
+    EXPECT_EQ(mark(office), "edited");
+    EXPECT_EQ(readFile(count), QByteArray("run\n"));
 
     // Alone it is the template too.
     ASSERT_TRUE(QFile::remove(reports::templatePath(folder_)));

@@ -21,6 +21,9 @@ constexpr QLatin1String kReportNameProperty("UFD report name");
 constexpr QLatin1String kReportDateProperty("UFD report date");
 // Two reports may share a name and a date; their content tells them apart.
 constexpr QLatin1String kReportHashProperty("UFD report hash");
+// Set in the program's own default template only, to the time it was made; the reports made of
+// it do not carry it.
+constexpr QLatin1String kDefaultTemplateProperty("UFD default template");
 constexpr int kMaxReportFiles = 999; // of one name
 constexpr qint64 kMaxReportBytes = 256 * 1024 * 1024;
 
@@ -118,8 +121,11 @@ QString editReportQuestionText() {
            QString(8, QLatin1Char(' ')) + QStringLiteral("Press YES to continue");
 }
 
-QString legacyTemplateText() {
-    return QStringLiteral("Please save TSV.xls as TSV.xlsx, or install LibreOffice!");
+QString legacyTemplateText(const QString& programFolder) {
+    return QStringLiteral("Please save %1 as an Excel workbook %2, or install LibreOffice!")
+        .arg(QDir::toNativeSeparators(
+                 QFileInfo(legacyTemplatePath(programFolder)).absoluteFilePath()),
+             QDir::toNativeSeparators(QFileInfo(templatePath(programFolder)).absoluteFilePath()));
 }
 
 QString legacyConversionFailedText() {
@@ -266,9 +272,22 @@ ReportTemplate loadReportTemplate(const QString& programFolder, const QString& r
     const QString tmpl = templatePath(programFolder);
     const QFileInfo legacy(legacyTemplatePath(programFolder));
     const QFileInfo current(tmpl);
-    if (legacy.isFile() && (!current.exists() || legacy.lastModified() > current.lastModified())) {
+    // The default as the program made it: an office program that saved it since (the site's
+    // edit) gave it a modified time of its own.
+    const auto isDefault = [&] {
+        QByteArray bytes;
+        if (current.size() > kMaxReportBytes || !readAll(tmpl, bytes)) {
+            return false;
+        }
+        const auto properties = customProperties(bytes);
+        const auto made = properties.find(kDefaultTemplateProperty);
+        return made != properties.end() && !made->second.isEmpty() &&
+               made->second == modifiedStamp(bytes);
+    };
+    if (legacy.isFile() &&
+        (!current.exists() || legacy.lastModified() > current.lastModified() || isDefault())) {
         if (options.officeProgram.isEmpty()) {
-            t.error = legacyTemplateText();
+            t.error = legacyTemplateText(programFolder);
             return t;
         }
         if (!convertLegacyTemplate(legacy.filePath(), tmpl, options)) {
@@ -317,7 +336,9 @@ ReportCopy saveSpreadsheetReport(const ReportTemplate& tmpl, const QSqlRecord& c
     const QString date = fieldText(current, QStringLiteral("FileDate"));
     const QString hash = fieldText(current, QStringLiteral("ReportHash"));
     WorkbookExtras extras;
-    extras.properties = {{kReportNameProperty, name}, {kReportDateProperty, date}};
+    extras.properties = {{kReportNameProperty, name},
+                         {kReportDateProperty, date},
+                         {kDefaultTemplateProperty, QString()}};
     if (!hash.isEmpty()) {
         extras.properties.emplace_back(kReportHashProperty, hash);
     }

@@ -20,7 +20,8 @@ struct WorkpieceFields {
 QString templateMissingText();     // every failure of the copy, a refused name included
 QString editReportQuestionTitle(); // the Yes/No question asked before the cells are written
 QString editReportQuestionText();
-QString legacyTemplateText(); // Moudle/TSV.xls is the template, and nothing converts it
+// Moudle/TSV.xls is the template, and nothing converts it: which file to save as what, where.
+QString legacyTemplateText(const QString& programFolder);
 QString legacyConversionFailedText();
 
 // The template and report files, relative to the program folder.
@@ -52,8 +53,11 @@ struct ReportTemplate {
     bool ok() const { return error.isEmpty(); }
 };
 
-// Checks the report name and Outfiles/ and reads the template. A Moudle/TSV.xls newer than
-// Moudle/TSV.xlsx (or without one) is the site's template: it is converted once into TSV.xlsx.
+// Checks the report name and Outfiles/ and reads the template. A Moudle/TSV.xls is the site's
+// template, converted once into TSV.xlsx, when there is no TSV.xlsx, when TSV.xlsx is still the
+// program's own default as it made it (marked in its document properties with the time it was
+// made, which a save by an office program changes), or when it is newer than a TSV.xlsx the site
+// made; a site's own TSV.xlsx edited since wins.
 ReportTemplate loadReportTemplate(const QString& programFolder, const QString& reportName,
                                   const TemplateOptions& options = defaultTemplateOptions());
 

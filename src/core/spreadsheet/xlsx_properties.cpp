@@ -136,7 +136,9 @@ bool setCustomProperties(std::vector<ZipEntry>& entries,
             },
             [&](QXmlStreamWriter& w, const QString& prefix) {
                 for (const auto& [name, value] : properties) {
-                    writeProperty(w, prefix, ++pid, name, value);
+                    if (!value.isNull()) {
+                        writeProperty(w, prefix, ++pid, name, value);
+                    }
                 }
             },
             error);
@@ -153,7 +155,9 @@ bool setCustomProperties(std::vector<ZipEntry>& entries,
         writeStart(doc, QStringLiteral("Properties"), {}, ns);
         int pid = 1;
         for (const auto& [name, value] : properties) {
-            writeProperty(doc, QString(), ++pid, name, value);
+            if (!value.isNull()) {
+                writeProperty(doc, QString(), ++pid, name, value);
+            }
         }
         doc.writeEndDocument();
         entries.push_back({part, QDateTime(), xml});
@@ -215,6 +219,27 @@ bool setCustomProperties(std::vector<ZipEntry>& entries,
 namespace ufd::reports {
 
 using namespace detail;
+
+QString modifiedStamp(const QByteArray& xlsx) {
+    QString error;
+    auto entries = readZip(xlsx, error);
+    if (!entries) {
+        return {};
+    }
+    const ZipEntry* core = findEntry(*entries, QStringLiteral("docProps/core.xml"));
+    if (core == nullptr) {
+        return {};
+    }
+    QXmlStreamReader r(core->data);
+    while (!r.atEnd() && !r.hasError()) {
+        if (r.readNext() == QXmlStreamReader::StartElement &&
+            r.namespaceUri() == QLatin1String("http://purl.org/dc/terms/") &&
+            r.name() == QLatin1String("modified")) {
+            return r.readElementText().trimmed();
+        }
+    }
+    return {};
+}
 
 std::map<QString, QString> customProperties(const QByteArray& xlsx) {
     std::map<QString, QString> properties;

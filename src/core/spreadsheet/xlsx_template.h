@@ -40,7 +40,8 @@ struct SampleChartScale {
 // What a filled workbook carries besides its cells.
 struct WorkbookExtras {
     std::optional<SampleChartScale> sampleChart;
-    // Custom document properties stored as texts, replacing those of the same name.
+    // Custom document properties stored as texts, replacing those of the same name; a null
+    // text removes the property.
     std::vector<std::pair<QString, QString>> properties;
 };
 
@@ -53,5 +54,8 @@ XlsxFillResult fillFirstSheet(const QByteArray& xlsx, const std::vector<SheetCel
 
 // The custom document properties of a workbook that hold texts; empty for anything else.
 std::map<QString, QString> customProperties(const QByteArray& xlsx);
+// When the workbook was last saved, as its core properties say (dcterms:modified, as written);
+// empty when it does not say.
+QString modifiedStamp(const QByteArray& xlsx);
 
 } // namespace ufd::reports
