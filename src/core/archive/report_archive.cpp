@@ -346,8 +346,10 @@ std::optional<ArchivedReport> ReportArchive::fetch(qint64 id) {
         return std::nullopt;
     }
     const auto* b = reinterpret_cast<const std::uint8_t*>(bytes.constData());
-    report.row = reports::DataStore::reportRecord(reports::decodeReportSlot(
-        static_cast<std::uint16_t>(report.entry.fileNum), b, b + reports::kDirectoryEntrySize));
+    reports::ReportRow row = reports::decodeReportSlot(
+        static_cast<std::uint16_t>(report.entry.fileNum), b, b + reports::kDirectoryEntrySize);
+    row.ReportHash = report.entry.hash;
+    report.row = reports::DataStore::reportRecord(row);
     return report;
 }
 

@@ -117,7 +117,6 @@ ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dir,
                            const std::uint8_t* recBytes) {
     ReportRow row;
     row.FileNum = slot;
-    row.ReportHash = reportHash(dir, recBytes);
     row.FileName = online::decodeInstrumentText(reinterpret_cast<const char*>(dir + 16), 16);
     row.FileYear = dir[15];
     row.FileMonth = dir[14];
@@ -214,9 +213,10 @@ DecodeResult decodeReportFile(const QByteArray& image) {
         if (slot >= kSlotCount) {
             continue;
         }
-        result.rows.push_back(decodeReportSlot(slot,
-                                               b + kDirectoryOffset + kDirectoryEntrySize * slot,
-                                               b + kSlotsOffset + kSlotSize * slot));
+        const std::uint8_t* dir = b + kDirectoryOffset + kDirectoryEntrySize * slot;
+        const std::uint8_t* slotBytes = b + kSlotsOffset + kSlotSize * slot;
+        result.rows.push_back(decodeReportSlot(slot, dir, slotBytes));
+        result.rows.back().ReportHash = reportHash(dir, slotBytes);
         if (!result.rows.back().FileDate.isValid()) {
             ++result.invalidDates;
         }

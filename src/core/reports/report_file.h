@@ -51,7 +51,7 @@ struct ReportRow {
     int Flag_ProbeAng_En = 0, Flag_GateZoom_En = 0, Flag_KeyBell_En = 0, Flag_FullSScr = 0;
     QString FileData;
     // What tells the report apart from every other, whatever its name and date: the archive's
-    // key (reportHash of its directory entry and slot).
+    // key (reportHash of its directory entry and slot), which decodeReportFile sets.
     QString ReportHash;
 };
 
@@ -69,9 +69,10 @@ std::vector<std::uint16_t> reportIndex(const std::uint8_t* data, std::size_t siz
 // bytes is read.
 DecodeResult decodeReportFile(const QByteArray& image);
 
-// Decodes one slot's directory entry and its whole slot (record first) into a row.
+// Decodes one slot's directory entry and its instrument record (kRecordSize bytes) into a row,
+// without its ReportHash, which needs the whole slot.
 ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dirEntry,
-                           const std::uint8_t* slotBytes);
+                           const std::uint8_t* record);
 
 // SHA-256 of a report's 32-byte directory entry followed by its 4,096-byte slot, in lower-case
 // hexadecimal: the report's identity in the archive and in the documents made of it.
