@@ -1,4 +1,6 @@
 // The report archive, run alike on the embedded SQLite files and on a throw-away PostgreSQL server.
+#include "core/accounts/user_accounts.h"
+#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
 #include "core/archive/shared_database.h"
 #include "core/reports/database.h"
@@ -6,6 +8,7 @@
 #include "demo/demo_data.h"
 #include "throwaway_postgres.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,12 +20,14 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <ostream>
 
 using namespace ufd;
+using archive::InspectionRecords;
 using archive::ReportArchive;
 using ufd::testing::ThrowawayPostgres;
 
@@ -95,6 +100,29 @@ protected:
         const bool ok = archive::openDatabases(store, where_, {}, error);
         EXPECT_TRUE(ok) << error.toStdString();
         return ok;
+    }
+
+    // Where a second archive of this test lives: a folder of its own, or a database of its own
+    // on the server, filled by `fill` (a folder's path, or a database's name).
+    std::optional<archive::DatabaseLocation>
+    another(const std::function<bool(const QString&)>& fill) {
+        const QString folder = dir_.filePath(QStringLiteral("another"));
+        if (!QDir().mkpath(folder)) {
+            return std::nullopt;
+        }
+        QString url = QStringLiteral("sqlite:") + folder;
+        if (GetParam() == Backend::Postgres) {
+            static int databases = 0;
+            const QString name = QStringLiteral("another_%1").arg(++databases);
+            if (!server().createDatabase(name) || !fill(name)) {
+                return std::nullopt;
+            }
+            url = server().url(name);
+        } else if (!fill(folder)) {
+            return std::nullopt;
+        }
+        QString error;
+        return archive::parseDatabaseUrl(url, folder, error);
     }
 
     QString write(const QString& name, const QByteArray& image) {
@@ -324,6 +352,154 @@ TEST_P(ArchiveTest, SchemaVersionIsRecordedAndANewerOneRefused) {
         << error.toStdString();
 }
 
+TEST_P(ArchiveTest, SignOffAmendmentsAndAHistoryTheDatabaseKeeps) {
+    app::UserAccounts users(store_.userDb());
+    ASSERT_TRUE(users.addUser("ann", "pw-a", "Level II"));
+    ASSERT_TRUE(users.addUser("bob", "pw-b", "Level III"));
+    InspectionRecords records(store_.archiveDb());
+    archive::StationDetails station{archive::stationName(),
+                                    {{"instrument", "UFD-9"}, {"location", "Shanghai"}}};
+    ASSERT_TRUE(records.setStation(station)) << records.lastError().toStdString();
+    ASSERT_TRUE(ReportArchive(store_.archiveDb()).add(reportFile(3, 4), {"a.bin", "ann"}).ok());
+    const qint64 id = page({}).entries.at(0).id;
+
+    auto r = records.record(id);
+    ASSERT_TRUE(r) << records.lastError().toStdString();
+    EXPECT_EQ(r->revision, 1);
+    EXPECT_EQ(r->examiner, "ann");
+    EXPECT_EQ(r->value("instrument"), "UFD-9");
+    EXPECT_EQ(r->value("location"), "Shanghai");
+    EXPECT_EQ(r->value("evaluation"), "not evaluated");
+    // A report keeps the station's details of the day it was archived.
+    station.values["location"] = "Tianjin";
+    ASSERT_TRUE(records.setStation(station));
+    EXPECT_EQ(records.record(id)->value("location"), "Shanghai");
+
+    // Unsigned: details change in place and need no reason; a value the field cannot take does
+    // not change anything.
+    ASSERT_TRUE(records.change(id, {{"evaluation", "accept"}, {"procedure", "QP-12 C"}}, {}, "ann"))
+        << records.lastError().toStdString();
+    EXPECT_FALSE(records.change(id, {{"evaluation", "fine"}, {"notes", "x"}}, {}, "ann"));
+    EXPECT_FALSE(records.change(id, {{"calibration-due", "soon"}}, {}, "ann"));
+    r = records.record(id);
+    EXPECT_EQ(r->revision, 1);
+    EXPECT_EQ(r->value("notes"), "");
+
+    // Sign-off: another user than the examiner, with his own password, on what he saw.
+    QString error;
+    EXPECT_FALSE(archive::checkAndSign(records, users, id, "ann", "pw-a", {}, error))
+        << "the examiner";
+    EXPECT_FALSE(archive::checkAndSign(records, users, id, "bob", "pw-a", {}, error))
+        << "a wrong password";
+    EXPECT_FALSE(archive::checkAndSign(records, users, id, "bob", "pw-b", "an older hash", error));
+    const QString seen = r->hash();
+    const auto signature = archive::checkAndSign(records, users, id, "bob", "pw-b", seen, error);
+    ASSERT_TRUE(signature) << error.toStdString();
+    EXPECT_EQ(signature->hash, seen);
+    EXPECT_LE(signature->at.secsTo(QDateTime::currentDateTimeUtc()), 60);
+    EXPECT_FALSE(archive::checkAndSign(records, users, id, "bob", "pw-b", {}, error))
+        << "signed already";
+
+    // Signed: no change without a reason, and a refused change leaves record and history alone.
+    const std::size_t events = records.history(id)->size();
+    EXPECT_FALSE(records.change(id, {{"evaluation", "reject"}}, "  ", "ann"));
+    r = records.record(id);
+    EXPECT_EQ(r->hash(), seen);
+    ASSERT_TRUE(r->signature);
+    EXPECT_EQ(r->signature->checker, "bob");
+    EXPECT_EQ(records.history(id)->size(), events);
+    // With a reason it makes revision 2, unsigned until checked again.
+    ASSERT_TRUE(records.change(id, {{"evaluation", "reject"}}, "crack confirmed", "carl"));
+    r = records.record(id);
+    EXPECT_EQ(r->revision, 2);
+    EXPECT_EQ(r->number(), QStringLiteral("%1-R2").arg(id));
+    EXPECT_FALSE(r->signature);
+    EXPECT_NE(r->hash(), seen);
+
+    const auto history = *records.history(id);
+    ASSERT_EQ(history.size(), 5u);
+    EXPECT_EQ(history[0].event, "imported");
+    EXPECT_EQ(history[0].user, "ann");
+    EXPECT_EQ(history[1].event, "changed");
+    EXPECT_EQ(history[3].event, "signed");
+    EXPECT_EQ(history[3].user, "bob");
+    EXPECT_EQ(history[3].hash, seen);
+    const archive::HistoryEvent& amended = history[4];
+    EXPECT_EQ(amended.revision, 2);
+    EXPECT_EQ(amended.field, "evaluation");
+    EXPECT_EQ(amended.oldValue, "accept");
+    EXPECT_EQ(amended.newValue, "reject");
+    EXPECT_EQ(amended.reason, "crack confirmed");
+    EXPECT_EQ(amended.user, "carl");
+    EXPECT_LE(amended.at.secsTo(QDateTime::currentDateTimeUtc()), 60);
+
+    // The database itself refuses to rewrite the history, whoever asks.
+    QSqlQuery q(store_.archiveDb());
+    EXPECT_FALSE(q.exec("UPDATE \"tabReportHistory\" SET \"UserName\" = 'mallory'"));
+    EXPECT_FALSE(q.exec("DELETE FROM \"tabReportHistory\""));
+    if (GetParam() == Backend::Postgres) {
+        EXPECT_FALSE(q.exec("TRUNCATE \"tabReportHistory\""));
+    }
+    EXPECT_EQ(records.history(id)->size(), history.size());
+    EXPECT_EQ(records.history(id)->at(3).user, "bob");
+}
+
+TEST_P(ArchiveTest, AVersion1ArchiveUpgradesOnFirstUseLosingNothing) {
+    // Made by the program before inspection records: three reports imported by ann.
+    const QString fixtures = QStringLiteral(UFD_FIXTURES "/archive-v1/");
+    const auto where = another([&](const QString& target) {
+        return GetParam() == Backend::Sqlite
+                   ? QFile::copy(fixtures + "UFD.mdb", target + "/UFD.mdb")
+                   : server().psqlFile(fixtures + "archive-v1.sql", target);
+    });
+    ASSERT_TRUE(where) << server().error().toStdString();
+    std::map<int, QString> waveforms; // by slot
+    for (const auto& row : reports::decodeReportFile(demo::makeReportImage(3, 11)).rows) {
+        waveforms[row.FileNum] = row.FileData;
+    }
+
+    for (int opening = 0; opening < 2; ++opening) { // the second finds it upgraded
+        reports::DataStore store;
+        QString error;
+        ASSERT_TRUE(archive::openDatabases(store, *where, {}, error)) << error.toStdString();
+        EXPECT_EQ(archive::schemaVersion(store.archiveDb()), archive::kSchemaVersion);
+        ReportArchive archive(store.archiveDb());
+        InspectionRecords records(store.archiveDb());
+        const auto all = archive.list({});
+        ASSERT_TRUE(all);
+        ASSERT_EQ(all->total, 3);
+        for (const auto& e : all->entries) {
+            const auto got = archive.fetch(e.id);
+            ASSERT_TRUE(got) << archive.lastError().toStdString();
+            EXPECT_EQ(got->entry.sourceFile, "v1.bin");
+            EXPECT_EQ(got->row.value("FileData").toString(), waveforms[e.fileNum]);
+            const auto record = records.record(e.id);
+            ASSERT_TRUE(record);
+            EXPECT_EQ(record->revision, 1);
+            EXPECT_EQ(record->examiner, "ann");
+            EXPECT_FALSE(record->signature);
+            const auto history = records.history(e.id);
+            ASSERT_TRUE(history);
+            ASSERT_EQ(history->size(), 1u);
+            EXPECT_EQ(history->front().event, "imported");
+            EXPECT_EQ(history->front().user, "ann");
+            EXPECT_EQ(history->front().at, e.importedAt);
+        }
+    }
+    // What comes after the upgrade is recorded as on a new archive.
+    reports::DataStore store;
+    QString error;
+    ASSERT_TRUE(archive::openDatabases(store, *where, {}, error));
+    // (the three again, and two more)
+    ASSERT_TRUE(ReportArchive(store.archiveDb())
+                    .add(demo::makeReportImage(5, 11), {"more.bin", "bob"})
+                    .ok());
+    QSqlQuery q(store.archiveDb());
+    ASSERT_TRUE(q.exec("SELECT count(*) FROM \"tabReportHistory\"") && q.next());
+    EXPECT_EQ(q.value(0).toInt(), 5);
+    EXPECT_FALSE(q.exec("DELETE FROM \"tabReportHistory\""));
+}
+
 TEST_P(ArchiveTest, TwoProcessesImportingOverlappingFilesLoseAndDuplicateNothing) {
     store_.close(); // the processes make the schema themselves, both at once
     const QStringList files{write("a.bin", reportFile(600, 1)), write("b.bin", reportFile(1024, 1)),
@@ -394,6 +570,54 @@ TEST_P(ArchiveTest, UfdtoolImportsListsAndShows) {
     EXPECT_EQ(tool({"archive", "show", "x"}).code, 2);
     EXPECT_EQ(tool({"archive", "list", "--from", "March"}).code, 2);
     EXPECT_EQ(tool({"archive", "import"}).code, 2);
+
+    // The record of one report from the command line (its rules ran on both databases above):
+    // dora imported it, so eve checks it.
+    if (GetParam() == Backend::Postgres) {
+        return;
+    }
+    ASSERT_EQ(tool({"users", "add", "dora", "pw-d", "Level II"}).code, 0);
+    ASSERT_EQ(tool({"users", "add", "eve", "pw-e"}).code, 0);
+    r = tool({"archive", "details", id, "--set", "evaluation=accept", "--set", "block=V1", "--user",
+              "dora"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains("Examiner\tdora (Level II)")) << r.out.toStdString();
+    const auto sign = [&](const QString& user, const QString& password) {
+        QProcess p;
+        p.setWorkingDirectory(dir_.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("UFD_USER_PASSWORD", password);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(UFDTOOL_PATH),
+                {"archive", "sign", id, "--user", user, "--database", url_});
+        return finish(p);
+    };
+    EXPECT_EQ(sign("dora", "pw-d").code, 1);
+    EXPECT_EQ(sign("eve", "pw-d").code, 1);
+    r = sign("eve", "pw-e");
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    r = tool({"archive", "details", id, "--set", "evaluation=reject", "--user", "dora"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.err.contains("reason")) << r.err.toStdString();
+    r = tool({"archive", "details", id, "--json"});
+    QJsonObject record = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(record["details"].toObject()["evaluation"].toString(), "accept");
+    EXPECT_EQ(record["signature"].toObject()["checker"].toString(), "eve");
+    r = tool({"archive", "details", id, "--set", "evaluation=reject", "--reason", "re-read",
+              "--user", "dora", "--json"});
+    ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    record = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    EXPECT_EQ(record["revision"].toInt(), 2);
+    EXPECT_TRUE(record["signature"].isNull());
+    r = tool({"archive", "history", id, "--json"});
+    const QJsonArray events = QJsonDocument::fromJson(r.out.toUtf8())["events"].toArray();
+    QStringList kinds;
+    for (const auto& e : events) {
+        kinds << e.toObject()["event"].toString();
+    }
+    EXPECT_EQ(kinds, (QStringList{"imported", "changed", "changed", "signed", "changed"}));
+    EXPECT_EQ(events.last().toObject()["reason"].toString(), "re-read");
+    EXPECT_EQ(tool({"archive", "details", id, "--set", "colour=red"}).code, 2);
 }
 
 TEST(ArchiveSettings, UrlsAndTheSettingsFileNeverTakeAPassword) {

@@ -111,6 +111,21 @@ public:
                     sql, QStringLiteral("postgres")});
     }
 
+    // Runs the SQL file at `path` in `database`, stopping at its first error.
+    bool psqlFile(const QString& path, const QString& database) {
+        // A copy the server's account can read, wherever the file lies.
+        const QString copy = dir_.filePath(QUuid::createUuid().toString(QUuid::Id128));
+        if (!QFile::copy(path, copy) || !handOver(copy)) {
+            error_ = QStringLiteral("cannot copy %1 for the server").arg(path);
+            return false;
+        }
+        return run(QStringLiteral("psql"),
+                   {QStringLiteral("-h"), dir_.path(), QStringLiteral("-p"), QString::number(port_),
+                    QStringLiteral("-U"), user(), QStringLiteral("-v"),
+                    QStringLiteral("ON_ERROR_STOP=1"), QStringLiteral("-q"), QStringLiteral("-f"),
+                    copy, database});
+    }
+
     QString user() const { return QStringLiteral("ufd"); }
     QString password() const { return password_; }
     int port() const { return port_; }

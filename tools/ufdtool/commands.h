@@ -34,6 +34,9 @@ int cmdWorkpieces(const QStringList& args, Io io);
 int cmdArchive(const QStringList& args, Io io);
 int cmdPdf(const QStringList& args, Io io);
 int cmdCsv(const QStringList& args, Io io);
+int cmdStation(const QStringList& args, Io io);
+// archive details, sign and history: the inspection record of an archived report.
+int archiveRecordCommand(const QStringList& args, Io io);
 
 // Takes "--database URL" out of `args` and makes every command open the databases there, else
 // where the settings file beside ufdtool says, else in the current folder. False on a bad option.
@@ -47,6 +50,10 @@ bool openStore(reports::DataStore& store, Io io);
 // having said why on err, when no workpiece has that number.
 std::optional<reports::WorkpieceFields> workpieceOption(const QStringList& args,
                                                         reports::DataStore& store, Io io);
+
+bool stdinIsTerminal();
+// Writes `prompt` to stderr and reads a line from stdin without showing it on a terminal.
+std::optional<QString> readHidden(const QString& prompt);
 
 // "--name value" options; returns the value or `fallback`.
 QString optionValue(const QStringList& args, const QString& name, const QString& fallback = {});

@@ -31,16 +31,6 @@
 
 namespace ufd::tool {
 
-namespace {
-
-constexpr char kUsage[] =
-    "usage: ufdtool archive list [--from DATE] [--to DATE] [--name TEXT] [--probe NAME]\n"
-    "                            [--workpiece ID] [--source FILE] [--limit N] [--offset N] "
-    "[--json]\n"
-    "       ufdtool archive show ID [--json]\n"
-    "       ufdtool archive import FILE... [--user NAME]\n";
-constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
-
 bool stdinIsTerminal() {
 #ifdef Q_OS_WIN
     return _isatty(_fileno(stdin)) != 0;
@@ -49,9 +39,8 @@ bool stdinIsTerminal() {
 #endif
 }
 
-// Reads a line from the terminal without showing it.
-std::optional<QString> askPassword(const archive::ServerAddress& server) {
-    std::fprintf(stderr, "Password for %s: ", qPrintable(server.describe()));
+std::optional<QString> readHidden(const QString& prompt) {
+    std::fprintf(stderr, "%s", qPrintable(prompt));
     std::fflush(stderr);
 #ifdef Q_OS_WIN
     HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
@@ -60,23 +49,46 @@ std::optional<QString> askPassword(const archive::ServerAddress& server) {
     SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
 #else
     termios old{};
-    tcgetattr(STDIN_FILENO, &old);
-    termios silent = old;
-    silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    const bool terminal = tcgetattr(STDIN_FILENO, &old) == 0;
+    if (terminal) {
+        termios silent = old;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    }
 #endif
     std::string line;
     const bool got = static_cast<bool>(std::getline(std::cin, line));
 #ifdef Q_OS_WIN
     SetConsoleMode(in, mode);
 #else
-    tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &old);
+    }
 #endif
     std::fprintf(stderr, "\n");
     if (!got) {
         return std::nullopt;
     }
     return QString::fromStdString(line);
+}
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: ufdtool archive list [--from DATE] [--to DATE] [--name TEXT] [--probe NAME]\n"
+    "                            [--workpiece ID] [--source FILE] [--limit N] [--offset N] "
+    "[--json]\n"
+    "       ufdtool archive show ID [--json]\n"
+    "       ufdtool archive import FILE... [--user NAME]\n"
+    "       ufdtool archive details ID [--set FIELD=VALUE]... [--reason TEXT] [--user NAME] "
+    "[--json]\n"
+    "       ufdtool archive sign ID --user NAME\n"
+    "       ufdtool archive history ID [--json]\n";
+constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
+
+// The database server's password, asked on the terminal.
+std::optional<QString> askPassword(const archive::ServerAddress& server) {
+    return readHidden(QStringLiteral("Password for %1: ").arg(server.describe()));
 }
 
 std::optional<qint64> number(const QStringList& args, const char* option, qint64 fallback,
@@ -325,6 +337,10 @@ bool openStore(reports::DataStore& store, Io io) {
 
 int cmdArchive(const QStringList& args, Io io) {
     const QString sub = args.value(0);
+    if (sub == QLatin1String("details") || sub == QLatin1String("sign") ||
+        sub == QLatin1String("history")) {
+        return archiveRecordCommand(args, io);
+    }
     if (sub != QLatin1String("list") && sub != QLatin1String("show") &&
         sub != QLatin1String("import")) {
         io.err << kUsage;

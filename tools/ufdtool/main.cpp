@@ -31,6 +31,7 @@ std::map<QString, Command> commands() {
         {QStringLiteral("archive"), ufd::tool::cmdArchive},
         {QStringLiteral("pdf"), ufd::tool::cmdPdf},
         {QStringLiteral("csv"), ufd::tool::cmdCsv},
+        {QStringLiteral("station"), ufd::tool::cmdStation},
     };
 }
 
@@ -57,6 +58,12 @@ void usage(QTextStream& err) {
            "               [--source FILE] [--limit N] [--offset N] [--json]   newest first\n"
            "  archive show ID [--json]           every column of an archived report\n"
            "  archive import FILE... [--user NAME]   add report files to the archive\n"
+           "  archive details ID [--set FIELD=VALUE]... [--reason TEXT] [--user NAME] [--json]\n"
+           "                                     show or change an archived report's details\n"
+           "  archive sign ID --user NAME        check and sign (password: UFD_USER_PASSWORD)\n"
+           "  archive history ID [--json]        every import, change and signature\n"
+           "  station [--set FIELD=VALUE]...     this station's instrument, serial, calibration\n"
+           "                                     due date and location\n"
            "  ... --database postgresql://USER@HOST:PORT/DB | sqlite:FOLDER   with any command "
            "that\n"
            "                                     uses a database (password: UFD_DB_PASSWORD)\n"

@@ -105,6 +105,23 @@ std::optional<QString> UserAccounts::login(const QString& name, const QString& p
     return storedName;
 }
 
+std::optional<QString> UserAccounts::level(const QString& name) {
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral(
+                  "SELECT \"用户类型\" FROM \"UserTable\" WHERE \"用户名\" = ? ORDER BY %1 LIMIT 1")
+                  .arg(rowKey(db_)));
+    q.addBindValue(name);
+    if (!q.exec()) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    if (!q.next()) {
+        return std::nullopt;
+    }
+    return q.value(0).toString();
+}
+
 bool UserAccounts::addUser(const QString& name, const QString& password, const QString& level) {
     const QString hash = hashPassword(password);
     if (hash.isEmpty()) {

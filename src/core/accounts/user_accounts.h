@@ -27,6 +27,9 @@ public:
     std::optional<QString> login(const QString& name, const QString& password);
 
     bool addUser(const QString& name, const QString& password, const QString& level = QString());
+    // The level of the first account named `name`, shown as the user's qualification; nothing
+    // when there is no such account.
+    std::optional<QString> level(const QString& name);
     QString lastError() const { return lastError_; }
 
 private:

@@ -1,5 +1,6 @@
 #include "core/archive/shared_database.h"
 
+#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
 #include "core/archive/sql_transaction.h"
 #include "core/reports/database.h"
@@ -50,11 +51,13 @@ bool prepareSchema(QSqlDatabase& db, bool server, QString& error) {
         return false;
     }
     if (version < kSchemaVersion) {
-        // Version 1 is the first: every statement makes what is missing, whatever came before.
+        // Every statement makes what is missing, whatever came before: version 1 the archive,
+        // version 2 its inspection records (filled for the reports archived before).
         if (server && !reports::DataStore::createSharedTables(db, error)) {
             return false;
         }
         QStringList statements = ReportArchive::schemaStatements(server);
+        statements << inspectionSchemaStatements(server);
         statements << QStringLiteral(
                           "CREATE TABLE IF NOT EXISTS \"%1\" (\"Version\" INTEGER NOT NULL)")
                           .arg(QLatin1String(kVersionTable))
@@ -182,7 +185,7 @@ bool openDatabases(reports::DataStore& store, const DatabaseLocation& where,
         bool ok = false;
         {
             QSqlDatabase db = store.reportDb();
-            ok = prepareSchema(db, false, error);
+            ok = prepareSchema(db, false, error) && bindStation(db, stationName(), error);
         }
         if (!ok) {
             store.close(); // an archive this program cannot read must not be written either
@@ -226,7 +229,7 @@ bool openDatabases(reports::DataStore& store, const DatabaseLocation& where,
             if (!db.open()) {
                 error = QStringLiteral("Cannot reach the database server %1%2:\n%3")
                             .arg(server.describe(), named, db.lastError().text().trimmed());
-            } else if (!prepareSchema(db, true, error)) {
+            } else if (!prepareSchema(db, true, error) || !bindStation(db, stationName(), error)) {
                 error = QStringLiteral("The database server %1%2 cannot be used:\n%3")
                             .arg(server.describe(), named, error);
             } else {

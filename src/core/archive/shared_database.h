@@ -17,7 +17,7 @@ inline constexpr char kSettingsFileName[] = "ufd-database.ini";
 // The server's password comes from here, or from a prompt; it is never written to a file.
 inline constexpr char kPasswordVariable[] = "UFD_DB_PASSWORD";
 // The schema this program makes and reads; tabSchemaVersion holds the one a database has.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // A PostgreSQL server shared by the stations of a lab. The password is no part of it.
 struct ServerAddress {
