@@ -101,6 +101,7 @@ TEST_F(MainFormTest, MenuHasTheItemsCaptionsHintsAndStatesInOrder) {
         {{"N10", "System", "", true, true},
          {{"N11", "Workpiece", "Workpiece management", true, true},
           {"N14", "User Management", "User management", true, true},
+          {"N16", "Station", "Station details", true, true},
           {"N2", "--------", "", true, true},
           {"N15", "Exit", "Exit the system", true, true}}},
         {{"N30", "Communication", "", true, true},

@@ -1,5 +1,7 @@
 // The report archive window over a real archive: filters and count, the browser's pages for
 // the current report, workpiece assignment and the documents of several reports.
+#include "core/accounts/user_accounts.h"
+#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
 #include "core/archive/shared_database.h"
 #include "core/documents/report_document.h"
@@ -11,6 +13,7 @@
 #include "windows/reports/report_archive_window.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
+#include "windows/reports/report_record_pages.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -19,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSqlQuery>
@@ -149,6 +153,75 @@ TEST_F(ArchiveWindowTest, FiltersShowsAssignsAndMakesDocumentsOfTheChosenReports
     text.start("pdftotext", {"-f", "2", "-l", "2", opened.front(), "-"});
     ASSERT_TRUE(text.waitForFinished(60000));
     EXPECT_TRUE(QString::fromUtf8(text.readAllStandardOutput()).contains("Boiler drum"));
+}
+
+// The newest report (December's, brought in by Li) on the Details page: changed by its
+// examiner, checked by another user, amended only with a reason, every step on the History page.
+TEST_F(ArchiveWindowTest, DetailsSignOffAndAmendmentOnTheRecordPages) {
+    app::UserAccounts users(store_.userDb());
+    ASSERT_TRUE(users.addUser("Li", "li-pw", "Level II"));
+    ASSERT_TRUE(users.addUser("Wu", "wu-pw"));
+    reports::TFReportArchive w(store_, messages_, folder_);
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+    w.setCurrentUser([] { return QStringLiteral("Li"); });
+    std::vector<reports::SignCredentials> answers;
+    w.setSignPrompt([&](const QStringList& names, const archive::ReportRecord&) {
+        EXPECT_TRUE(names.contains("Wu"));
+        std::optional<reports::SignCredentials> next;
+        if (!answers.empty()) {
+            next = answers.front();
+            answers.erase(answers.begin());
+        }
+        return next;
+    });
+    w.show();
+    reports::RecordDetailsPage* page = w.detailsPage();
+    ASSERT_TRUE(page->shown());
+    const qint64 id = page->shown()->archiveId;
+    EXPECT_EQ(page->examinerLabel()->text(), "Li (Level II)");
+    EXPECT_EQ(page->checkedLabel()->text(), "not checked");
+    EXPECT_EQ(page->numberLabel()->text(), QStringLiteral("%1-R1").arg(id));
+
+    qobject_cast<QComboBox*>(page->editor("evaluation"))->setCurrentText("reject");
+    qobject_cast<QPlainTextEdit*>(page->editor("notes"))->setPlainText("Crack at 42 mm");
+    QTest::mouseClick(page->saveButton(), Qt::LeftButton);
+    archive::InspectionRecords records(store_.archiveDb());
+    EXPECT_EQ(records.record(id)->value("evaluation"), "reject");
+    EXPECT_EQ(records.record(id)->value("notes"), "Crack at 42 mm");
+
+    // The examiner cannot sign; a wrong password signs nothing; Wu can.
+    answers = {{"Li", "li-pw"}, {"Wu", "li-pw"}, {"Wu", "wu-pw"}};
+    for (int i = 0; i < 2; ++i) {
+        QTest::mouseClick(w.signButton(), Qt::LeftButton);
+        EXPECT_FALSE(records.record(id)->signature);
+    }
+    EXPECT_EQ(messages_.count(ufd::testing::ScriptedOperatorMessages::Kind::Error), 2);
+    QTest::mouseClick(w.signButton(), Qt::LeftButton);
+    ASSERT_TRUE(records.record(id)->signature);
+    EXPECT_TRUE(page->checkedLabel()->text().startsWith("Wu, "))
+        << page->checkedLabel()->text().toStdString();
+    EXPECT_FALSE(w.signButton()->isEnabled());
+
+    // Signed: a change without a reason is refused and leaves the boxes' change unsaved.
+    auto* evaluation = qobject_cast<QComboBox*>(page->editor("evaluation"));
+    evaluation->setCurrentText("repair");
+    QTest::mouseClick(page->saveButton(), Qt::LeftButton);
+    EXPECT_EQ(messages_.count(ufd::testing::ScriptedOperatorMessages::Kind::Error), 3);
+    EXPECT_EQ(records.record(id)->value("evaluation"), "reject");
+    page->reasonBox()->setText("Re-read: lack of fusion");
+    QTest::mouseClick(page->saveButton(), Qt::LeftButton);
+    EXPECT_EQ(records.record(id)->revision, 2);
+    EXPECT_EQ(page->numberLabel()->text(), QStringLiteral("%1-R2").arg(id));
+    EXPECT_EQ(page->checkedLabel()->text(), "not checked");
+    EXPECT_TRUE(w.signButton()->isEnabled());
+
+    reports::RecordHistoryPage* history = w.historyPage();
+    ASSERT_EQ(history->rowCount(), 5); // imported, two changes, signed, the amendment
+    EXPECT_EQ(history->item(3, 2)->text(), "signed");
+    EXPECT_EQ(history->item(3, 1)->text(), "Wu");
+    EXPECT_EQ(history->item(4, 5)->text(), "reject");
+    EXPECT_EQ(history->item(4, 6)->text(), "repair");
+    EXPECT_EQ(history->item(4, 7)->text(), "Re-read: lack of fusion");
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "windows/serial/port_link.h"
 #include "windows/shell/about.h"
 #include "windows/shell/login.h"
+#include "windows/shell/station.h"
 #include "windows/shell/user_manager.h"
 #include "windows/shell/workpieces.h"
 
@@ -78,6 +79,9 @@ TMainForm::TMainForm(AppContext& context, OperatorMessages& messages, QWidget* p
         },
         Qt::SubWindow | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
             Qt::WindowCloseButtonHint);
+    setChildFactory(ChildKind::Station, [](TMainForm& form) -> QWidget* {
+        return new TFStation(form.context().dataStore(), form.messages());
+    });
     setChildFactory(ChildKind::About, [](TMainForm&) -> QWidget* { return new TFAbout; });
     loginStep_ = [](TMainForm& form) {
         return runLoginSequence(form.context(), form.messages(), &form);
@@ -139,6 +143,9 @@ void TMainForm::buildMenu() {
                            QStringLiteral("User management"));
     n14->setIcon(drawnIcon(Picture::Users));
     openOnTrigger(n14, ChildKind::UserManager);
+    QAction* n16 =
+        addItem(system, "N16", QStringLiteral("Station"), QStringLiteral("Station details"));
+    openOnTrigger(n16, ChildKind::Station);
     addItem(system, "N2", QStringLiteral("--------"));
     QAction* n15 =
         addItem(system, "N15", QStringLiteral("Exit"), QStringLiteral("Exit the system"));

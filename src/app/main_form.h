@@ -29,6 +29,7 @@ inline constexpr char kApplicationTitle[] = "Ultrasonic Flaw Detector";
 enum class ChildKind {
     Workpieces,
     UserManager,
+    Station,
     Online,
     Upload,
     Replay,

@@ -29,6 +29,7 @@ void registerReportWindows(TMainForm& form) {
         AppContext& c = f.context();
         auto* archive = new reports::TFReportArchive(c.dataStore(), f.messages(), c.ProgramFolder);
         archive->documents().setInspector([&c] { return c.DOXL_RunData.CurrentUser; });
+        archive->setCurrentUser([&c] { return c.DOXL_RunData.CurrentUser; });
         return archive;
     });
 }

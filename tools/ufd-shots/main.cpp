@@ -7,13 +7,17 @@
 #include "app/port_windows.h"
 #include "app/report_windows.h"
 #include "core/accounts/user_accounts.h"
+#include "core/archive/inspection_record.h"
 #include "core/context/app_context.h"
 #include "demo/demo_data.h"
 #include "instrument.h"
 #include "widgets/message_boxes.h"
 #include "widgets/operator_messages.h"
 #include "windows/online/online_window.h"
+#include "windows/reports/report_archive_window.h"
 #include "windows/reports/report_browser.h"
+#include "windows/reports/report_browser_parts.h"
+#include "windows/reports/report_record_pages.h"
 #include "windows/serial/port_window.h"
 #include "windows/shell/about.h"
 #include "windows/shell/login.h"
@@ -32,6 +36,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSqlQuery>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTextStream>
@@ -213,6 +218,7 @@ int main(int argc, char* argv[]) {
     const std::pair<ChildKind, const char*> children[] = {
         {ChildKind::Workpieces, "workpieces"},
         {ChildKind::UserManager, "user_manager"},
+        {ChildKind::Station, "station"},
         {ChildKind::About, "about"},
     };
     for (const auto& [kind, name] : children) {
@@ -222,6 +228,13 @@ int main(int argc, char* argv[]) {
     form.mdiArea()->cascadeSubWindows();
     save(&form, out, QStringLiteral("main_with_children"));
 
+    // The reports imported from here on take the station's details over.
+    ufd::archive::InspectionRecords(context.dataStore().archiveDb())
+        .setStation({ufd::archive::stationName(),
+                     {{"instrument", "UFD-2000"},
+                      {"instrument-serial", "SN 20417"},
+                      {"calibration-due", "2027-03-31"},
+                      {"location", "Shanghai, bay 3"}}});
     // The report browser after an import, three reports selected for one PDF.
     context.reportImage().assign(ufd::demo::makeReportImage(12, 3));
     auto* browser =
@@ -251,6 +264,28 @@ int main(int argc, char* argv[]) {
     if (QWidget* archive = form.openChild(ChildKind::ReportArchive)) {
         archive->parentWidget()->showMaximized();
         save(&form, out, QStringLiteral("report_archive"));
+        // The newest report examined, checked by another user, then amended with a reason.
+        if (auto* window = dynamic_cast<ufd::reports::TFReportArchive*>(archive)) {
+            ufd::reports::RecordDetailsPage* details = window->detailsPage();
+            window->pages()->setCurrentWidget(details);
+            qobject_cast<QLineEdit*>(details->editor("procedure"))->setText("QP-UT-07 rev. C");
+            qobject_cast<QLineEdit*>(details->editor("acceptance"))->setText("GB/T 11345, level 2");
+            qobject_cast<QComboBox*>(details->editor("evaluation"))->setCurrentText("accept");
+            qobject_cast<QLineEdit*>(details->editor("couplant"))->setText("Glycerine paste");
+            qobject_cast<QLineEdit*>(details->editor("block"))->setText("CSK-IA");
+            window->saveDetailsClick();
+            window->setSignPrompt([](const QStringList&, const ufd::archive::ReportRecord&) {
+                return std::optional<ufd::reports::SignCredentials>({"inspector", "ut"});
+            });
+            window->signClick();
+            save(&form, out, QStringLiteral("report_archive_details_signed"));
+            qobject_cast<QComboBox*>(details->editor("evaluation"))->setCurrentText("repair");
+            details->reasonBox()->setText("Indication at 42 mm re-read as lack of fusion");
+            window->saveDetailsClick();
+            save(&form, out, QStringLiteral("report_archive_details_amended"));
+            window->pages()->setCurrentWidget(window->historyPage());
+            save(&form, out, QStringLiteral("report_archive_history"));
+        }
         ufd::app::closeChildWindow(archive);
         QApplication::processEvents();
     }

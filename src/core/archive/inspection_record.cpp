@@ -138,6 +138,19 @@ QString reportNumber(qint64 archiveId, int revision) {
     return QStringLiteral("%1-R%2").arg(archiveId).arg(revision);
 }
 
+QString checkedText(const std::optional<Signature>& signature) {
+    if (!signature) {
+        return QStringLiteral("not checked");
+    }
+    return QStringLiteral("%1, %2 UTC")
+        .arg(signature->checker, signature->at.toString(QLatin1String(kStamp)));
+}
+
+QString examinerText(const QString& examiner, const QString& qualification) {
+    return qualification.isEmpty() ? examiner
+                                   : QStringLiteral("%1 (%2)").arg(examiner, qualification);
+}
+
 QString ReportRecord::number() const {
     return reportNumber(archiveId, revision);
 }
@@ -379,8 +392,11 @@ std::optional<std::vector<HistoryEvent>> InspectionRecords::history(qint64 archi
 bool InspectionRecords::change(qint64 archiveId, const DetailValues& changes, const QString& reason,
                                const QString& user, const QString& expectedHash) {
     lastError_.clear();
+    DetailValues wanted;
     for (const auto& [field, value] : changes) {
-        if (const QString why = checkDetail(field, value); !why.isEmpty()) {
+        // Blanks around a value are no part of it; a box and the command line agree on that.
+        wanted[field] = value.trimmed();
+        if (const QString why = checkDetail(field, wanted[field]); !why.isEmpty()) {
             lastError_ = why;
             return false;
         }
@@ -403,7 +419,7 @@ bool InspectionRecords::change(qint64 archiveId, const DetailValues& changes, co
         return false;
     }
     DetailValues changed;
-    for (const auto& [field, value] : changes) {
+    for (const auto& [field, value] : wanted) {
         if (current->value(field) != value) {
             changed[field] = value;
         }
@@ -560,7 +576,7 @@ bool InspectionRecords::setStation(const StationDetails& station) {
     QStringList sets;
     for (const QString& field : stationFields()) {
         const auto it = station.values.find(field);
-        const QString value = it == station.values.end() ? QString() : it->second;
+        const QString value = it == station.values.end() ? QString() : it->second.trimmed();
         if (const QString why = checkDetail(field, value); !why.isEmpty()) {
             lastError_ = why;
             return false;

@@ -68,6 +68,10 @@ struct ReportRecord {
 };
 
 QString reportNumber(qint64 archiveId, int revision);
+// The checker and the time he signed, "bob, 2026-03-01 08:00:00 UTC", or "not checked".
+QString checkedText(const std::optional<Signature>& signature);
+// The examiner with his qualification, "ann (Level II)", or his name alone.
+QString examinerText(const QString& examiner, const QString& qualification);
 
 inline constexpr char kEventImported[] = "imported";
 inline constexpr char kEventChanged[] = "changed";

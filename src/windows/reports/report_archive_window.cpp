@@ -1,11 +1,13 @@
 #include "windows/reports/report_archive_window.h"
 
+#include "core/accounts/user_accounts.h"
 #include "core/reports/database.h"
 #include "widgets/busy_cursor.h"
 #include "widgets/operator_messages.h"
 #include "widgets/status_panels.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
+#include "windows/reports/report_record_pages.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -79,6 +81,13 @@ TFReportArchive::TFReportArchive(DataStore& store, app::OperatorMessages& messag
         grid_->setColumnWidth(c, c == 1 || c == 5 ? 150 : 120);
     }
     pages_ = new ReportView(split);
+    details_ = new RecordDetailsPage(pages_);
+    history_ = new RecordHistoryPage(pages_);
+    pages_->addTab(details_, QStringLiteral("Details"));
+    pages_->addTab(history_, QStringLiteral("History"));
+    signPrompt_ = [this](const QStringList& users, const archive::ReportRecord& record) {
+        return askSignCredentials(this, users, record);
+    };
     split->addWidget(grid_);
     split->addWidget(pages_);
     split->setStretchFactor(0, 2);
@@ -176,10 +185,14 @@ void TFReportArchive::buildActions(QWidget* parent, QBoxLayout* outer) {
     print_->setObjectName(QStringLiteral("BitBtn_Print"));
     csv_ = new QPushButton(QStringLiteral("CSV"), parent);
     csv_->setObjectName(QStringLiteral("BitBtn_Csv"));
+    sign_ = new QPushButton(QStringLiteral("Check and sign"), parent);
+    sign_->setObjectName(QStringLiteral("BitBtn_Sign"));
     auto* quit = new QPushButton(QStringLiteral("Quit"), parent);
     quit->setObjectName(QStringLiteral("BitBtn_Quit"));
     bar->addWidget(assignTo_);
     bar->addWidget(assign_);
+    bar->addSpacing(12);
+    bar->addWidget(sign_);
     bar->addSpacing(12);
     bar->addWidget(sheet_);
     bar->addWidget(pdf_);
@@ -194,6 +207,8 @@ void TFReportArchive::buildActions(QWidget* parent, QBoxLayout* outer) {
     connect(pdf_, &QPushButton::clicked, this, [this] { pdfClick(); });
     connect(print_, &QPushButton::clicked, this, [this] { printClick(); });
     connect(csv_, &QPushButton::clicked, this, [this] { csvClick(); });
+    connect(sign_, &QPushButton::clicked, this, [this] { signClick(); });
+    connect(details_->saveButton(), &QPushButton::clicked, this, [this] { saveDetailsClick(); });
     connect(quit, &QPushButton::clicked, this, [this] { close(); });
 }
 
@@ -283,9 +298,11 @@ void TFReportArchive::showCurrent() {
         lastShown_ = ReportDisplay{};
         pages_->showFields(QSqlRecord());
         pages_->draw(lastShown_);
+        showRecord();
         return;
     }
     shownReport_ = fetchOrSay(id);
+    showRecord();
     if (!shownReport_) {
         return;
     }
@@ -316,6 +333,77 @@ void TFReportArchive::enableActions() {
     for (QPushButton* b : {assign_, sheet_, pdf_, print_, csv_}) {
         b->setEnabled(any);
     }
+    const auto& record = details_->shown();
+    sign_->setEnabled(record && !record->signature);
+}
+
+void TFReportArchive::showRecord() {
+    archive::InspectionRecords records(store_.archiveDb());
+    std::optional<archive::ReportRecord> record;
+    std::vector<archive::HistoryEvent> events;
+    if (shownReport_) {
+        record = records.record(shownId_);
+        const auto history = record ? records.history(shownId_) : std::nullopt;
+        if (!record || !history) {
+            messages_.showError(
+                records.lastError().isEmpty()
+                    ? QStringLiteral("The archive holds no record of report %1.").arg(shownId_)
+                    : records.lastError());
+            record.reset();
+        } else {
+            events = *history;
+        }
+    }
+    const QString qualification =
+        record ? app::UserAccounts(store_.userDb()).level(record->examiner).value_or(QString())
+               : QString();
+    details_->showRecord(record, qualification);
+    history_->showEvents(events);
+    enableActions();
+}
+
+void TFReportArchive::saveDetailsClick() {
+    const auto& record = details_->shown();
+    if (!record) {
+        return;
+    }
+    const archive::DetailValues changes = details_->edited();
+    if (changes.empty()) {
+        return;
+    }
+    archive::InspectionRecords records(store_.archiveDb());
+    // The record the user edited: a change made meanwhile elsewhere is not overwritten.
+    if (!records.change(record->archiveId, changes, details_->reason(),
+                        currentUser_ ? currentUser_() : QString(), record->hash())) {
+        messages_.showError(records.lastError());
+        return;
+    }
+    showRecord();
+}
+
+void TFReportArchive::signClick() {
+    const auto record = details_->shown();
+    if (!record || !signPrompt_) {
+        return;
+    }
+    if (!details_->edited().empty()) {
+        messages_.showError(QStringLiteral("The details of report %1 have changes that are not "
+                                           "saved: save them before the report is signed.")
+                                .arg(record->number()));
+        return;
+    }
+    app::UserAccounts users(store_.userDb());
+    const auto credentials = signPrompt_(users.userNames(), *record);
+    if (!credentials) {
+        return;
+    }
+    archive::InspectionRecords records(store_.archiveDb());
+    QString error;
+    if (!archive::checkAndSign(records, users, record->archiveId, credentials->user,
+                               credentials->password, record->hash(), error)) {
+        messages_.showError(error);
+    }
+    showRecord();
 }
 
 QList<qint64> TFReportArchive::chosenIds() const {

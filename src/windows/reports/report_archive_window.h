@@ -1,9 +1,11 @@
 #pragma once
 
+#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
 #include "core/reports/report_display.h"
 
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,8 +26,11 @@ class OperatorMessages;
 namespace ufd::reports {
 
 class DataStore;
+class RecordDetailsPage;
+class RecordHistoryPage;
 class ReportDocuments;
 class ReportView;
+struct SignCredentials;
 struct StoredReport;
 
 // "Report archive": every report ever imported, newest first, with filters and a count; the
@@ -49,6 +54,17 @@ public:
     void pdfClick();
     void printClick();
     void csvClick();
+    // "Check and sign": the current report, by the user the prompt names.
+    void signClick();
+    // Stores the edited details of the current report for the logged-in user.
+    void saveDetailsClick();
+
+    // The logged-in user, who changes details.
+    void setCurrentUser(std::function<QString()> user) { currentUser_ = std::move(user); }
+    // Asks for the checker's name and password; nothing when cancelled.
+    using SignPrompt = std::function<std::optional<SignCredentials>(
+        const QStringList& users, const archive::ReportRecord& record)>;
+    void setSignPrompt(SignPrompt prompt) { signPrompt_ = std::move(prompt); }
 
     // The archive ids of the selected rows in grid order, or of the current row alone.
     QList<qint64> chosenIds() const;
@@ -70,6 +86,9 @@ public:
     QPushButton* assignButton() const { return assign_; }
     QPushButton* pdfButton() const { return pdf_; }
     QString statusText() const;
+    QPushButton* signButton() const { return sign_; }
+    RecordDetailsPage* detailsPage() const { return details_; }
+    RecordHistoryPage* historyPage() const { return history_; }
 
 private:
     void buildFilters(QWidget* parent, QBoxLayout* outer);
@@ -81,6 +100,8 @@ private:
     // The report of `id`, the one on the pages without asking the archive again; nothing, having
     // said why, when the archive cannot give it.
     std::optional<archive::ArchivedReport> fetchOrSay(qint64 id);
+    // The Details and History pages from the archive, for the report on the pages.
+    void showRecord();
 
     DataStore& store_;
     app::OperatorMessages& messages_;
@@ -109,6 +130,11 @@ private:
     QPushButton* print_ = nullptr;
     QPushButton* csv_ = nullptr;
     QLabel* status_ = nullptr;
+    QPushButton* sign_ = nullptr;
+    RecordDetailsPage* details_ = nullptr;
+    RecordHistoryPage* history_ = nullptr;
+    std::function<QString()> currentUser_;
+    SignPrompt signPrompt_;
 };
 
 } // namespace ufd::reports
