@@ -602,12 +602,17 @@ TEST_F(SpreadsheetTest, SheetCommandWritesTheRowOfTheLastImport) {
     }
     QProcess tool;
     tool.setWorkingDirectory(dir_.path());
+    // A station that has set its location prints it instead of the old fixed one.
+    tool.start(UFDTOOL_PATH, {"station", "--set", "location=Shanghai"});
+    ASSERT_TRUE(tool.waitForFinished(60000));
+    ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
     tool.start(UFDTOOL_PATH, {"sheet", "--row", "2", "--workpiece", "W-9", "--folder", folder_});
     ASSERT_TRUE(tool.waitForFinished(60000));
     EXPECT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().toStdString();
     const QString path = QString::fromLocal8Bit(tool.readAllStandardOutput()).trimmed();
     EXPECT_EQ(QFileInfo(path).fileName(), decoded_.rows[1].FileName + ".xlsx");
     const Cells cells = sheetCells(unzip(readFile(path)));
+    EXPECT_EQ(text(cells, 3, 3), "Shanghai");
     EXPECT_EQ(text(cells, 4, 3), "W-9");
     EXPECT_EQ(text(cells, 4, 7), "Shaft");
     EXPECT_EQ(text(cells, 1, 20), "AVG1");

@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include "core/accounts/user_accounts.h"
+#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
 #include "core/online/recording.h"
 #include "core/online/text_format.h"
@@ -39,6 +40,7 @@ QStringList positional(const QStringList& args, const QStringList& withValue) {
 std::optional<reports::WorkpieceFields> workpieceOption(const QStringList& args,
                                                         reports::DataStore& store, Io io) {
     reports::WorkpieceFields workpiece;
+    workpiece.location = archive::stationLocation(store.archiveDb());
     if (args.contains(QStringLiteral("--workpiece"))) {
         workpiece.number = optionValue(args, QStringLiteral("--workpiece"));
         QString error;

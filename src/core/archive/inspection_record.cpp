@@ -175,6 +175,12 @@ QString stationName() {
     return host.isEmpty() ? QStringLiteral("station") : host;
 }
 
+QString stationLocation(const QSqlDatabase& archiveDb) {
+    const StationDetails station = InspectionRecords(archiveDb).station(stationName());
+    const auto it = station.values.find(QLatin1String(kLocation));
+    return it == station.values.end() ? QString() : it->second;
+}
+
 QStringList inspectionSchemaStatements(bool server) {
     const QString archiveKey = server ? QStringLiteral("BIGINT") : QStringLiteral("INTEGER");
     QStringList detailDefs;

@@ -96,6 +96,8 @@ struct StationDetails {
 
 // This station's name: UFD_STATION when set, else the computer's host name.
 QString stationName();
+// The location this station's documents print; empty when it has set none.
+QString stationLocation(const QSqlDatabase& archiveDb);
 
 // Inspection details, sign-off and history of the archived reports, on the archive's connection.
 // Every change is one transaction; tabReportHistory only ever grows (the database refuses

@@ -175,7 +175,7 @@ std::vector<SheetCell> spreadsheetCells(const QSqlRecord& current, const Workpie
     }
     put(2, 3, f("FileName"));
     put(2, 7, f("FileDate"));
-    put(3, 3, QStringLiteral("Beijing"));
+    put(3, 3, workpiece.location.isEmpty() ? QStringLiteral("Beijing") : workpiece.location);
     const WorkpieceDetails& wp = workpiece.details;
     put(4, 3, workpiece.number);
     put(4, 5, wp.PartType);

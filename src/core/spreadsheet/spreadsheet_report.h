@@ -11,10 +11,14 @@
 
 namespace ufd::reports {
 
-// The browser's workpiece fields as they stand; the operator may have typed over them.
+// The browser's workpiece fields as they stand (the operator may have typed over them), and
+// where the inspection took place.
 struct WorkpieceFields {
     QString number;
     WorkpieceDetails details;
+    // The station's location, or the one an archived report took over; empty prints the
+    // documents' old fixed "Beijing".
+    QString location = {};
 };
 
 QString templateMissingText();     // every failure of the copy, a refused name included

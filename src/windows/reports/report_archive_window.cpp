@@ -418,6 +418,7 @@ std::vector<StoredReport> TFReportArchive::chosenReports() {
     const BusyCursor busy;
     std::vector<StoredReport> reports;
     std::map<QString, WorkpieceFields> workpieces; // each number looked up once
+    archive::InspectionRecords records(store_.archiveDb());
     for (const qint64 id : chosenIds()) {
         const auto report = fetchOrSay(id);
         if (!report) {
@@ -436,7 +437,12 @@ std::vector<StoredReport> TFReportArchive::chosenReports() {
             }
             found = workpieces.emplace(number, workpiece).first;
         }
-        reports.push_back({report->row, found->second});
+        // ... and the location it took over when it was archived.
+        StoredReport stored{report->row, found->second};
+        if (const auto record = records.record(id)) {
+            stored.workpiece.location = record->value(QLatin1String(archive::kLocation));
+        }
+        reports.push_back(std::move(stored));
     }
     return reports;
 }

@@ -1,5 +1,6 @@
 #include "windows/reports/report_browser.h"
 
+#include "core/archive/inspection_record.h"
 #include "core/protocol/report_image.h"
 #include "core/protocol/report_transfer.h"
 #include "core/reports/database.h"
@@ -288,7 +289,8 @@ std::vector<QSqlRecord> TFImPortData::chosenRecords() const {
 
 std::vector<StoredReport> TFImPortData::chosenReports() const {
     // The workpiece chosen on the left goes with every report, as with one.
-    const WorkpieceFields workpiece = workpiece_->fields();
+    WorkpieceFields workpiece = workpiece_->fields();
+    workpiece.location = archive::stationLocation(store_.archiveDb());
     std::vector<StoredReport> reports;
     for (QSqlRecord& row : chosenRecords()) {
         reports.push_back({std::move(row), workpiece});
