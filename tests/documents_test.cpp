@@ -1,4 +1,5 @@
 // The printed report pages, read back from the PDF with poppler's tools, and the waveform file.
+#include "core/archive/shared_database.h"
 #include "core/documents/report_document.h"
 #include "core/documents/report_page_content.h"
 #include "core/documents/waveform_csv.h"
@@ -10,6 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <cmath>
 
@@ -425,6 +429,101 @@ TEST(DocumentsTool, WritesPdfAndCsvOfImportedRowsAndRefusesBadRowLists) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(QString::fromUtf8(readFile(dir.filePath("w.csv"))).count("\r\n"), 603);
     EXPECT_EQ(run(tool, {"csv", "--row", "9", "--out", "x.csv"}, dir.path()).code, 1);
+}
+
+// An archived report's pages as a record: number, details, examiner, checker, the statement and
+// the metadata `verify` checks each page by, before and after an amendment, and against a
+// forgery that copies a page's metadata.
+TEST(RecordPdf, PagesCarryTheRecordAndVerifyTellsWhatChangedSince) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString tool = QStringLiteral(UFDTOOL_PATH);
+    const auto ok = [&](const QStringList& args) {
+        const Ran r = run(tool, args, dir.path());
+        EXPECT_EQ(r.code, 0) << args.join(' ').toStdString() << ": " << r.err.toStdString();
+        return r;
+    };
+    ok({"make-report", "r.bin", "--reports", "3", "--seed", "7"});
+    ok({"users", "add", "ann", "pw-a", "Level II"});
+    ok({"users", "add", "bob", "pw-b"});
+    ok({"station", "--set", "location=Shanghai", "--set", "instrument=UFD-9"});
+    ok({"import-report", "r.bin", "--user", "ann"});
+    const QJsonArray entries =
+        QJsonDocument::fromJson(ok({"archive", "list", "--json"}).out.toUtf8())["entries"]
+            .toArray();
+    ASSERT_EQ(entries.size(), 3);
+    const QString one = QString::number(entries[0].toObject()["id"].toInteger());
+    const QString two = QString::number(entries[1].toObject()["id"].toInteger());
+    ok({"archive", "details", one, "--set", "procedure=QP-12 C", "--set", "evaluation=reject",
+        "--user", "ann"});
+    qputenv("UFD_USER_PASSWORD", "pw-b");
+    ok({"archive", "sign", one, "--user", "bob"});
+    const QJsonObject record =
+        QJsonDocument::fromJson(ok({"archive", "details", one, "--json"}).out.toUtf8()).object();
+
+    ok({"archive", "pdf", one, two, "--out", "rec.pdf"});
+    const QString pdf = dir.filePath("rec.pdf");
+    const QString first = pageText(pdf, 1);
+    for (const QString& expected :
+         {"Report No. " + one + "-R1", QStringLiteral("Page 1 of 2"), QStringLiteral("QP-12 C"),
+          QStringLiteral("reject"), QStringLiteral("ann (Level II)"), QStringLiteral("Checked by"),
+          QStringLiteral("bob"), QStringLiteral("UTC"), QStringLiteral("Shanghai"),
+          QStringLiteral("UFD-9"), documents::resultsStatement()}) {
+        EXPECT_TRUE(first.contains(expected)) << expected.toStdString();
+    }
+    const QString second = pageText(pdf, 2);
+    EXPECT_TRUE(second.contains("not checked"));
+    EXPECT_TRUE(second.contains("Page 2 of 2"));
+    EXPECT_TRUE(second.contains(documents::resultsStatement()));
+    const auto named = documents::reportsInPdf(pdf);
+    ASSERT_EQ(named.size(), 2u);
+    EXPECT_EQ(named[0].hash, record["reportHash"].toString());
+    EXPECT_EQ(named[0].revision, 1);
+    EXPECT_EQ(named[0].recordHash, record["recordHash"].toString());
+
+    EXPECT_EQ(ok({"verify", "rec.pdf"}).out.count(": current"), 2);
+    ok({"pdf", "--rows", "1-3", "--out", "rows.pdf"}); // the browser's pages are records too
+    EXPECT_EQ(ok({"verify", "rows.pdf"}).out.count(": current"), 3);
+
+    // Amended: the first page is no longer the record, the second still is.
+    ok({"archive", "details", one, "--set", "evaluation=repair", "--reason", "re-read", "--user",
+        "ann"});
+    Ran r = run(tool, {"verify", "rec.pdf"}, dir.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.contains("Page 1 (" + one + "-R1")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("amended since")) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains("re-read")) << r.out.toStdString();
+    EXPECT_EQ(r.out.count(": current"), 1);
+    ok({"archive", "pdf", one, "--out", "new.pdf"});
+    EXPECT_TRUE(pageText(dir.filePath("new.pdf"), 1).contains("Report No. " + one + "-R2"));
+    ok({"verify", "new.pdf"});
+
+    // A page that copies the metadata of the record but prints another evaluation.
+    {
+        reports::DataStore store;
+        archive::DatabaseLocation here;
+        here.folder = dir.path();
+        QString error;
+        ASSERT_TRUE(archive::openDatabases(store, here, {}, error)) << error.toStdString();
+        auto pages = documents::archivedPages(store, {one.toLongLong()}, error);
+        ASSERT_TRUE(pages) << error.toStdString();
+        const documents::ArchivedPage page = pages->front();
+        documents::PageRecord forged = page.record;
+        forged.record.details["evaluation"] = "accept";
+        const documents::PageSource real = documents::pageSource(std::move(*pages));
+        const documents::PageSource fake{
+            real.document,
+            [&](int) { return documents::makeReportPage(page.row, page.workpiece, {}, forged); }};
+        ASSERT_TRUE(documents::writeReportsPdf(dir.filePath("forged.pdf"), fake).ok());
+    }
+    r = run(tool, {"verify", "forged.pdf"}, dir.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.contains("altered content: what the page prints")) << r.out.toStdString();
+
+    ASSERT_TRUE(QDir(dir.path()).mkpath("elsewhere"));
+    r = run(tool, {"verify", "new.pdf", "--database", "sqlite:elsewhere"}, dir.path());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_TRUE(r.out.contains("unknown report")) << r.out.toStdString();
 }
 
 } // namespace

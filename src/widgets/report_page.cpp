@@ -24,6 +24,7 @@ constexpr double kPairWidth = kWidth / 4;
 constexpr double kLabelWidth = 25;
 constexpr double kPad = 1.0;
 constexpr double kSignatureHeight = 8;
+constexpr double kStatementHeight = 4;
 constexpr double kFooterHeight = 4.5;
 
 constexpr QRgb kLabelFill = 0xFFE6ECF4;
@@ -155,15 +156,20 @@ double PagePainter::fields(double y, const ReportPage& page) {
             y += 5.6;
         }
         for (const FieldRow& row : group.rows) {
+            int lines = 1;
+            for (const FieldCell& cell : row) {
+                lines = std::max(lines, cell.lines);
+            }
+            const double h = kRowHeight * lines;
             double x = 0;
             for (const FieldCell& cell : row) {
                 const double w = kPairWidth * cell.span;
                 if (!cell.label.isEmpty() || !cell.value.isEmpty()) {
-                    field(x, y, kLabelWidth, w - kLabelWidth, kRowHeight, cell.label, cell.value);
+                    field(x, y, kLabelWidth, w - kLabelWidth, h, cell.label, cell.value);
                 }
                 x += w;
             }
-            y += kRowHeight;
+            y += h;
         }
         y += 1.6;
     }
@@ -269,9 +275,13 @@ void PagePainter::signatures(double y, const ReportPage& page) {
         field(0, y, kRole, kName, kSignatureHeight, line.role, line.name);
         field(kRole + kName, y, kSignLabel, kSign, kSignatureHeight, page.signatureLabel, {});
         field(kWidth - kDateLabel - kDate, y, kDateLabel, kDate, kSignatureHeight, page.dateLabel,
-              {});
+              line.date);
         y += kSignatureHeight;
     }
+    p_.setPen(Qt::black);
+    QFont f = font(7.5);
+    f.setItalic(true);
+    text(rect(0, y + 0.3, kWidth, kStatementHeight - 0.3), page.statement, f, Qt::AlignLeft);
 }
 
 void PagePainter::footer(const ReportPage& page, int pageNumber, int pageCount) {
@@ -283,8 +293,10 @@ void PagePainter::footer(const ReportPage& page, int pageNumber, int pageCount) 
     const QRectF box = rect(0, y + 0.3, kWidth, kFooterHeight - 0.3);
     text(QRectF(box.left(), box.top(), box.width() / 3, box.height()), page.programName, f,
          Qt::AlignLeft);
+    const QString number =
+        page.number.isEmpty() ? QString() : QStringLiteral("No. %1   ").arg(page.number);
     text(QRectF(box.left() + box.width() / 4, box.top(), box.width() / 2, box.height()),
-         page.reportName + QStringLiteral("   ") + page.reportDate, f, Qt::AlignHCenter);
+         number + page.reportName + QStringLiteral("   ") + page.reportDate, f, Qt::AlignHCenter);
     text(QRectF(box.left() + box.width() * 2 / 3, box.top(), box.width() / 3, box.height()),
          pageNumberText(pageNumber, pageCount), f, Qt::AlignRight);
 }
@@ -308,12 +320,16 @@ void paintReportPage(QPainter& painter, const QRectF& area, const ReportPage& pa
 
     painter.setPen(Qt::black);
     pp.text(pp.rect(0, 0, kWidth, 9), page.title, pp.font(15, true), Qt::AlignHCenter);
+    if (!page.number.isEmpty()) {
+        pp.text(pp.rect(kWidth - 40, 0, 40, 9), QStringLiteral("Report No. %1").arg(page.number),
+                pp.font(9, true), Qt::AlignRight);
+    }
     painter.setPen(pp.pen(Qt::black, 0.4));
     painter.drawLine(pp.at(0, 9.8), pp.at(kWidth, 9.8));
 
     const double fieldsEnd = pp.fields(12, page);
 
-    const double signaturesTop = kHeight - kFooterHeight - 2.5 -
+    const double signaturesTop = kHeight - kFooterHeight - 1.5 - kStatementHeight -
                                  kSignatureHeight * static_cast<double>(page.signatures.size());
     pp.heading(fieldsEnd, page.plotHeading);
     // The plot takes what is left between the fields and the signatures: the frame, then tick

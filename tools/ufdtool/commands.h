@@ -35,8 +35,11 @@ int cmdArchive(const QStringList& args, Io io);
 int cmdPdf(const QStringList& args, Io io);
 int cmdCsv(const QStringList& args, Io io);
 int cmdStation(const QStringList& args, Io io);
+int cmdVerify(const QStringList& args, Io io);
 // archive details, sign and history: the inspection record of an archived report.
 int archiveRecordCommand(const QStringList& args, Io io);
+// archive pdf: the pages of archived reports with their records.
+int archivePdf(const QStringList& args, Io io);
 
 // Takes "--database URL" out of `args` and makes every command open the databases there, else
 // where the settings file beside ufdtool says, else in the current folder. False on a bad option.

@@ -83,7 +83,8 @@ constexpr char kUsage[] =
     "       ufdtool archive details ID [--set FIELD=VALUE]... [--reason TEXT] [--user NAME] "
     "[--json]\n"
     "       ufdtool archive sign ID --user NAME\n"
-    "       ufdtool archive history ID [--json]\n";
+    "       ufdtool archive history ID [--json]\n"
+    "       ufdtool archive pdf ID... --out FILE.pdf\n";
 constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
 
 // The database server's password, asked on the terminal.
@@ -340,6 +341,9 @@ int cmdArchive(const QStringList& args, Io io) {
     if (sub == QLatin1String("details") || sub == QLatin1String("sign") ||
         sub == QLatin1String("history")) {
         return archiveRecordCommand(args, io);
+    }
+    if (sub == QLatin1String("pdf")) {
+        return archivePdf(args, io);
     }
     if (sub != QLatin1String("list") && sub != QLatin1String("show") &&
         sub != QLatin1String("import")) {

@@ -118,11 +118,18 @@ int cmdPdf(const QStringList& args, Io io) {
         return 1;
     }
     std::vector<QSqlRecord> rows;
+    std::vector<reports::WorkpieceFields> workpieces;
+    std::vector<std::optional<documents::PageRecord>> records;
     for (const int r : *chosen) {
         rows.push_back((*all)[static_cast<std::size_t>(r - 1)]);
+        // The archive holds each imported report: its page carries the record.
+        records.push_back(documents::archivedRecord(store, rows.back()));
+        workpieces.push_back(*workpiece);
+        workpieces.back().location = documents::documentLocation(store, records.back());
     }
-    const documents::PageSource source = documents::pageSource(
-        std::move(rows), *workpiece, optionValue(args, QStringLiteral("--user")));
+    const documents::PageSource source =
+        documents::pageSource(std::move(rows), std::move(workpieces),
+                              optionValue(args, QStringLiteral("--user")), std::move(records));
 
     QString path = optionValue(args, QStringLiteral("--out"));
     if (path.isEmpty()) {
@@ -138,6 +145,47 @@ int cmdPdf(const QStringList& args, Io io) {
         }
     }
     const documents::PrintResult written = documents::writeReportsPdf(path, source);
+    if (!written.ok()) {
+        io.err << written.error << "\n";
+        return 1;
+    }
+    io.out << QDir::toNativeSeparators(path) << "\n";
+    return 0;
+#endif
+}
+
+int archivePdf(const QStringList& args, Io io) {
+    const QStringList ids = positional(args, {QStringLiteral("--out")}).mid(1);
+    const QString path = optionValue(args, QStringLiteral("--out"));
+    QList<qint64> chosen;
+    for (const QString& id : ids) {
+        bool ok = false;
+        chosen << id.toLongLong(&ok);
+        if (!ok) {
+            chosen.clear();
+            break;
+        }
+    }
+    if (chosen.isEmpty() || path.isEmpty()) {
+        io.err << "usage: ufdtool archive pdf ID... --out FILE.pdf\n";
+        return 2;
+    }
+#ifndef UFDTOOL_PDF
+    io.err << "ufdtool: built without the windows (UFD_BUILD_GUI=OFF), so it writes no PDF\n";
+    return 1;
+#else
+    reports::DataStore store;
+    if (!openStore(store, io)) {
+        return 1;
+    }
+    QString error;
+    auto pages = documents::archivedPages(store, chosen, error);
+    if (!pages) {
+        io.err << error << "\n";
+        return 1;
+    }
+    const documents::PrintResult written =
+        documents::writeReportsPdf(path, documents::pageSource(std::move(*pages)));
     if (!written.ok()) {
         io.err << written.error << "\n";
         return 1;

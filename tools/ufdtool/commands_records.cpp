@@ -4,6 +4,7 @@
 #include "core/accounts/user_accounts.h"
 #include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
+#include "core/documents/report_verification.h"
 #include "core/reports/database.h"
 
 #include <QJsonArray>
@@ -246,6 +247,37 @@ int archiveRecordCommand(const QStringList& args, Io io) {
         return sign(store, args, io);
     }
     return history(store, args, io);
+}
+
+int cmdVerify(const QStringList& args, Io io) {
+    const QStringList files = positional(args, {});
+    if (files.size() != 1) {
+        io.err << "usage: ufdtool verify FILE.pdf [--database URL]\n";
+        return 2;
+    }
+    reports::DataStore store;
+    if (!openStore(store, io)) {
+        return 1;
+    }
+    const documents::PdfVerification result = documents::verifyReportsPdf(files[0], store);
+    if (!result.error.isEmpty()) {
+        io.err << result.error << "\n";
+        return 1;
+    }
+    int differing = 0;
+    for (const documents::PageCheck& p : result.pages) {
+        io.out << "Page " << p.page
+               << (p.report.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(p.report)) << ": "
+               << (p.problem.isEmpty() ? QStringLiteral("current") : p.problem) << "\n";
+        differing += p.problem.isEmpty() ? 0 : 1;
+    }
+    if (differing == 0) {
+        io.out << "All " << result.pages.size()
+               << " pages are their reports' current revisions in the archive.\n";
+        return 0;
+    }
+    io.out << differing << " of " << result.pages.size() << " pages differ from the archive.\n";
+    return 1;
 }
 
 int cmdStation(const QStringList& args, Io io) {

@@ -1,6 +1,7 @@
 // The spreadsheet report from the command line: the browser's show and "Edit Report " in one.
 #include "commands.h"
 
+#include "core/documents/report_document.h"
 #include "core/reports/database.h"
 #include "core/reports/report_display.h"
 #include "core/spreadsheet/spreadsheet_report.h"
@@ -51,10 +52,11 @@ int cmdSheet(const QStringList& args, Io io) {
     }
     const QSqlRecord row = query.record();
 
-    const auto workpiece = workpieceOption(args, store, io);
+    auto workpiece = workpieceOption(args, store, io);
     if (!workpiece) {
         return 1;
     }
+    workpiece->location = documents::documentLocation(store, documents::archivedRecord(store, row));
 
     const reports::ShowResult shown = reports::showCurrentReport(row, reports::ReportDisplay{});
     if (!shown.ok()) {

@@ -32,6 +32,7 @@ std::map<QString, Command> commands() {
         {QStringLiteral("pdf"), ufd::tool::cmdPdf},
         {QStringLiteral("csv"), ufd::tool::cmdCsv},
         {QStringLiteral("station"), ufd::tool::cmdStation},
+        {QStringLiteral("verify"), ufd::tool::cmdVerify},
     };
 }
 
@@ -62,6 +63,9 @@ void usage(QTextStream& err) {
            "                                     show or change an archived report's details\n"
            "  archive sign ID --user NAME        check and sign (password: UFD_USER_PASSWORD)\n"
            "  archive history ID [--json]        every import, change and signature\n"
+           "  archive pdf ID... --out FILE.pdf   archived reports' pages with their records\n"
+           "  verify FILE.pdf                    each page against the archive: exit 0 when every\n"
+           "                                     page is its report's current revision\n"
            "  station [--set FIELD=VALUE]...     this station's instrument, serial, calibration\n"
            "                                     due date and location\n"
            "  ... --database postgresql://USER@HOST:PORT/DB | sqlite:FOLDER   with any command "
@@ -76,7 +80,8 @@ void usage(QTextStream& err) {
 // stay console programs and `pdf` draws offscreen unless a platform is chosen.
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
 #ifdef UFDTOOL_PDF
-    if (argc > 1 && qstrcmp(argv[1], "pdf") == 0) {
+    if ((argc > 1 && qstrcmp(argv[1], "pdf") == 0) ||
+        (argc > 2 && qstrcmp(argv[1], "archive") == 0 && qstrcmp(argv[2], "pdf") == 0)) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }

@@ -1,9 +1,14 @@
 #include "core/documents/report_document.h"
 
+#include "core/accounts/user_accounts.h"
+#include "core/archive/report_archive.h"
+#include "core/reports/database.h"
+
 #include <QFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 #include <algorithm>
+#include <map>
 #include <memory>
 
 namespace ufd::documents {
@@ -36,16 +41,21 @@ std::vector<ReportIdentity> parseReports(const QByteArray& xmp) {
             reports.emplace_back();
         } else if (inList && !reports.empty() && xml.isStartElement() &&
                    xml.namespaceUri() == kReportsNs) {
-            const bool name = xml.name() == QLatin1String("name");
-            const bool date = xml.name() == QLatin1String("date");
-            const bool hash = xml.name() == QLatin1String("hash");
+            const QString element = xml.name().toString();
             const QString text = xml.readElementText();
-            if (name) {
-                reports.back().name = text;
-            } else if (date) {
-                reports.back().date = text;
-            } else if (hash) {
-                reports.back().hash = text;
+            ReportIdentity& r = reports.back();
+            if (element == QLatin1String("name")) {
+                r.name = text;
+            } else if (element == QLatin1String("date")) {
+                r.date = text;
+            } else if (element == QLatin1String("hash")) {
+                r.hash = text;
+            } else if (element == QLatin1String("archiveId")) {
+                r.archiveId = text.toLongLong();
+            } else if (element == QLatin1String("revision")) {
+                r.revision = text.toInt();
+            } else if (element == QLatin1String("recordHash")) {
+                r.recordHash = text;
             }
         }
     }
@@ -58,14 +68,16 @@ std::vector<ReportIdentity> parseReports(const QByteArray& xmp) {
 } // namespace
 
 ReportIdentity reportIdentity(const QSqlRecord& row) {
-    return {reports::fieldText(row, QStringLiteral("FileName")),
-            reports::fieldText(row, QStringLiteral("FileDate")),
-            reports::fieldText(row, QStringLiteral("ReportHash"))};
+    ReportIdentity id;
+    id.name = reports::fieldText(row, QStringLiteral("FileName"));
+    id.date = reports::fieldText(row, QStringLiteral("FileDate"));
+    id.hash = reports::fieldText(row, QStringLiteral("ReportHash"));
+    return id;
 }
 
 bool sameReport(const ReportIdentity& inFile, const ReportIdentity& report) {
     if (!inFile.hash.isEmpty() && !report.hash.isEmpty()) {
-        return inFile.hash == report.hash;
+        return inFile.hash == report.hash && inFile.revision == report.revision;
     }
     return inFile.name == report.name && inFile.date == report.date;
 }
@@ -119,6 +131,13 @@ QByteArray xmpMetadata(const PdfDocumentInfo& info) {
         w.writeTextElement(kReportsNs, QStringLiteral("date"), r.date);
         if (!r.hash.isEmpty()) {
             w.writeTextElement(kReportsNs, QStringLiteral("hash"), r.hash);
+        }
+        if (!r.recordHash.isEmpty()) {
+            // What `ufdtool verify` checks the page against.
+            w.writeTextElement(kReportsNs, QStringLiteral("archiveId"),
+                               QString::number(r.archiveId));
+            w.writeTextElement(kReportsNs, QStringLiteral("revision"), QString::number(r.revision));
+            w.writeTextElement(kReportsNs, QStringLiteral("recordHash"), r.recordHash);
         }
         w.writeEndElement();
     }
@@ -190,22 +209,110 @@ PageSource pageSource(std::vector<QSqlRecord> rows, const reports::WorkpieceFiel
 }
 
 PageSource pageSource(std::vector<QSqlRecord> rows,
-                      std::vector<reports::WorkpieceFields> workpieces, const QString& inspector) {
+                      std::vector<reports::WorkpieceFields> workpieces, const QString& inspector,
+                      std::vector<std::optional<PageRecord>> records) {
     std::vector<ReportIdentity> ids;
     ids.reserve(rows.size());
     for (const QSqlRecord& r : rows) {
         ids.push_back(reportIdentity(r));
     }
     workpieces.resize(rows.size());
+    records.resize(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (const auto& r = records[i]) {
+            ids[i].hash = r->record.reportHash;
+            ids[i].archiveId = r->record.archiveId;
+            ids[i].revision = r->record.revision;
+            ids[i].recordHash = r->record.hash();
+        }
+    }
     struct Reports {
         std::vector<QSqlRecord> rows;
         std::vector<reports::WorkpieceFields> workpieces;
+        std::vector<std::optional<PageRecord>> records;
     };
-    auto shared = std::make_shared<const Reports>(Reports{std::move(rows), std::move(workpieces)});
+    auto shared = std::make_shared<const Reports>(
+        Reports{std::move(rows), std::move(workpieces), std::move(records)});
     return {pdfDocumentInfo(std::move(ids), inspector), [shared, inspector](int index) {
                 const auto i = static_cast<std::size_t>(index);
-                return makeReportPage(shared->rows.at(i), shared->workpieces.at(i), inspector);
+                return makeReportPage(shared->rows.at(i), shared->workpieces.at(i), inspector,
+                                      shared->records.at(i));
             }};
+}
+
+std::optional<std::vector<ArchivedPage>> archivedPages(reports::DataStore& store,
+                                                       const QList<qint64>& ids, QString& error) {
+    archive::ReportArchive archive(store.archiveDb());
+    archive::InspectionRecords records(store.archiveDb());
+    app::UserAccounts users(store.userDb());
+    std::map<QString, reports::WorkpieceDetails> workpieces; // each looked up once
+    std::map<QString, QString> levels;
+    std::vector<ArchivedPage> pages;
+    for (const qint64 id : ids) {
+        const auto report = archive.fetch(id);
+        const auto record = report ? records.record(id) : std::nullopt;
+        if (!report || !record) {
+            error = !archive.lastError().isEmpty()   ? archive.lastError()
+                    : !records.lastError().isEmpty() ? records.lastError()
+                                                     : QStringLiteral("The archive holds no "
+                                                                      "report %1.")
+                                                           .arg(id);
+            return std::nullopt;
+        }
+        ArchivedPage page{report->row, {}, {*record, {}}};
+        page.workpiece.number = report->entry.workpiece;
+        if (!page.workpiece.number.isEmpty()) {
+            auto found = workpieces.find(page.workpiece.number);
+            if (found == workpieces.end()) {
+                found = workpieces
+                            .emplace(page.workpiece.number,
+                                     store.workpieceDetails(page.workpiece.number)
+                                         .value_or(reports::WorkpieceDetails{}))
+                            .first;
+            }
+            page.workpiece.details = found->second;
+        }
+        page.workpiece.location = record->value(QLatin1String(archive::kLocation));
+        auto level = levels.find(record->examiner);
+        if (level == levels.end()) {
+            level =
+                levels.emplace(record->examiner, users.level(record->examiner).value_or(QString()))
+                    .first;
+        }
+        page.record.qualification = level->second;
+        pages.push_back(std::move(page));
+    }
+    return pages;
+}
+
+std::optional<PageRecord> archivedRecord(reports::DataStore& store, const QSqlRecord& row) {
+    const QString hash = reports::fieldText(row, QStringLiteral("ReportHash"));
+    if (hash.isEmpty()) {
+        return std::nullopt;
+    }
+    auto record = archive::InspectionRecords(store.archiveDb()).recordByHash(hash);
+    if (!record) {
+        return std::nullopt;
+    }
+    return PageRecord{
+        *record, app::UserAccounts(store.userDb()).level(record->examiner).value_or(QString())};
+}
+
+QString documentLocation(reports::DataStore& store, const std::optional<PageRecord>& record) {
+    return record ? record->record.value(QLatin1String(archive::kLocation))
+                  : archive::stationLocation(store.archiveDb());
+}
+
+PageSource pageSource(std::vector<ArchivedPage> pages) {
+    std::vector<QSqlRecord> rows;
+    std::vector<reports::WorkpieceFields> workpieces;
+    std::vector<std::optional<PageRecord>> records;
+    for (ArchivedPage& p : pages) {
+        rows.push_back(std::move(p.row));
+        workpieces.push_back(std::move(p.workpiece));
+        records.emplace_back(std::move(p.record));
+    }
+    return pageSource(std::move(rows), std::move(workpieces), QString(), std::move(records));
 }
 
 } // namespace ufd::documents

@@ -3,25 +3,37 @@
 #include "core/documents/report_page_content.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QSqlRecord>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <vector>
+
+namespace ufd::reports {
+class DataStore;
+}
 
 namespace ufd::documents {
 
 // A report as its files are matched to it: the name and date the browser shows, and what tells
-// two reports of one name and date apart (ReportHash; empty when unknown).
+// two reports of one name and date apart (ReportHash; empty when unknown). The page of an
+// archived report also names its archive ID, and the revision and record hash
+// (archive::ReportRecord::hash) it prints.
 struct ReportIdentity {
     QString name;
     QString date;
     QString hash;
+    qint64 archiveId = 0;
+    int revision = 0; // 0: no record printed
+    QString recordHash;
     friend bool operator==(const ReportIdentity&, const ReportIdentity&) = default;
 };
 
 ReportIdentity reportIdentity(const QSqlRecord& row);
 // Whether a file's report is this one: by hash where both know it, else by name and date (files
-// written before reports carried their hash).
+// written before reports carried their hash). A new revision of a record is another document,
+// which goes beside the old one.
 bool sameReport(const ReportIdentity& inFile, const ReportIdentity& report);
 
 // What a PDF says about itself; `reports` names the report of each page, in page order.
@@ -57,8 +69,30 @@ struct PageSource {
 
 PageSource pageSource(std::vector<QSqlRecord> rows, const reports::WorkpieceFields& workpiece,
                       const QString& inspector);
-// Each report with its own workpiece: workpieces[i] is that of rows[i].
+// Each report with its own workpiece: workpieces[i] is that of rows[i], and records[i] its
+// inspection record when the archive holds it (records may be empty: none).
 PageSource pageSource(std::vector<QSqlRecord> rows,
-                      std::vector<reports::WorkpieceFields> workpieces, const QString& inspector);
+                      std::vector<reports::WorkpieceFields> workpieces, const QString& inspector,
+                      std::vector<std::optional<PageRecord>> records = {});
+
+// An archived report as its page shows it.
+struct ArchivedPage {
+    QSqlRecord row;
+    reports::WorkpieceFields workpiece; // the one assigned, and the location it took over
+    PageRecord record;
+};
+
+// The archived reports `ids`, in that order, from `store`'s archive; nothing, with `error` set,
+// when one cannot be read.
+std::optional<std::vector<ArchivedPage>> archivedPages(reports::DataStore& store,
+                                                       const QList<qint64>& ids, QString& error);
+PageSource pageSource(std::vector<ArchivedPage> pages);
+
+// The record of the report whose hash `row` carries (its ReportHash), with the examiner's
+// qualification; nothing when the archive does not hold it.
+std::optional<PageRecord> archivedRecord(reports::DataStore& store, const QSqlRecord& row);
+// The location a document of `row` prints: the one its report took over when archived, else
+// the station's.
+QString documentLocation(reports::DataStore& store, const std::optional<PageRecord>& record);
 
 } // namespace ufd::documents

@@ -173,7 +173,72 @@ PlotContent plotContent(const reports::ReportDisplay& shown) {
     return plot;
 }
 
+// The record's group: the number, then the examiner's details, the station's, the notes.
+FieldGroup recordGroup(const PageRecord& r) {
+    const auto cell = [&](const char* field, int span = 1, int lines = 1) {
+        return FieldCell{archive::detailLabel(QLatin1String(field)),
+                         r.record.value(QLatin1String(field)), span, lines};
+    };
+    return {QStringLiteral("Inspection record"),
+            {{{QStringLiteral("Report No."), r.record.number()},
+              cell(archive::kProcedure, 2),
+              cell(archive::kEvaluation)},
+             {cell(archive::kAcceptance, 2), cell(archive::kCouplant), cell(archive::kBlock)},
+             {cell(archive::kInstrument),
+              cell(archive::kInstrumentSerial),
+              cell(archive::kCalibrationDue),
+              {}},
+             {cell(archive::kNotes, 4, 2)}}};
+}
+
+std::vector<SignatureLine> recordSignatures(const PageRecord& r) {
+    const auto& signature = r.record.signature;
+    return {
+        {QStringLiteral("Examiner"), archive::examinerText(r.record.examiner, r.qualification), {}},
+        {QStringLiteral("Checked by"),
+         signature ? signature->checker : archive::checkedText(signature),
+         signature ? signature->at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+                         QStringLiteral(" UTC")
+                   : QString()}};
+}
+
+const QString kSignatureLabel = QStringLiteral("Signature");
+const QString kDateLabel = QStringLiteral("Date");
+
 } // namespace
+
+QString resultsStatement() {
+    return QStringLiteral("The results relate only to the item tested.");
+}
+
+std::vector<std::vector<PrintedText>> printedRecord(const PageRecord& record) {
+    std::vector<std::vector<PrintedText>> blocks;
+    blocks.push_back({{record.record.number()}});
+    const FieldGroup fields = recordGroup(record);
+    std::vector<PrintedText> group{{fields.heading}};
+    for (const FieldRow& row : fields.rows) {
+        for (const FieldCell& cell : row) {
+            group.push_back({cell.label});
+            group.push_back({cell.value});
+        }
+    }
+    blocks.push_back(std::move(group));
+    std::vector<PrintedText> signatures;
+    const std::vector<SignatureLine> lines = recordSignatures(record);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const SignatureLine& line = lines[i];
+        const bool examiner = i == 0;
+        signatures.push_back({line.role});
+        // The examiner's name, then his qualification as his account has it today.
+        signatures.push_back({examiner ? record.record.examiner : line.name, examiner});
+        signatures.push_back({kSignatureLabel});
+        signatures.push_back({kDateLabel});
+        signatures.push_back({line.date});
+    }
+    blocks.push_back(std::move(signatures));
+    blocks.push_back({{resultsStatement()}});
+    return blocks;
+}
 
 LineStyle echoStyle() {
     return {0x000000, 0.2, {}};
@@ -226,7 +291,8 @@ QString pageNumberText(int page, int pages) {
 }
 
 ReportPage makeReportPage(const QSqlRecord& row, const reports::WorkpieceFields& workpiece,
-                          const reports::ReportDisplay& shown, const QString& inspector) {
+                          const reports::ReportDisplay& shown, const QString& inspector,
+                          const std::optional<PageRecord>& record) {
     CellMap cells;
     for (const auto& c : reports::spreadsheetCells(row, workpiece, shown)) {
         if (c.row <= kLastParameterRow) {
@@ -244,23 +310,30 @@ ReportPage makeReportPage(const QSqlRecord& row, const reports::WorkpieceFields&
         }
         page.groups.push_back(std::move(group));
     }
+    if (record) {
+        page.number = record->record.number();
+        page.groups.push_back(recordGroup(*record));
+        page.signatures = recordSignatures(*record);
+    } else {
+        page.signatures = {{QStringLiteral("Inspector"), inspector, {}},
+                           {QStringLiteral("Checked by"), QString(), {}}};
+    }
     page.plotHeading = QStringLiteral("A-scan");
     page.plot = plotContent(shown);
-    page.signatureLabel = QStringLiteral("Signature");
-    page.dateLabel = QStringLiteral("Date");
-    page.signatures = {{QStringLiteral("Inspector"), inspector},
-                       {QStringLiteral("Checked by"), QString()}};
+    page.signatureLabel = kSignatureLabel;
+    page.dateLabel = kDateLabel;
+    page.statement = resultsStatement();
     page.programName = QStringLiteral("Ultrasonic Flaw Detector");
     return page;
 }
 
 PageResult makeReportPage(const QSqlRecord& row, const reports::WorkpieceFields& workpiece,
-                          const QString& inspector) {
+                          const QString& inspector, const std::optional<PageRecord>& record) {
     const reports::ShowResult shown = reports::showCurrentReport(row, reports::ReportDisplay{});
     if (!shown.ok()) {
         return {{}, shown.error};
     }
-    return {makeReportPage(row, workpiece, shown.display, inspector), {}};
+    return {makeReportPage(row, workpiece, shown.display, inspector, record), {}};
 }
 
 } // namespace ufd::documents

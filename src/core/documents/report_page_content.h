@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/archive/inspection_record.h"
 #include "core/reports/report_display.h"
 #include "core/spreadsheet/spreadsheet_report.h"
 
@@ -8,6 +9,7 @@
 #include <QSqlRecord>
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace ufd::documents {
@@ -51,7 +53,8 @@ std::vector<double> axisTicks(double min, double max, int count);
 struct FieldCell {
     QString label;
     QString value;
-    int span = 1; // of the four label and value pairs of a row
+    int span = 1;  // of the four label and value pairs of a row
+    int lines = 1; // the row's height in lines; a long value wraps onto them
 };
 using FieldRow = std::vector<FieldCell>;
 
@@ -61,29 +64,53 @@ struct FieldGroup {
 };
 
 struct SignatureLine {
-    QString role; // "Inspector", "Checked by"
+    QString role; // "Examiner", "Checked by"
     QString name; // empty: left to be written by hand
+    QString date; // empty: left to be written by hand
 };
 
 // Everything one printed report page shows; the painter adds only the page number.
 struct ReportPage {
     QString title;
+    QString number; // the report number, beside the title and in the footer; empty: none
     QString reportName, reportDate;
     std::vector<FieldGroup> groups;
     QString plotHeading;
     PlotContent plot;
     QString signatureLabel, dateLabel;
     std::vector<SignatureLine> signatures;
+    QString statement;   // under the signatures
     QString programName; // in the footer
 };
+
+// What a page prints of an archived report's inspection record.
+struct PageRecord {
+    archive::ReportRecord record;
+    QString qualification; // the examiner's level
+};
+
+QString resultsStatement(); // "The results relate only to the item tested."
+
+// One text as a page draws it; `open`: what the page draws after it, up to the next text, is
+// not part of the record (the examiner's qualification follows his account).
+struct PrintedText {
+    QString text;
+    bool open = false;
+};
+// The texts of a record as a page draws them, block by block, each block's texts one after the
+// other: the report number, the record's group, the signature lines. What a check of a printed
+// page compares with the archive.
+std::vector<std::vector<PrintedText>> printedRecord(const PageRecord& record);
 
 QString pageNumberText(int page, int pages); // "Page n of m"
 
 // The page of the report in `row`: the spreadsheet report's cells under the default template's
-// labels, and the A-scan of `shown`, the display of that row. `inspector` is the user who makes
-// the document.
+// labels, and the A-scan of `shown`, the display of that row. An archived report's page carries
+// its record: number, details, examiner and checker. A report the archive does not hold names
+// `inspector`, the user who makes the document, instead.
 ReportPage makeReportPage(const QSqlRecord& row, const reports::WorkpieceFields& workpiece,
-                          const reports::ReportDisplay& shown, const QString& inspector);
+                          const reports::ReportDisplay& shown, const QString& inspector,
+                          const std::optional<PageRecord>& record = {});
 
 struct PageResult {
     ReportPage page;
@@ -93,6 +120,6 @@ struct PageResult {
 
 // The browser's show of `row` and its page in one, for a report that is not on screen.
 PageResult makeReportPage(const QSqlRecord& row, const reports::WorkpieceFields& workpiece,
-                          const QString& inspector);
+                          const QString& inspector, const std::optional<PageRecord>& record = {});
 
 } // namespace ufd::documents

@@ -419,6 +419,7 @@ std::vector<StoredReport> TFReportArchive::chosenReports() {
     std::vector<StoredReport> reports;
     std::map<QString, WorkpieceFields> workpieces; // each number looked up once
     archive::InspectionRecords records(store_.archiveDb());
+    app::UserAccounts users(store_.userDb());
     for (const qint64 id : chosenIds()) {
         const auto report = fetchOrSay(id);
         if (!report) {
@@ -437,11 +438,19 @@ std::vector<StoredReport> TFReportArchive::chosenReports() {
             }
             found = workpieces.emplace(number, workpiece).first;
         }
-        // ... and the location it took over when it was archived.
+        // ... and the location it took over when it was archived, and its record.
         StoredReport stored{report->row, found->second};
-        if (const auto record = records.record(id)) {
-            stored.workpiece.location = record->value(QLatin1String(archive::kLocation));
+        const auto record = records.record(id);
+        if (!record) {
+            messages_.showError(
+                records.lastError().isEmpty()
+                    ? QStringLiteral("The archive holds no record of report %1.").arg(id)
+                    : records.lastError());
+            return {};
         }
+        stored.workpiece.location = record->value(QLatin1String(archive::kLocation));
+        stored.record =
+            documents::PageRecord{*record, users.level(record->examiner).value_or(QString())};
         reports.push_back(std::move(stored));
     }
     return reports;

@@ -1,6 +1,6 @@
 #include "windows/reports/report_browser.h"
 
-#include "core/archive/inspection_record.h"
+#include "core/documents/report_document.h"
 #include "core/protocol/report_image.h"
 #include "core/protocol/report_transfer.h"
 #include "core/reports/database.h"
@@ -289,11 +289,14 @@ std::vector<QSqlRecord> TFImPortData::chosenRecords() const {
 
 std::vector<StoredReport> TFImPortData::chosenReports() const {
     // The workpiece chosen on the left goes with every report, as with one.
-    WorkpieceFields workpiece = workpiece_->fields();
-    workpiece.location = archive::stationLocation(store_.archiveDb());
+    const WorkpieceFields workpiece = workpiece_->fields();
     std::vector<StoredReport> reports;
     for (QSqlRecord& row : chosenRecords()) {
-        reports.push_back({std::move(row), workpiece});
+        // Each imported report is archived: its pages carry its record.
+        auto record = documents::archivedRecord(store_, row);
+        StoredReport stored{std::move(row), workpiece, std::move(record)};
+        stored.workpiece.location = documents::documentLocation(store_, stored.record);
+        reports.push_back(std::move(stored));
     }
     return reports;
 }

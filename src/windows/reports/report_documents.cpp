@@ -42,13 +42,17 @@ std::unique_ptr<QProgressDialog> progressFor(QWidget* parent, const QString& tex
 documents::PageSource pagesOf(const std::vector<StoredReport>& reports, const QString& inspector) {
     std::vector<QSqlRecord> rows;
     std::vector<WorkpieceFields> workpieces;
+    std::vector<std::optional<documents::PageRecord>> records;
     rows.reserve(reports.size());
     workpieces.reserve(reports.size());
+    records.reserve(reports.size());
     for (const StoredReport& r : reports) {
         rows.push_back(r.row);
         workpieces.push_back(r.workpiece);
+        records.push_back(r.record);
     }
-    return documents::pageSource(std::move(rows), std::move(workpieces), inspector);
+    return documents::pageSource(std::move(rows), std::move(workpieces), inspector,
+                                 std::move(records));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/documents/report_page_content.h"
 #include "core/spreadsheet/spreadsheet_report.h"
 
 #include <QSqlRecord>
@@ -16,10 +17,12 @@ class OperatorMessages;
 
 namespace ufd::reports {
 
-// A stored report with the workpiece its documents name.
+// A stored report with the workpiece its documents name, and its inspection record when the
+// archive holds it.
 struct StoredReport {
     QSqlRecord row; // the columns of tabDetectorReport
     WorkpieceFields workpiece;
+    std::optional<documents::PageRecord> record = {};
 };
 
 // The documents made from stored reports, for one or many at once: the spreadsheet report, the
