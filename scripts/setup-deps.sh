@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql qt6-charts-dev libqt6opengl6-dev qt6-serialport-dev
-  libquazip1-qt6-dev libxlsxwriter-dev libsodium-dev
+  libquazip1-qt6-dev libxlsxwriter-dev libsodium-dev zlib1g-dev
   fonts-wqy-microhei
   poppler-utils
   libgtest-dev libgmock-dev libbenchmark-dev

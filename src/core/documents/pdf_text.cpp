@@ -1,9 +1,9 @@
 #include "core/documents/pdf_text.h"
 
-#include <QtEndian>
 #include <map>
 #include <memory>
 #include <set>
+#include <zlib.h>
 
 namespace ufd::documents {
 
@@ -14,15 +14,15 @@ struct Value {
     enum class Kind { Null, Number, Name, String, Array, Dict, Ref, Operator };
     Kind kind = Kind::Null;
     double number = 0;
-    QByteArray text; // a name without its slash, a string's bytes, an operator
-    std::vector<Value> items;
-    std::vector<std::pair<QByteArray, Value>> dict;
+    QByteArray text;              // a name without its slash, a string's bytes, an operator
+    std::vector<Value> items;     // an array's; a dictionary's values
+    std::vector<QByteArray> keys; // a dictionary's keys, one for each of its items
     int ref = -1;
 
     const Value* get(const char* key) const {
-        for (const auto& [k, v] : dict) {
-            if (k == key) {
-                return &v;
+        for (std::size_t i = 0; i < keys.size() && i < items.size(); ++i) {
+            if (keys[i] == key) {
+                return &items[i];
             }
         }
         return nullptr;
@@ -118,7 +118,8 @@ public:
                 if (!key || key->kind != Value::Kind::Name || !value) {
                     return std::nullopt;
                 }
-                v.dict.emplace_back(key->text, *value);
+                v.keys.push_back(key->text);
+                v.items.push_back(*value);
             }
         }
         if (c == '<') {
@@ -274,6 +275,35 @@ private:
     const QByteArray& d_;
     qsizetype pos_;
 };
+
+// Far above any page this writer makes, far below what a crafted stream could unpack to.
+constexpr qsizetype kMaxStreamBytes = 16 * 1024 * 1024;
+
+std::optional<QByteArray> inflated(const QByteArray& in) {
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) {
+        return std::nullopt;
+    }
+    QByteArray out;
+    char buffer[64 * 1024];
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.constData()));
+    z.avail_in = static_cast<uInt>(in.size());
+    int rc = Z_OK;
+    while (rc == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(buffer);
+        z.avail_out = sizeof buffer;
+        rc = inflate(&z, Z_NO_FLUSH);
+        out.append(buffer, static_cast<qsizetype>(sizeof buffer - z.avail_out));
+        if (out.size() > kMaxStreamBytes || (rc == Z_OK && z.avail_in == 0 && z.avail_out != 0)) {
+            rc = Z_DATA_ERROR; // too big, or cut short
+        }
+    }
+    inflateEnd(&z);
+    if (rc != Z_STREAM_END) {
+        return std::nullopt;
+    }
+    return out;
+}
 
 struct Object {
     Value value;
@@ -461,15 +491,7 @@ private:
         if (filter->kind != Value::Kind::Name || filter->text != "FlateDecode") {
             return std::nullopt;
         }
-        QByteArray framed(4, '\0');
-        qToBigEndian(static_cast<quint32>(std::min<qsizetype>(o->stream.size() * 8, 1 << 26)),
-                     framed.data());
-        framed += o->stream;
-        QByteArray out = qUncompress(framed);
-        if (out.isEmpty() && !o->stream.isEmpty()) {
-            return std::nullopt;
-        }
-        return out;
+        return inflated(o->stream);
     }
 
     const Font* font(const Value& ref) {
@@ -574,7 +596,8 @@ private:
                 current = ref ? font(*ref) : nullptr;
             } else if ((op == "Tj" || op == "'" || op == "\"") && !operands.empty()) {
                 out += decode(operands.back().text, current);
-            } else if (op == "TJ" && !operands.empty()) {
+            } else if (op == "TJ" && !operands.empty() &&
+                       operands.back().kind == Value::Kind::Array) {
                 for (const Value& item : operands.back().items) {
                     if (item.kind == Value::Kind::String) {
                         out += decode(item.text, current);
@@ -633,7 +656,7 @@ private:
                 } else {
                     parts.push_back(*contents);
                 }
-            } else {
+            } else if (contents->kind == Value::Kind::Array) {
                 parts = contents->items;
             }
             for (const Value& part : parts) {
