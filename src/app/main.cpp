@@ -1,20 +1,34 @@
 // The program's wiring: splash, application title, databases, main window, message loop.
 #include "app/child_windows.h"
+#include "app/command_line.h"
 #include "app/main_form.h"
 #include "app/port_windows.h"
 #include "app/report_windows.h"
 #include "app/startup.h"
 #include "core/context/app_context.h"
+#include "core/context/station_folder.h"
 #include "widgets/message_boxes.h"
 #include "windows/shell/welcome.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QTimer>
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    // Before the application object, which needs a display.
+    const ufd::app::ProgramCommandLine line = ufd::app::readProgramCommandLine(arguments);
+    using Action = ufd::app::ProgramCommandLine::Action;
+    if (line.action != Action::Run) {
+        const QByteArray text = line.text.toLocal8Bit();
+        std::fputs(text.constData(), line.action == Action::Refused ? stderr : stdout);
+        return line.action == Action::Refused ? ufd::app::kExitUsage : ufd::app::kExitOk;
+    }
     QApplication app(argc, argv);
 
     ufd::app::Tlogo splash;
@@ -22,11 +36,16 @@ int main(int argc, char* argv[]) {
     splash.repaint();
     QApplication::processEvents();
 
-    QCoreApplication::setApplicationName(QLatin1String(ufd::app::kApplicationTitle));
+    ufd::app::setStationIdentity();
     ufd::app::MessageBoxOperatorMessages messages;
 
-    // The databases are named without a folder: they live in the current folder.
+    // Beside the program, or in the user's data folder where the program is installed.
+    const ufd::app::StationFolders folders = ufd::app::stationFolders();
+    if (!folders.error.isEmpty()) {
+        messages.showError(folders.error);
+    }
     ufd::app::AppContext context;
+    context.ProgramFolder = folders.program;
     // Only for a shared server named beside the program, when UFD_DB_PASSWORD is not set.
     context.setPasswordPrompt(
         [](const ufd::archive::ServerAddress& server) -> std::optional<QString> {
@@ -37,8 +56,8 @@ int main(int argc, char* argv[]) {
                 QLineEdit::Password, QString(), &ok);
             return ok ? std::optional<QString>(password) : std::nullopt;
         });
-    if (!ufd::app::openStartupData(context, messages, QDir::currentPath())) {
-        return 1;
+    if (!ufd::app::openStartupData(context, messages, folders.databases)) {
+        return ufd::app::kExitFailure;
     }
 
     ufd::app::TMainForm mainForm(context, messages);

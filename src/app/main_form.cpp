@@ -97,7 +97,10 @@ void TMainForm::FormCreate() {
     findChild<QAction*>(QStringLiteral("N32"))->setEnabled(false);
     findChild<QAction*>(QStringLiteral("N34"))->setEnabled(false);
     // LinkConnected starts false in the dispatcher, its only writer.
-    context_.ProgramFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    // The folder of the program file unless start-up chose the user's data folder.
+    if (context_.ProgramFolder.isEmpty()) {
+        context_.ProgramFolder = QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    }
 }
 
 QAction* TMainForm::addItem(QMenu* menu, const char* name, const QString& caption,

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "core/context/station_folder.h"
+#include "core/context/version.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
@@ -22,8 +25,9 @@ class AppContext;
 class OperatorMessages;
 class PortLink;
 
-inline constexpr char kMainCaption[] = "Tarvenix of ultrasonic flaw detector V1.00";
+inline constexpr char kMainCaption[] = "Tarvenix of ultrasonic flaw detector " UFD_VERSION_LABEL;
 inline constexpr char kApplicationTitle[] = "Ultrasonic Flaw Detector";
+static_assert(sizeof kApplicationTitle == sizeof kStationName);
 
 // The child windows the main window opens, each at most once at a time.
 enum class ChildKind {

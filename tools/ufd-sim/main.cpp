@@ -1,6 +1,9 @@
 // ufd-sim: an instrument to talk to, on a pseudo-terminal, for tests, demos and new users.
 #include "instrument.h"
 
+#include "core/context/station_folder.h"
+#include "core/context/version.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
@@ -14,6 +17,10 @@ namespace {
 
 using ufd::sim::Instrument;
 
+constexpr char kExitCodes[] =
+    "\nExit codes: 0 ended by a signal (the link removed), 1 the line could not be opened or\n"
+    "was lost for good, 2 unknown option or bad value.\n";
+
 struct Options {
     QString link;
     QString report;
@@ -25,6 +32,8 @@ struct Options {
     ufd::sim::LineModel line;
     bool verbose = false;
 };
+
+enum class Parsed { Run, Shown, Refused };
 
 // A whole number >= 0 from an option, or a message in `error`.
 bool count(const QCommandLineParser& p, const QString& name, int& out, QString& error) {
@@ -41,19 +50,25 @@ bool count(const QCommandLineParser& p, const QString& name, int& out, QString& 
     return true;
 }
 
-bool parse(const QCoreApplication& app, Options& o, QString& error) {
+Parsed parse(const QCoreApplication& app, Options& o, QString& error) {
     QCommandLineParser p;
     p.setApplicationDescription(
         QStringLiteral("Simulated flaw detector on a pseudo-terminal. Open the printed path "
                        "like a serial port; Ctrl+C ends it and removes the link."));
-    p.addHelpOption();
+    const QCommandLineOption helpOption = p.addHelpOption();
+    const QCommandLineOption version(QStringLiteral("version"),
+                                     QStringLiteral("Show the version and end."));
+    p.addOption(version);
     const auto opt = [&p](const char* name, const char* help, const char* value = nullptr) {
         p.addOption(value
                         ? QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help),
                                              QString::fromLatin1(value))
                         : QCommandLineOption(QString::fromLatin1(name), QString::fromLatin1(help)));
     };
-    opt("link", "Symbolic link to the port (default: ufd-sim-port beside this program).", "PATH");
+    opt("link",
+        "Symbolic link to the port (default: ufd-sim-port in the program folder of ufd, which is "
+        "beside this program or, installed, the user's data folder).",
+        "PATH");
     opt("report", "Report storage served by 96..99 (default: a generated report file).", "FILE");
     opt("reports", "Reports in the generated report file (default 24).", "N");
     opt("seed", "Seed of the generated data (default 1).", "S");
@@ -81,12 +96,30 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
     delay.setFlags(QCommandLineOption::HiddenFromHelp);
     p.addOption(delay);
     opt("verbose", "Report every command.");
-    p.process(app);
+    if (!p.parse(app.arguments()) || !p.positionalArguments().isEmpty()) {
+        error = (p.positionalArguments().isEmpty()
+                     ? p.errorText()
+                     : QStringLiteral("unexpected argument '%1'").arg(p.positionalArguments()[0])) +
+                QStringLiteral("\n") + p.helpText() + QLatin1String(kExitCodes);
+        return Parsed::Refused;
+    }
+    if (p.isSet(helpOption)) {
+        std::fputs(qPrintable(p.helpText() + QLatin1String(kExitCodes)), stdout);
+        return Parsed::Shown;
+    }
+    if (p.isSet(version)) {
+        std::fputs("ufd-sim " UFD_VERSION "\n", stdout);
+        return Parsed::Shown;
+    }
 
-    o.link =
-        p.isSet(QStringLiteral("link"))
-            ? p.value(QStringLiteral("link"))
-            : QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("ufd-sim-port"));
+    if (p.isSet(QStringLiteral("link"))) {
+        o.link = p.value(QStringLiteral("link"));
+    } else {
+        // Where the program looks for it: in its program folder, which for an installed program
+        // is the user's data folder.
+        ufd::app::setStationIdentity();
+        o.link = ufd::app::stationFolders().program + QStringLiteral("ufd-sim-port");
+    }
     o.report = p.value(QStringLiteral("report"));
     o.verbose = p.isSet(QStringLiteral("verbose"));
     o.faults.failOpen = p.isSet(QStringLiteral("fail-open"));
@@ -108,7 +141,7 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
         !count(p, QStringLiteral("usb-ms"), o.line.usbMs, error) ||
         !count(p, QStringLiteral("delay"), latency, error) ||
         !count(p, QStringLiteral("latency"), latency, error)) {
-        return false;
+        return Parsed::Refused;
     }
     o.seed = static_cast<std::uint32_t>(seed);
     o.faults.answerDelay = std::chrono::milliseconds(latency);
@@ -119,7 +152,7 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
         const double seconds = p.value(QStringLiteral("off-for")).toDouble(&ok);
         if (!ok || seconds < 0 || seconds > 86400) {
             error = QStringLiteral("--off-for wants seconds from 0 to 86400");
-            return false;
+            return Parsed::Refused;
         }
         o.faults.offFor = std::chrono::milliseconds(std::llround(seconds * 1000));
     }
@@ -128,7 +161,7 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
         o.pushRate = p.value(QStringLiteral("push-rate")).toDouble(&ok);
         if (!ok || o.pushRate < 0 || o.pushRate > 1000) {
             error = QStringLiteral("--push-rate wants a rate from 0 to 1000 a second");
-            return false;
+            return Parsed::Refused;
         }
     }
     const QString curves = p.value(QStringLiteral("curves")).toLower();
@@ -138,9 +171,9 @@ bool parse(const QCoreApplication& app, Options& o, QString& error) {
         o.curves = ufd::demo::CurveSet::None;
     } else if (!curves.isEmpty() && curves != QLatin1String("dac")) {
         error = QStringLiteral("--curves wants dac, avg or none");
-        return false;
+        return Parsed::Refused;
     }
-    return true;
+    return Parsed::Run;
 }
 
 } // namespace
@@ -156,10 +189,14 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("ufd-sim"));
     Options o;
     QString error;
-    if (!parse(app, o, error)) {
+    switch (parse(app, o, error)) {
+    case Parsed::Run:
+        break;
+    case Parsed::Shown:
+        return 0;
+    case Parsed::Refused:
         std::fprintf(stderr, "ufd-sim: %s\n", qPrintable(error));
         return 2;
     }

@@ -3,6 +3,7 @@
 
 #include "core/archive/report_archive.h"
 #include "core/archive/shared_database.h"
+#include "core/context/station_folder.h"
 #include "core/reports/database.h"
 #include "core/reports/report_display.h"
 
@@ -326,7 +327,8 @@ bool openStore(reports::DataStore& store, Io io) {
     const QString settings = QDir(QCoreApplication::applicationDirPath())
                                  .filePath(QLatin1String(archive::kSettingsFileName));
     const auto where =
-        named ? named : archive::locationFromSettings(settings, QStringLiteral("."), error);
+        named ? named
+              : archive::locationFromSettings(settings, app::stationFolders().databases, error);
     const archive::PasswordPrompt prompt =
         stdinIsTerminal() ? archive::PasswordPrompt(askPassword) : archive::PasswordPrompt();
     if (!where || !archive::openDatabases(store, *where, prompt, error)) {

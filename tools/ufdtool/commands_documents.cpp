@@ -2,6 +2,7 @@
 // report browser uses.
 #include "commands.h"
 
+#include "core/context/station_folder.h"
 #include "core/documents/report_document.h"
 #include "core/documents/waveform_csv.h"
 #include "core/reports/database.h"
@@ -135,7 +136,7 @@ int cmdPdf(const QStringList& args, Io io) {
     if (path.isEmpty()) {
         // Outfiles/ belongs to the program folder, as for the spreadsheet report.
         const QString folder =
-            optionValue(args, QStringLiteral("--folder"), QCoreApplication::applicationDirPath());
+            optionValue(args, QStringLiteral("--folder"), app::stationFolders().program);
         path = documents::pdfReportPath(reports::outfilesPath(folder), source.document.reports);
         if (path.isEmpty()) {
             io.err << "ufdtool: no file name in " << reports::outfilesPath(folder)

@@ -1,6 +1,7 @@
 // The spreadsheet report from the command line: the browser's show and "Edit Report " in one.
 #include "commands.h"
 
+#include "core/context/station_folder.h"
 #include "core/documents/report_document.h"
 #include "core/reports/database.h"
 #include "core/reports/report_display.h"
@@ -26,9 +27,10 @@ int cmdSheet(const QStringList& args, Io io) {
         io.err << usage;
         return 2;
     }
-    // Moudle/ and Outfiles/ belong to the program folder; the databases to the current folder.
+    // Moudle/ and Outfiles/ belong to the program folder: beside ufdtool, or the user's data
+    // folder where ufdtool is installed.
     const QString folder =
-        optionValue(args, QStringLiteral("--folder"), QCoreApplication::applicationDirPath());
+        optionValue(args, QStringLiteral("--folder"), app::stationFolders().program);
 
     reports::DataStore store;
     if (!openStore(store, io)) {

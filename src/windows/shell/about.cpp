@@ -1,5 +1,7 @@
 #include "windows/shell/about.h"
 
+#include "core/context/version.h"
+
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,7 +43,7 @@ TFAbout::TFAbout(QWidget* parent) : QWidget(parent) {
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
 
-    auto* version = new QLabel(QStringLiteral("Version   :   V1.00"), this);
+    auto* version = new QLabel(QStringLiteral("Version   :   " UFD_VERSION_LABEL), this);
     auto* release = new QLabel(QStringLiteral("Release   :   2026-11"), this);
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setObjectName(QStringLiteral("OKButton"));

@@ -1,5 +1,7 @@
 #include "windows/shell/welcome.h"
 
+#include "core/context/version.h"
+
 #include <QGuiApplication>
 #include <QLinearGradient>
 #include <QPainter>
@@ -84,7 +86,7 @@ void Tlogo::paintEvent(QPaintEvent*) {
     p.setFont(small);
     p.setPen(QColor(170, 190, 215));
     p.drawText(QRectF(40, 132, 520, 24), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("V1.00"));
+               QStringLiteral(UFD_VERSION_LABEL));
 
     p.setPen(QPen(QColor(90, 130, 180), 2));
     p.setBrush(Qt::NoBrush);
