@@ -9,6 +9,7 @@ packages=(
   libquazip1-qt6-dev libxlsxwriter-dev libsodium-dev zlib1g-dev
   fonts-wqy-microhei
   poppler-utils
+  dpkg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix

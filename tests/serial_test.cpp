@@ -155,10 +155,13 @@ bool waitForBytes(QSignalSpy& spy, qsizetype want) {
     return true;
 }
 
-std::string openError(TComm& comm) {
+std::string openError(TComm& comm, QString* reason = nullptr) {
     try {
         comm.OpenPort();
     } catch (const ECommsError& e) {
+        if (reason != nullptr) {
+            *reason = e.reason();
+        }
         return e.what();
     }
     return "(opened)";
@@ -198,7 +201,9 @@ TEST_F(SerialTest, OpenFailuresRaiseTheirTextsAndLeaveTheRightState) {
     // Exclusive: a second component cannot take the port, even from the same process.
     TComm other;
     configureAsPortWindow(other, pty.slavePath());
-    EXPECT_EQ(openError(other), "Error opening serial port");
+    QString why;
+    EXPECT_EQ(openError(other, &why), "Error opening serial port");
+    EXPECT_TRUE(why.contains(QStringLiteral("held by another program"))) << why.toStdString();
     EXPECT_FALSE(other.isOpen());
     comm.ClosePort();
     EXPECT_EQ(openError(other), "(opened)");
@@ -206,7 +211,9 @@ TEST_F(SerialTest, OpenFailuresRaiseTheirTextsAndLeaveTheRightState) {
 
     TComm bad;
     bad.setCommName(QStringLiteral("/dev/no-such-serial-port"));
-    EXPECT_EQ(openError(bad), "Error opening serial port");
+    EXPECT_EQ(openError(bad, &why), "Error opening serial port");
+    EXPECT_EQ(why, QStringLiteral("There is no port /dev/no-such-serial-port: is the adapter "
+                                  "plugged in?"));
     EXPECT_FALSE(bad.isOpen());
     bad.setCommName(QStringLiteral("/dev/null"));
     EXPECT_EQ(openError(bad), "File handle is not a comm handle ");

@@ -44,7 +44,11 @@ bool openLink(Link& link, const QStringList& args, Io io) {
     try {
         serial::openInstrumentPort(link.comm(), port, baud);
     } catch (const serial::ECommsError& e) {
-        io.err << "The communication port is invalid! (" << e.what() << ")\n";
+        io.err << serial::withOpenFailureReason(
+                      QStringLiteral("The communication port is invalid! (%1)")
+                          .arg(QLatin1String(e.what())),
+                      e)
+               << "\n";
         return false;
     }
     const QString timeout = optionValue(args, QStringLiteral("--response-timeout"));

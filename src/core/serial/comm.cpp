@@ -1,5 +1,7 @@
 #include "core/serial/comm.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QMetaMethod>
 #include <QMetaObject>
 #include <utility>
@@ -16,17 +18,55 @@ void TComm::OpenPort() {
     if (port_.isOpen()) {
         throw ECommsError(kMsgAlreadyOpen);
     }
-    switch (port_.open(commName_, line_, timeouts_)) {
+    const OpenError error = port_.open(commName_, line_, timeouts_);
+    switch (error) {
     case OpenError::None:
         return;
     case OpenError::CannotOpen:
-        throw ECommsError(kMsgOpenFailed);
+    case OpenError::NotFound:
+    case OpenError::PermissionDenied:
+        break;
     case OpenError::NotCommDevice:
-        throw ECommsError(kMsgNotCommHandle);
+        throw ECommsError(kMsgNotCommHandle, openFailureReason(commName_, error));
     case OpenError::NoReadThread:
         throw ECommsError(kMsgNoReadThread);
     }
-    throw ECommsError(kMsgOpenFailed);
+    throw ECommsError(kMsgOpenFailed, openFailureReason(commName_, error));
+}
+
+QString openFailureReason(const QString& name, OpenError error) {
+    const QString shown = QDir::toNativeSeparators(name);
+    // A device reached through a link (the simulator's, /dev/serial/by-id/...) is judged by the
+    // device itself.
+    const QFileInfo device(
+        QFileInfo(name).canonicalFilePath().isEmpty() ? name : QFileInfo(name).canonicalFilePath());
+    switch (error) {
+    case OpenError::PermissionDenied:
+        if (device.exists() && (!device.isReadable() || !device.isWritable())) {
+            const QString group = device.group();
+            if (!group.isEmpty() && group != QLatin1String("root")) {
+                return QStringLiteral("No permission to use %1: the port belongs to the group "
+                                      "\"%2\". Join that group (sudo usermod -aG %2 $USER) and log "
+                                      "in again.")
+                    .arg(shown, group);
+            }
+            return QStringLiteral("No permission to use %1 (owner %2). Ask the administrator for "
+                                  "read and write access to it.")
+                .arg(shown, device.owner());
+        }
+        return QStringLiteral("%1 is held by another program. Close that program, or choose "
+                              "another port.")
+            .arg(shown);
+    case OpenError::NotFound:
+        return QStringLiteral("There is no port %1: is the adapter plugged in?").arg(shown);
+    case OpenError::NotCommDevice:
+        return QStringLiteral("%1 is not a serial port.").arg(shown);
+    case OpenError::None:
+    case OpenError::CannotOpen:
+    case OpenError::NoReadThread:
+        break;
+    }
+    return {};
 }
 
 void TComm::ClosePort() {

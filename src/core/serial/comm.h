@@ -12,11 +12,22 @@
 
 namespace ufd::serial {
 
-// Raised by TComm::OpenPort; carries only its message.
+// Raised by TComm::OpenPort: the component's message, and for a port that could not be opened
+// why, in words an operator can act on (the group to join, the program holding the port).
 class ECommsError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit ECommsError(const char* message, QString reason = {})
+        : std::runtime_error(message), reason_(std::move(reason)) {}
+    const QString& reason() const { return reason_; }
+
+private:
+    QString reason_;
 };
+
+// Why `name` could not be opened, from the kind of failure and what the device file tells: the
+// group that owns a device the account may not use, a port another program holds, a missing or
+// non-serial device. Empty when nothing more is known.
+QString openFailureReason(const QString& name, OpenError error);
 
 // The component's error texts. Qt's port has no cause for the buffer set-up, event and write-thread
 // failures; their texts stay with the rest for callers that name them.

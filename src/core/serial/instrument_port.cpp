@@ -49,6 +49,10 @@ QString portOpenedText(const QString& portName, const QString& speedText) {
            speedText + QStringLiteral("，None）");
 }
 
+QString withOpenFailureReason(const QString& text, const ECommsError& error) {
+    return error.reason().isEmpty() ? text : text + QLatin1Char('\n') + error.reason();
+}
+
 QString portRefusedSettingsText(const QString& portName, const QStringList& refused) {
     return QStringLiteral("Communication Port opened (%1), but it refused %2: the line may not "
                           "reach the instrument.")

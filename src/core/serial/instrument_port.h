@@ -14,6 +14,10 @@ void configureForInstrument(TComm& comm);
 // Throws ECommsError when the port cannot be opened.
 void openInstrumentPort(TComm& comm, const QString& portName, std::uint32_t baudRate);
 
+// An operator text about a port that could not be opened ("The communication port is invalid!"),
+// followed on a line of its own by why, when that is known.
+QString withOpenFailureReason(const QString& text, const ECommsError& error);
+
 // Status texts of the port window.
 QString portOpenedText(const QString& portName, const QString& speedText);
 // The port opened but refused some of the line's settings (SerialPort::refusedSettings), which

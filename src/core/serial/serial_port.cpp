@@ -118,9 +118,13 @@ public:
             delete port_;
             port_ = nullptr;
             // The device is there but does not take a serial line's settings.
-            const bool notSerial = error != QSerialPort::DeviceNotFoundError &&
-                                   error != QSerialPort::PermissionError && QFileInfo::exists(name);
-            return notSerial ? OpenError::NotCommDevice : OpenError::CannotOpen;
+            if (error == QSerialPort::PermissionError) {
+                return OpenError::PermissionDenied;
+            }
+            if (error == QSerialPort::DeviceNotFoundError) {
+                return OpenError::NotFound;
+            }
+            return QFileInfo::exists(name) ? OpenError::NotCommDevice : OpenError::CannotOpen;
         }
         port_->clear();
         buffer_.clear();

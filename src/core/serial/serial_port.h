@@ -26,9 +26,11 @@ protected:
 
 enum class OpenError {
     None,
-    CannotOpen,    // absent, held by another program, no permission
-    NotCommDevice, // opened, but not a terminal device
-    NoReadThread,  // the component's I/O thread did not start
+    CannotOpen,       // any other failure of the platform's open
+    NotFound,         // no such device
+    PermissionDenied, // no permission to the device, or another program holds it
+    NotCommDevice,    // opened, but not a terminal device
+    NoReadThread,     // the component's I/O thread did not start
 };
 
 // The line settings as Qt's serial port takes them; DTR and RTS are left alone where they are

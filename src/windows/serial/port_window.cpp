@@ -353,8 +353,8 @@ void Tcksz::suiButtonOpenCommClick() {
     try {
         openInstrumentPort(comm_, portLocation(), baudRate);
         showOpened();
-    } catch (const std::exception&) {
-        messages_.showMessage(invalidPortText());
+    } catch (const ECommsError& e) {
+        messages_.showMessage(withOpenFailureReason(invalidPortText(), e));
         comm_.ClosePort();
         showClosed();
     }
@@ -374,8 +374,8 @@ void Tcksz::ComboBox1Change() {
     try {
         openInstrumentPort(comm_, portLocation(), baudRate);
         showOpened();
-    } catch (const std::exception&) {
-        messages_.showMessage(invalidPortOnChangeText());
+    } catch (const ECommsError& e) {
+        messages_.showMessage(withOpenFailureReason(invalidPortOnChangeText(), e));
         comm_.ClosePort();
         showClosed();
     }
