@@ -167,7 +167,11 @@ TEST_F(PortWindowTest, APortThatCannotBeOpenedEndsClosedWithTheMessage) {
     QTest::mouseClick(w.openButton(), Qt::LeftButton);
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].kind, Kind::Message);
-    EXPECT_EQ(messages.shown[0].text, QStringLiteral("The communication port is invalid!"));
+    // The text, and why on a line of its own.
+    EXPECT_EQ(messages.shown[0].text,
+              QStringLiteral("The communication port is invalid!\nThere is no port %1: is the "
+                             "adapter plugged in?")
+                  .arg(dir.filePath("no-such-port")));
     expectShowsClosed(w);
 
     // An empty port box only says so.
@@ -304,7 +308,8 @@ TEST_F(PortWindowTest, APortChangeWhileOpenThatFailsEndsClosed) {
     openSimulator(w);
     w.portBox()->setEditText(dir.filePath("gone"));
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].text, QStringLiteral("The communication port is invalid"));
+    EXPECT_TRUE(messages.shown[0].text.startsWith(
+        QStringLiteral("The communication port is invalid\nThere is no port ")));
     expectShowsClosed(w);
     // Closed, a change is only remembered for the next open.
     w.portBox()->setEditText(link);
@@ -468,6 +473,37 @@ TEST_F(ConnectedProgramTest, OnlyTheInstrumentsRepliesChangeTheLinkState) {
     EXPECT_EQ(form->panelText(2), QStringLiteral("Disconnect"));
     EXPECT_EQ(button("ToolButton_Connect")->toolTip(), QStringLiteral("Connect"));
     EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(ConnectedProgramTest, AnAdapterBackInAnotherSocketIsFoundByItsSerialNumber) {
+    // The machine's list as the adapter goes from one socket to another.
+    QList<serial::DeviceInfo> devices{
+        {link, QStringLiteral("ttyUSB0"), {}, QStringLiteral("FT4711")}};
+    context.portReturn().setDevices([&devices] { return devices; });
+    context.portReturn().setInterval(50);
+    openSimulator(*port); // open, not connected
+    ASSERT_FALSE(HasFatalFailure());
+    devices.clear();
+    sim.stop();
+    UFD_WAIT_TRUE(!port->portOpen(), 5000);
+    QTest::qWait(150);
+    EXPECT_FALSE(context.comm().isOpen());
+
+    const QString moved = dir.filePath(QStringLiteral("ttyUSB1"));
+    std::string error;
+    ASSERT_TRUE(sim.start(moved.toStdString(), error)) << error;
+    devices = {{moved, QStringLiteral("ttyUSB1"), {}, QStringLiteral("FT4711")}};
+    UFD_WAIT_TRUE(port->portOpen(), 5000);
+    EXPECT_EQ(context.comm().CommName(), moved);
+    EXPECT_EQ(port->portLocation(), moved);
+    EXPECT_TRUE(port->lampLit());
+    EXPECT_EQ(form->panelText(0), protocol::lineBackText(moved, false));
+    // It was not connected, so nothing is sent; the line works at the settings it had.
+    QTest::qWait(150);
+    EXPECT_EQ(sim.stats().commands, 0);
+    EXPECT_FALSE(context.dispatcher().linkConnected());
+    EXPECT_EQ(context.comm().BaudRate(), 921600u);
+    expectInstrumentAnswers();
 }
 
 TEST_F(ConnectedProgramTest, ExitAnsweredNoKeepsThePortOpenAndYesClosesIt) {

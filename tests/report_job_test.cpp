@@ -307,11 +307,20 @@ TEST(ReportJob, TheUploadWindowTellsEveryEndAndStartsAgain) {
     port->show();
     shoot(port, "port-after-lost-line");
 
-    // Plugged in again.
+    // Plugged in again: the program opens the port and connects by itself, and says so; the
+    // upload the loss ended waits for the operator.
     instrument.setAnswerDelay(std::chrono::milliseconds(0));
+    const long long commandsBefore = instrument.stats().commands;
     ASSERT_TRUE(instrument.start(link.toStdString(), error)) << error;
-    openAndConnect();
-    ASSERT_FALSE(HasFatalFailure());
+    UFD_WAIT_TRUE(static_cast<bool>(context.LinkConnected), 5000);
+    EXPECT_TRUE(form.portLink().portOpen());
+    EXPECT_TRUE(port->statusText().startsWith(QStringLiteral("Communication Port opened.")));
+    EXPECT_EQ(form.panelText(0), protocol::reconnectedText(link));
+    EXPECT_EQ(upload->statusText(), protocol::uploadAgainText());
+    EXPECT_TRUE(upload->uploadButton()->isEnabled());
+    QTest::qWait(300);
+    EXPECT_EQ(instrument.stats().commands, commandsBefore + 1); // the connect, no upload
+    shoot(&form, "main-line-back");
     QTest::mouseClick(upload->uploadButton(), Qt::LeftButton);
     UFD_WAIT_EQ(upload->statusText(), QString("Close File success!"), 10000);
     EXPECT_EQ(readAll(upload->saveTarget()), storage);

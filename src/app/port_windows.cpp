@@ -29,6 +29,9 @@ void connectDispatcher(TMainForm& form) {
     OperatorMessages& messages = form.messages();
     QObject::connect(&dispatcher, &protocol::Dispatcher::operatorMessage, &form,
                      [&messages](const QString& text) { messages.showMessage(text); });
+    // A lost line back: panel 0 says so until the instrument answers the new connect.
+    QObject::connect(&dispatcher, &protocol::Dispatcher::lineBack, &form,
+                     [&form](const QString&, const QString& text) { form.setPanelText(0, text); });
     // Queued, so that the port window and the status bar show the closed line first.
     QObject::connect(
         &dispatcher, &protocol::Dispatcher::lineGone, &form,

@@ -24,12 +24,17 @@ AppContext::AppContext()
                      &protocol::Dispatcher::CommReceiveData);
     QObject::connect(&comm_, &serial::TComm::OnReceiveError, dispatcher_.get(),
                      &protocol::Dispatcher::CommReceiveError);
-    // A vanished line (adapter pulled, instrument's cable out) cannot come back by itself: the
-    // port is closed, so that the operator opens it again once the line is back.
+    // A vanished line (adapter pulled, instrument's cable out): the port is closed, and opened
+    // again with the same settings once its adapter is back; connected again if it was.
     QObject::connect(&comm_, &serial::TComm::OnRequestHangup, dispatcher_.get(), [this] {
+        reconnect_ = dispatcher_->linkConnected();
         comm_.ClosePort();
         dispatcher_->lineLost();
+        portReturn_.lineLost();
     });
+    QObject::connect(
+        &portReturn_, &serial::PortReturn::reopened, dispatcher_.get(),
+        [this](const QString& location) { dispatcher_->lineRestored(location, reconnect_); });
 }
 
 AppContext::~AppContext() {

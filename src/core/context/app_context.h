@@ -7,6 +7,7 @@
 #include "core/reports/database.h"
 #include "core/reports/report_query.h"
 #include "core/serial/comm.h"
+#include "core/serial/port_return.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -63,10 +64,13 @@ public:
 
     // The only serial component, and the dispatcher that sends through it and routes what it
     // receives. Created with the context, wired to each other; the dispatcher's time-outs
-    // follow the port's speed, and a line that hangs up is closed.
+    // follow the port's speed, and a line that hangs up is closed, to be opened again when
+    // its adapter is back.
     serial::TComm& comm() { return comm_; }
     protocol::Dispatcher& dispatcher() { return *dispatcher_; }
     const protocol::Dispatcher& dispatcher() const { return *dispatcher_; }
+    // Opens a lost line's port again when its adapter is back.
+    serial::PortReturn& portReturn() { return portReturn_; }
     // The report file image shared by the upload and the report browser.
     protocol::ReportImage& reportImage() { return reportImage_; }
     // Replay keeps its recording and position when its window closes.
@@ -87,6 +91,8 @@ private:
     reports::ReportQuery reportQuery_{data_};
     serial::TComm comm_;
     std::unique_ptr<protocol::Dispatcher> dispatcher_;
+    serial::PortReturn portReturn_{comm_};
+    bool reconnect_ = false; // the instrument was connected when the line went
     protocol::ReportImage reportImage_;
     online::ReplayState replay_;
 };

@@ -54,6 +54,23 @@ QString lineLostText() {
     return QStringLiteral("The line to the instrument was lost; the port was closed.");
 }
 
+namespace {
+// A device path is long for a status panel; its name says which port it is.
+QString shortPortName(const QString& portName) {
+    const qsizetype slash = portName.lastIndexOf(QLatin1Char('/'));
+    return slash >= 0 ? portName.mid(slash + 1) : portName;
+}
+} // namespace
+
+QString lineBackText(const QString& portName, bool reconnecting) {
+    return QStringLiteral("Line back on %1: port reopened%2")
+        .arg(shortPortName(portName),
+             reconnecting ? QStringLiteral(", connecting again") : QString());
+}
+QString reconnectedText(const QString& portName) {
+    return QStringLiteral("Connect again: the line came back on %1").arg(shortPortName(portName));
+}
+
 QtResponseTimer::QtResponseTimer(std::function<void()> onTick) {
     timer_.setInterval(kInitialTimerInterval);
     QObject::connect(&timer_, &QTimer::timeout, &timer_, std::move(onTick));
@@ -272,7 +289,12 @@ void Dispatcher::handleAnswer(const QByteArray& packet) {
 
 void Dispatcher::setLinkState(bool connected) {
     linkConnected_ = connected;
-    emit linkStateChanged(connected, connected ? connectedStatusText() : disconnectedStatusText());
+    // The answer to the connect sent again after the line came back says so.
+    const QString text = !connected                    ? disconnectedStatusText()
+                         : reconnectingPort_.isEmpty() ? connectedStatusText()
+                                                       : reconnectedText(reconnectingPort_);
+    reconnectingPort_.clear();
+    emit linkStateChanged(connected, text);
 }
 
 void Dispatcher::handleDamaged(const QByteArray& packet) {
@@ -336,6 +358,7 @@ void Dispatcher::Timer1Timer() {
 }
 
 void Dispatcher::lineLost() {
+    reconnectingPort_.clear();
     timer_->stop();
     requestOpen_ = false;
     retryCount_ = 0;
@@ -345,6 +368,14 @@ void Dispatcher::lineLost() {
     linkConnected_ = false;
     emit linkStateChanged(false, disconnectedStatusText());
     emit lineGone(lineLostText());
+}
+
+void Dispatcher::lineRestored(const QString& portName, bool reconnect) {
+    reconnectingPort_ = reconnect ? portName : QString();
+    emit lineBack(portName, lineBackText(portName, reconnect));
+    if (reconnect) {
+        SendPublicCmd(CmdConnect);
+    }
 }
 
 void Dispatcher::route() {

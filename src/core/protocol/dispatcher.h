@@ -119,6 +119,10 @@ public:
     // The line has vanished (the adapter was pulled): nothing outstanding can be answered any
     // more and the instrument is no longer connected.
     void lineLost();
+    // The lost line is back and its port open again under `portName`; with `reconnect` (the
+    // instrument was connected when the line went) connect is sent again, and its answer says
+    // so in the link state's text.
+    void lineRestored(const QString& portName, bool reconnect);
 
     // The connect button: with the port closed only the operator message is given; otherwise
     // connect or disconnect is sent, and only the instrument's answer changes the link state.
@@ -163,6 +167,8 @@ signals:
     void commandStarted(quint32 code);
     // The line vanished; the text says so for the operator.
     void lineGone(const QString& text);
+    // The line is back, its port open under `portName`; the text says so for the status bar.
+    void lineBack(const QString& portName, const QString& text);
 
 private:
     struct InFlight {
@@ -202,6 +208,7 @@ private:
     std::int32_t retryCount_ = 0;
     std::int32_t retryLimit_ = 0;
     bool linkConnected_ = false;
+    QString reconnectingPort_; // connect was sent again after the line came back on this port
     QPointer<ReportTransfer> transfer_;
 
     AnswerStream stream_;
@@ -224,5 +231,8 @@ QString portClosedConnectText();  // asks the operator to open the port first
 QString retryTimeoutText(int retry);
 QString finalTimeoutText();
 QString lineLostText();
+// Panel 0 when a lost line is back: reopened (and being connected again), then connected again.
+QString lineBackText(const QString& portName, bool reconnecting);
+QString reconnectedText(const QString& portName);
 
 } // namespace ufd::protocol

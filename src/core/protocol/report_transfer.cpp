@@ -38,6 +38,9 @@ QString setOffsetSuccessText() {
 QString closeFileSuccessText() {
     return QStringLiteral("Close File success!");
 }
+QString uploadAgainText() {
+    return QStringLiteral("The line is back: press \"Start Upload\" to upload again.");
+}
 
 QString reportFileName(const QDate& day) {
     return QStringLiteral("Report") + day.toString(QStringLiteral("yyyyMMdd")) +
@@ -89,6 +92,13 @@ ReportTransfer::ReportTransfer(Dispatcher& dispatcher, ReportImage& image, QObje
     connect(&dispatcher, &Dispatcher::communicationTimeout, this, &ReportTransfer::onTimeout);
     connect(&dispatcher, &Dispatcher::commandStarted, this, &ReportTransfer::onCommandStarted);
     connect(&dispatcher, &Dispatcher::lineGone, this, &ReportTransfer::onLineGone);
+    // An upload the loss ended is not taken up again by itself: the operator is told he may.
+    connect(&dispatcher, &Dispatcher::lineBack, this, [this] {
+        if (endedByLoss_ && !running_) {
+            emit statusText(uploadAgainText());
+        }
+        endedByLoss_ = false;
+    });
 }
 
 ReportTransfer::~ReportTransfer() {
@@ -103,6 +113,7 @@ void ReportTransfer::StartUpload() {
         return;
     }
     running_ = true;
+    endedByLoss_ = false;
     d->SendOpenFileCmd();
 }
 
@@ -256,6 +267,7 @@ void ReportTransfer::onCommandStarted(quint32 code) {
 }
 
 void ReportTransfer::onLineGone(const QString& text) {
+    endedByLoss_ = running_;
     fail(text, false);
 }
 

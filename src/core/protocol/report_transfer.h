@@ -87,6 +87,7 @@ private:
     int progressPosition_ = 0;
     int progressMaximum_ = 0;
     bool running_ = false;
+    bool endedByLoss_ = false; // the last transfer ended because the line vanished
 };
 
 // Writes the image to a temporary file beside `path` and renames it into place, so a failed
@@ -110,5 +111,7 @@ QString transferringText();     // "Transferring data"
 QString uploadSuccessText();    // "Upload report success!"
 QString setOffsetSuccessText(); // "Set file offset success!"
 QString closeFileSuccessText(); // "Close File success!"
+// When the line that ended an upload is back: the upload may be started again.
+QString uploadAgainText();
 
 } // namespace ufd::protocol

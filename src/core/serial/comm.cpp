@@ -21,6 +21,7 @@ void TComm::OpenPort() {
     const OpenError error = port_.open(commName_, line_, timeouts_);
     switch (error) {
     case OpenError::None:
+        emit OnPortOpened();
         return;
     case OpenError::CannotOpen:
     case OpenError::NotFound:

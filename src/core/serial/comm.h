@@ -144,6 +144,8 @@ signals:
     // A direction has stopped on an error (the device vanished); the port stays open until
     // ClosePort.
     void OnRequestHangup();
+    // OpenPort has opened the port, whoever called it.
+    void OnPortOpened();
     // Declared for handlers that bind them; nothing raises them.
     void OnReceiveError(quint32 mask);
     void OnModemStateChange(quint32 event);

@@ -55,7 +55,8 @@ QList<DeviceInfo> systemDevices() {
     QList<DeviceInfo> devices;
     const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo& info : ports) {
-        devices.append({info.systemLocation(), info.portName(), info.description()});
+        devices.append(
+            {info.systemLocation(), info.portName(), info.description(), info.serialNumber()});
     }
     return devices;
 }

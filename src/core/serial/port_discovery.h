@@ -8,9 +8,10 @@ namespace ufd::serial {
 
 // A serial device as the platform reports it.
 struct DeviceInfo {
-    QString location;    // what opening takes: "COM3", "/dev/ttyUSB0"
-    QString name;        // "COM3", "ttyUSB0"
-    QString description; // what it is, when the platform knows: "USB serial"
+    QString location;          // what opening takes: "COM3", "/dev/ttyUSB0"
+    QString name;              // "COM3", "ttyUSB0"
+    QString description;       // what it is, when the platform knows: "USB serial"
+    QString serialNumber = {}; // a USB adapter's own, which it keeps in any socket
 };
 using DeviceEnumerator = std::function<QList<DeviceInfo>()>;
 

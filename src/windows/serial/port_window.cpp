@@ -189,6 +189,9 @@ Tcksz::Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessage
     // The line vanished under the open port: the application context closed it; this window
     // says so.
     connect(&dispatcher_, &protocol::Dispatcher::lineGone, this, [this] { showClosed(); });
+    // The line is back: the application context opened the port again with the settings it had.
+    connect(&dispatcher_, &protocol::Dispatcher::lineBack, this,
+            [this](const QString& location) { showReopened(location); });
 }
 
 Tcksz::~Tcksz() = default;
@@ -325,6 +328,20 @@ void Tcksz::showOpened() {
     const QString text = refused.isEmpty() ? portOpenedText(portName(), ComboBox2_->currentText())
                                            : portRefusedSettingsText(portName(), refused);
     setStatus(text);
+}
+
+void Tcksz::showReopened(const QString& location) {
+    refreshPorts();
+    const QSignalBlocker quietPort(ComboBox1_);
+    const QSignalBlocker quietSpeed(ComboBox2_);
+    const int at = ComboBox1_->findData(location);
+    if (at >= 0) {
+        ComboBox1_->setCurrentIndex(at);
+    } else {
+        ComboBox1_->setEditText(location);
+    }
+    ComboBox2_->setEditText(QString::number(comm_.BaudRate()));
+    showOpened();
 }
 
 void Tcksz::showClosed() {

@@ -100,6 +100,7 @@ private:
     // The speed box as a number; false after the conversion error went to the error display.
     bool readSpeed(std::uint32_t& baudRate);
     void showOpened();
+    void showReopened(const QString& location);
     void showClosed();
     void setStatus(const QString& text);
     // As wide as the longest port entry and the status text need, within the screen.
