@@ -1,5 +1,6 @@
 // The port window, the connect button and the link state against the simulated instrument on a
 // real pseudo-terminal.
+#include "app/child_windows.h"
 #include "app/main_form.h"
 #include "app/port_windows.h"
 #include "core/context/app_context.h"
@@ -10,6 +11,8 @@
 #include "operator_messages_double.h"
 #include "wait_for.h"
 #include "widgets/message_boxes.h"
+#include "widgets/remembered.h"
+#include "windows/online/replay_window.h"
 #include "windows/serial/port_window.h"
 
 #include <QAction>
@@ -21,6 +24,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -504,6 +508,67 @@ TEST_F(ConnectedProgramTest, AnAdapterBackInAnotherSocketIsFoundByItsSerialNumbe
     EXPECT_FALSE(context.dispatcher().linkConnected());
     EXPECT_EQ(context.comm().BaudRate(), 921600u);
     expectInstrumentAnswers();
+}
+
+TEST_F(ConnectedProgramTest, TheNextRunRestoresWindowsFoldersAndThePort) {
+    // This run: the port opened at 115200, the windows moved, a recording chosen in a folder.
+    port->speedBox()->setEditText(QStringLiteral("115200"));
+    openSimulator(*port);
+    form->setGeometry(40, 50, 1000, 700);
+    const QRect mainGeometry = form->geometry();
+    app::registerRecordWindows(*form);
+    auto* replay = dynamic_cast<online::TFYaokong*>(form->openChild(app::ChildKind::Replay));
+    ASSERT_NE(replay, nullptr);
+    const QString recordings = dir.filePath(QStringLiteral("elsewhere"));
+    ASSERT_TRUE(QDir().mkpath(recordings));
+    QStringList offered;
+    replay->setFileChooser([&offered, &recordings](QWidget*, const QString& folder) {
+        offered << folder;
+        return recordings + QStringLiteral("/none.Rec");
+    });
+    replay->sbtOpenVideoClick();
+    messages.shown.clear();
+    auto* frame = qobject_cast<QMdiSubWindow*>(replay->parentWidget());
+    frame->setGeometry(10, 20, 500, 400);
+    port->show();
+    port->move(120, 130);
+    const QPoint portAt = port->pos();
+    port->hide();
+    messages.answers = {true};
+    form->close();
+
+    // The next run.
+    app::AppContext next;
+    app::TMainForm again(next, messages);
+    next.ProgramFolder = dir.path() + QLatin1Char('/');
+    again.setLoginStep([](app::TMainForm&) { return true; });
+    app::registerPortWindow(again);
+    app::registerRecordWindows(again);
+    again.show();
+    EXPECT_EQ(again.geometry(), mainGeometry);
+    auto* nextPort = dynamic_cast<Tcksz*>(&again.portLink());
+    ASSERT_NE(nextPort, nullptr);
+    EXPECT_EQ(nextPort->portLocation(), link);
+    EXPECT_EQ(nextPort->speedBox()->currentText(), QStringLiteral("115200"));
+    nextPort->show();
+    EXPECT_EQ(nextPort->pos(), portAt);
+    auto* nextReplay = dynamic_cast<online::TFYaokong*>(again.openChild(app::ChildKind::Replay));
+    ASSERT_NE(nextReplay, nullptr);
+    EXPECT_EQ(nextReplay->parentWidget()->geometry(), QRect(10, 20, 500, 400));
+    nextReplay->setFileChooser([&offered](QWidget*, const QString& folder) {
+        offered << folder;
+        return QString();
+    });
+    nextReplay->sbtOpenVideoClick();
+    ASSERT_EQ(offered.size(), 2);
+    EXPECT_EQ(offered[1], recordings);
+    EXPECT_NE(offered[0], recordings);
+
+    // A remembered port that is gone gives way to the first one present.
+    app::rememberPort(dir.filePath(QStringLiteral("unplugged")), QStringLiteral("38400"));
+    Tcksz& fresh = makeWindow(link);
+    EXPECT_EQ(fresh.portBox()->currentIndex(), 0);
+    EXPECT_EQ(fresh.speedBox()->currentText(), QStringLiteral("38400"));
 }
 
 TEST_F(ConnectedProgramTest, ExitAnsweredNoKeepsThePortOpenAndYesClosesIt) {

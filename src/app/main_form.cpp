@@ -3,6 +3,7 @@
 #include "core/context/app_context.h"
 #include "widgets/icons.h"
 #include "widgets/operator_messages.h"
+#include "widgets/remembered.h"
 #include "windows/serial/port_link.h"
 #include "windows/shell/about.h"
 #include "windows/shell/login.h"
@@ -68,6 +69,7 @@ TMainForm::TMainForm(AppContext& context, OperatorMessages& messages, QWidget* p
     buildToolBar();
     buildStatusBar();
     resize(1280, 860); // room for the A-scan windows (1100 x 700) inside the frame
+    restoreWindowGeometry(this, objectName());
 
     setChildFactory(ChildKind::Workpieces, [](TMainForm& form) -> QWidget* {
         return new TSbgl(form.context(), form.messages());
@@ -325,10 +327,15 @@ QWidget* TMainForm::openChild(ChildKind kind) {
         // the frame may itself be on its way out when the window goes.
         connect(w, &QObject::destroyed, sub, &QWidget::close, Qt::QueuedConnection);
         sub->setWindowIcon(windowIcon());
-        sub->resize(frameSize);
-        const QSize area = mdiArea_->viewport()->size();
-        sub->move(std::max(0, (area.width() - frameSize.width()) / 2),
-                  std::max(0, (area.height() - frameSize.height()) / 2));
+        if (const auto frame = rememberedFrame(w->objectName())) {
+            sub->setGeometry(*frame); // where the operator left it last time
+        } else {
+            sub->resize(frameSize);
+            const QSize area = mdiArea_->viewport()->size();
+            sub->move(std::max(0, (area.width() - frameSize.width()) / 2),
+                      std::max(0, (area.height() - frameSize.height()) / 2));
+        }
+        sub->installEventFilter(this);
     }
     sub->show();
     sub->raise();
@@ -401,10 +408,31 @@ void TMainForm::FormShow() {
     }
 }
 
+void TMainForm::rememberChildFrame(const QMdiSubWindow* sub) {
+    if (sub->widget() != nullptr && !sub->isMaximized() && !sub->isMinimized()) {
+        rememberFrame(sub->widget()->objectName(), sub->geometry());
+    }
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::Close) {
+        if (const auto* sub = qobject_cast<QMdiSubWindow*>(watched)) {
+            rememberChildFrame(sub);
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
 void TMainForm::closeEvent(QCloseEvent* e) {
     if (!endRequested_ && !messages_.askYesNo(kExitTitle, kExitQuestion)) {
         e->ignore();
         return;
+    }
+    if (!endRequested_) {
+        saveWindowGeometry(this, objectName());
+        for (const QMdiSubWindow* sub : mdiArea_->subWindowList()) {
+            rememberChildFrame(sub);
+        }
     }
     portLink().closePort();
     timer1_->stop();

@@ -102,6 +102,8 @@ protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
+    // Remembers where a child window was when it closes.
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     struct ChildEntry {
@@ -118,6 +120,7 @@ private:
                      const QString& hint = QString());
     void openOnTrigger(QAction* action, ChildKind kind);
     void setToolButtonName(QAction* action, const char* name);
+    void rememberChildFrame(const QMdiSubWindow* sub);
 
     AppContext& context_;
     OperatorMessages& messages_;

@@ -63,12 +63,12 @@ QString shortPortName(const QString& portName) {
 } // namespace
 
 QString lineBackText(const QString& portName, bool reconnecting) {
-    return QStringLiteral("Line back on %1: port reopened%2")
-        .arg(shortPortName(portName),
-             reconnecting ? QStringLiteral(", connecting again") : QString());
+    return (reconnecting ? QStringLiteral("Line back on %1: reconnecting")
+                         : QStringLiteral("Line back on %1: port reopened"))
+        .arg(shortPortName(portName));
 }
 QString reconnectedText(const QString& portName) {
-    return QStringLiteral("Connect again: the line came back on %1").arg(shortPortName(portName));
+    return QStringLiteral("Connect again: line back on %1").arg(shortPortName(portName));
 }
 
 QtResponseTimer::QtResponseTimer(std::function<void()> onTick) {

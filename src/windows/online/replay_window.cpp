@@ -3,6 +3,7 @@
 #include "core/online/text_format.h"
 #include "widgets/numeric_display.h"
 #include "widgets/operator_messages.h"
+#include "widgets/remembered.h"
 #include "widgets/screen_picture.h"
 #include "widgets/status_panels.h"
 #include "windows/online/record_view.h"
@@ -104,10 +105,12 @@ void TFYaokong::setTimeDisplay(double seconds) {
 }
 
 void TFYaokong::sbtOpenVideoClick() {
-    const QString name = chooseFile_(this, recordFolder_);
+    const QString name =
+        chooseFile_(this, app::rememberedFolder(QStringLiteral("replay"), recordFolder_));
     if (name.isEmpty()) {
         return;
     }
+    app::rememberFolder(QStringLiteral("replay"), name);
     QFile file(name);
     if (!file.open(QIODevice::ReadOnly)) {
         messages_.showError(file.errorString());

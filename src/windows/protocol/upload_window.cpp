@@ -4,6 +4,7 @@
 #include "core/protocol/report_image.h"
 #include "core/protocol/report_transfer.h"
 #include "widgets/operator_messages.h"
+#include "widgets/remembered.h"
 #include "widgets/status_panels.h"
 
 #include <QCloseEvent>
@@ -197,10 +198,13 @@ void TFCallData::Timer1Timer() {
 }
 
 void TFCallData::suibtnSaveAsClick() {
-    const QString chosen = chooser_(this, suiEDBBackupDir_->text(), suiEDBBackupName_->text());
+    const QString chosen =
+        chooser_(this, app::rememberedFolder(QStringLiteral("upload"), suiEDBBackupDir_->text()),
+                 suiEDBBackupName_->text());
     if (chosen.isEmpty()) {
         return;
     }
+    app::rememberFolder(QStringLiteral("upload"), chosen);
     const QFileInfo info(chosen);
     suiEDBBackupDir_->setText(folderText(info.absolutePath()));
     targetName_ = info.fileName();

@@ -11,6 +11,7 @@
 #include "widgets/data_link.h"
 #include "widgets/operator_messages.h"
 #include "widgets/record_navigator.h"
+#include "widgets/remembered.h"
 #include "widgets/status_panels.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
@@ -209,8 +210,10 @@ void TFImPortData::showIfStale() {
 }
 
 void TFImPortData::BitBtn_OpenClick() {
-    const QString path = chooser_(this, startFolder(programFolder_));
+    const QString path = chooser_(
+        this, app::rememberedFolder(QStringLiteral("reportFile"), startFolder(programFolder_)));
     if (!path.isEmpty()) {
+        app::rememberFolder(QStringLiteral("reportFile"), path);
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
             messages_.showError(file.errorString());

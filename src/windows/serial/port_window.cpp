@@ -5,6 +5,7 @@
 #include "core/serial/instrument_port.h"
 #include "core/serial/port_discovery.h"
 #include "widgets/operator_messages.h"
+#include "widgets/remembered.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -172,6 +173,10 @@ Tcksz::Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessage
                           QStringLiteral("921600")});
     ComboBox2_->setCurrentIndex(-1);
     ComboBox2_->setEditText(QStringLiteral("921600"));
+    // The speed the port was last opened at; the port itself is chosen with the list.
+    if (const QString speed = app::rememberedPort().speed; !speed.isEmpty()) {
+        ComboBox2_->setEditText(speed);
+    }
     ComboBox3_->addItems({QStringLiteral("None"), QStringLiteral("Odd "), QStringLiteral("Even")});
     ComboBox3_->setCurrentIndex(0);
     ComboBox3_->setEnabled(false);
@@ -235,7 +240,9 @@ void Tcksz::refreshPorts() {
         widest = std::max(widest, ComboBox1_->fontMetrics().horizontalAdvance(e.label));
     }
     if (first) {
-        ComboBox1_->setCurrentIndex(entries.isEmpty() ? -1 : 0);
+        // The port last opened, while it is present; else the first one.
+        const int last = ComboBox1_->findData(app::rememberedPort().location);
+        ComboBox1_->setCurrentIndex(entries.isEmpty() ? -1 : std::max(last, 0));
     } else {
         ComboBox1_->setCurrentIndex(ComboBox1_->findText(text));
         ComboBox1_->setEditText(text);
@@ -327,6 +334,7 @@ void Tcksz::showOpened() {
     const QStringList refused = comm_.refusedSettings();
     const QString text = refused.isEmpty() ? portOpenedText(portName(), ComboBox2_->currentText())
                                            : portRefusedSettingsText(portName(), refused);
+    app::rememberPort(portLocation(), ComboBox2_->currentText());
     setStatus(text);
 }
 
@@ -412,7 +420,9 @@ void Tcksz::showEvent(QShowEvent* event) {
     portRefresh_->start();
     if (!centred_) {
         centred_ = true;
-        if (const QScreen* s = screen()) {
+        // Where the operator left it last time; centred the first time ever.
+        const QScreen* s = screen();
+        if (!app::restoreWindowGeometry(this, objectName()) && s != nullptr) {
             QRect frame = frameGeometry();
             frame.moveCenter(s->availableGeometry().center());
             move(frame.topLeft());
@@ -429,6 +439,7 @@ void Tcksz::hideEvent(QHideEvent* event) {
     QWidget::hideEvent(event);
     if (!event->spontaneous()) {
         portRefresh_->stop();
+        app::saveWindowGeometry(this, objectName());
     }
 }
 
