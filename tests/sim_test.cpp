@@ -449,6 +449,23 @@ TEST_F(SimTest, LineHangsUpAfterNCommandsAndANewOneFollows) {
     EXPECT_EQ(linkTarget(link), sim.slavePath());
     PcPort pc(link);
     EXPECT_EQ(code(pc.ask(command(ufd::protocol::CmdConnect))), ufd::protocol::CmdConnect);
+
+    // Unplugged for a while: no link until the new line is there.
+    sim.setCloseAfter(1);
+    sim.setGoneFor(400ms);
+    EXPECT_EQ(code(pc.ask(command(ufd::protocol::CmdConnect))), ufd::protocol::CmdConnect);
+    EXPECT_TRUE(pc.hangsUp(3000ms));
+    const QFileInfo unplugged(QString::fromStdString(link));
+    for (int i = 0; i < 100 && QFileInfo::exists(unplugged.filePath()); ++i) {
+        std::this_thread::sleep_for(5ms);
+    }
+    EXPECT_FALSE(QFileInfo(unplugged.filePath()).isSymLink());
+    EXPECT_EQ(sim.stats().lines, 2);
+    for (int i = 0; i < 300 && sim.stats().lines < 3; ++i) {
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(sim.stats().lines, 3);
+    EXPECT_EQ(linkTarget(link), sim.slavePath());
 }
 
 TEST_F(SimTest, DelayedAnswersKeepTheirOrder) {

@@ -322,6 +322,27 @@ void Instrument::setCloseAfter(int n) {
     update([&](Settings& s) { s.faults.closeAfter = std::max(0, n); });
 }
 
+void Instrument::setGoneFor(std::chrono::milliseconds gone) {
+    update([&](Settings& s) { s.faults.goneFor = std::max(gone, std::chrono::milliseconds(0)); });
+}
+
+bool Instrument::pause(std::chrono::milliseconds time) {
+    const auto until = Clock::now() + time;
+    while (!stopping_) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        if (left.count() <= 0) {
+            return true;
+        }
+        pollfd wakeUp{wakeFd_, POLLIN, 0};
+        if (::poll(&wakeUp, 1, static_cast<int>(left.count())) > 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const auto n = ::read(wakeFd_, &count, sizeof count);
+        }
+    }
+    return false;
+}
+
 void Instrument::setAnswerDelay(std::chrono::milliseconds delay) {
     update(
         [&](Settings& s) { s.faults.answerDelay = std::max(delay, std::chrono::milliseconds(0)); });
@@ -555,7 +576,15 @@ void Instrument::run() {
 
         if (flushed.hangUp || lineLost) {
             log(flushed.hangUp ? "line closed (fault)" : "line lost");
+            const std::string oldLine = line_.slavePath();
             line_.close();
+            if (settings.faults.goneFor.count() > 0) {
+                removeLink(link_, oldLine);
+                log("unplugged for " + std::to_string(settings.faults.goneFor.count()) + " ms");
+                if (!pause(settings.faults.goneFor)) {
+                    break;
+                }
+            }
             stream.clear();
             out.clear();
             wire.reset();

@@ -69,6 +69,8 @@ public:
     void setFailReadAt(int k);
     void setSplitEvery(int k);
     void setCloseAfter(int n);
+    // After a hang-up, the line and its link are gone this long, as an adapter out of its socket.
+    void setGoneFor(std::chrono::milliseconds gone);
     // The instrument's thinking time before every answer (its latency).
     void setAnswerDelay(std::chrono::milliseconds delay);
     void setLateRead(int k, std::chrono::milliseconds by = std::chrono::milliseconds(3600));
@@ -91,6 +93,8 @@ private:
     bool openLine(std::string& error);
     void log(const std::string& text) const;
     void wake();
+    // Waits `time` unless stop() comes first; false when it did.
+    bool pause(std::chrono::milliseconds time);
     template <class F> void update(F&& change) {
         {
             std::lock_guard lock(mutex_);

@@ -86,6 +86,10 @@ Parsed parse(const QCoreApplication& app, Options& o, QString& error) {
         "N");
     opt("off-for", "How long --off-after stays off, S seconds (default 5).", "S");
     opt("close-after", "Hang up after N commands, as a pulled adapter; a new line follows.", "N");
+    opt("gone-for",
+        "With --close-after: no line and no link for MS milliseconds before the new line, as an "
+        "adapter out of its socket.",
+        "MS");
     opt("baud", "Pace both directions at N Bd, 10 bits a byte (default 0: instant).", "N");
     opt("usb-ms",
         "Hand received bytes to the PC every MS milliseconds, as an adapter's latency timer.",
@@ -127,6 +131,7 @@ Parsed parse(const QCoreApplication& app, Options& o, QString& error) {
     int latency = 0;
     int lateBy = static_cast<int>(o.faults.lateReadBy.count());
     int baud = 0;
+    int goneFor = 0;
     if (!count(p, QStringLiteral("reports"), o.reports, error) ||
         !count(p, QStringLiteral("seed"), seed, error) ||
         !count(p, QStringLiteral("damage-every"), o.faults.damageReadEvery, error) ||
@@ -134,6 +139,7 @@ Parsed parse(const QCoreApplication& app, Options& o, QString& error) {
         !count(p, QStringLiteral("fail-read"), o.faults.failReadAt, error) ||
         !count(p, QStringLiteral("split-every"), o.faults.splitEvery, error) ||
         !count(p, QStringLiteral("close-after"), o.faults.closeAfter, error) ||
+        !count(p, QStringLiteral("gone-for"), goneFor, error) ||
         !count(p, QStringLiteral("late-read"), o.faults.lateReadAt, error) ||
         !count(p, QStringLiteral("late-by"), lateBy, error) ||
         !count(p, QStringLiteral("off-after"), o.faults.offAfter, error) ||
@@ -147,6 +153,7 @@ Parsed parse(const QCoreApplication& app, Options& o, QString& error) {
     o.faults.answerDelay = std::chrono::milliseconds(latency);
     o.faults.lateReadBy = std::chrono::milliseconds(lateBy);
     o.line.baud = static_cast<std::uint32_t>(baud);
+    o.faults.goneFor = std::chrono::milliseconds(goneFor);
     if (p.isSet(QStringLiteral("off-for"))) {
         bool ok = false;
         const double seconds = p.value(QStringLiteral("off-for")).toDouble(&ok);

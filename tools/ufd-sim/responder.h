@@ -13,12 +13,13 @@ namespace ufd::sim {
 
 // Faults the instrument commits on request. A count of 0 switches its fault off.
 struct Faults {
-    int damageReadEvery = 0; // every K-th read-block answer carries a wrong checksum
-    int dropEvery = 0;       // every K-th command goes unanswered
-    bool failOpen = false;   // open-file answers carry a failure status
-    int failReadAt = 0;      // the K-th read-block command of a line fails
-    int splitEvery = 0;      // every K-th answer goes out in two writes with a pause
-    int closeAfter = 0;      // the line hangs up once N commands have been handled
+    int damageReadEvery = 0;              // every K-th read-block answer carries a wrong checksum
+    int dropEvery = 0;                    // every K-th command goes unanswered
+    bool failOpen = false;                // open-file answers carry a failure status
+    int failReadAt = 0;                   // the K-th read-block command of a line fails
+    int splitEvery = 0;                   // every K-th answer goes out in two writes with a pause
+    int closeAfter = 0;                   // the line hangs up once N commands have been handled
+    std::chrono::milliseconds goneFor{0}; // after a hang-up, no line (and no link) this long
     std::chrono::milliseconds answerDelay{0}; // every answer waits this long (its latency)
     int lateReadAt = 0;                       // the K-th read-block answer of a line comes late
     std::chrono::milliseconds lateReadBy{3600};
