@@ -199,7 +199,12 @@ Tcksz::Tcksz(TComm& comm, protocol::Dispatcher& dispatcher, app::OperatorMessage
             [this](const QString& location) { showReopened(location); });
 }
 
-Tcksz::~Tcksz() = default;
+// Also where it was at the end of the run, when it was still showing.
+Tcksz::~Tcksz() {
+    if (isVisible()) {
+        app::saveWindowGeometry(this, objectName());
+    }
+}
 
 // Controls of the controller functions of an older product: carried, never shown.
 void Tcksz::buildLegacyControls() {
