@@ -223,8 +223,14 @@ bool optionsKnown(const CommandSpec& spec, const QStringList& args, QTextStream&
 // stay console programs and `pdf` draws offscreen unless a platform is chosen.
 std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) {
 #ifdef UFDTOOL_PDF
-    if ((argc > 1 && qstrcmp(argv[1], "pdf") == 0) ||
-        (argc > 2 && qstrcmp(argv[1], "archive") == 0 && qstrcmp(argv[2], "pdf") == 0)) {
+    bool help = false;
+    for (int i = 1; i < argc; ++i) {
+        help = help || qstrcmp(argv[i], "-h") == 0 || qstrcmp(argv[i], "--help") == 0;
+    }
+    const bool drawsPages =
+        (argc > 1 && qstrcmp(argv[1], "pdf") == 0) ||
+        (argc > 2 && qstrcmp(argv[1], "archive") == 0 && qstrcmp(argv[2], "pdf") == 0);
+    if (drawsPages && !help) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
