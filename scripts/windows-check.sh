@@ -8,6 +8,10 @@ cd "$(dirname "$0")/.."
 root=$PWD
 mkdir -p "${1:-build}/windows-check"
 out=$(cd "${1:-build}/windows-check" && pwd)
+# Headers the configuration writes (the version), from the build's own folder.
+build=$(cd "${1:-build}" && pwd)
+[ -f "$build/generated/core/context/version.h" ] ||
+  { echo "windows-check: configure ${1:-build} first (cmake --preset default)" >&2; exit 1; }
 
 cxx=x86_64-w64-mingw32-g++-posix
 command -v "$cxx" >/dev/null || { echo "$cxx is missing: run scripts/setup-deps.sh as root" >&2; exit 1; }
@@ -39,7 +43,7 @@ flags=(-fsyntax-only -std=c++20
   -DQT_CORE_LIB -DQT_GUI_LIB -DQT_WIDGETS_LIB -DQT_SQL_LIB -DQT_CHARTS_LIB -DQT_SERIALPORT_LIB
   -DQT_CORE5COMPAT_LIB -DQT_OPENGL_LIB -DQT_OPENGLWIDGETS_LIB -DQT_PRINTSUPPORT_LIB
   -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wno-sign-conversion -Werror
-  -I "$root/src" -isystem "$qt" -isystem "$mkspec")
+  -I "$root/src" -I "$build/generated" -isystem "$qt" -isystem "$mkspec")
 for m in Core Gui Widgets Sql Charts SerialPort Core5Compat OpenGL OpenGLWidgets PrintSupport; do
   flags+=(-isystem "$qt/Qt$m")
 done
