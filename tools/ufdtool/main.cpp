@@ -41,7 +41,7 @@ const std::vector<CommandSpec>& commandTable() {
         {"import-report",
          cmdImportReport,
          "import-report FILE [--user NAME]   replace the reports of UFD.mdb by FILE's and\n"
-         "                                     archive them",
+         "                                   archive them",
          L{"--user"},
          {}},
         {"recording-info",
@@ -63,13 +63,13 @@ const std::vector<CommandSpec>& commandTable() {
         {"sheet",
          cmdSheet,
          "sheet --row N [--workpiece ID] [--folder PROGRAM_FOLDER]\n"
-         "                                     spreadsheet of report row N (last import)",
+         "                                   spreadsheet of report row N (last import)",
          L{"--row", "--workpiece", "--folder"},
          {}},
         {"pdf",
          cmdPdf,
          "pdf --rows LIST|all [--workpiece ID] [--user NAME] [--out FILE.pdf]\n"
-         "    [--folder PROGRAM_FOLDER]        report pages of rows 1,3,5-9 (last import)",
+         "    [--folder PROGRAM_FOLDER]      report pages of rows 1,3,5-9 (last import)",
          L{"--rows", "--workpiece", "--user", "--out", "--folder"},
          {}},
         {"csv",
@@ -80,23 +80,23 @@ const std::vector<CommandSpec>& commandTable() {
         {"connect",
          cmdConnect,
          "connect --port PATH [--baud N] [--response-timeout MS]\n"
-         "                                     send connect and wait for the answer",
+         "                                   send connect and wait for the answer",
          L{"--port", "--baud", "--response-timeout"},
          {}},
         {"disconnect",
          cmdDisconnect,
          "disconnect --port PATH [--baud N] [--response-timeout MS]\n"
-         "                                     send disconnect and wait for the answer",
+         "                                   send disconnect and wait for the answer",
          L{"--port", "--baud", "--response-timeout"},
          {}},
         {"upload", cmdUpload,
          "upload --port PATH [--baud N] --out FILE [-v] [--response-timeout MS]\n"
-         "                                     copy the instrument's reports",
+         "                                   copy the instrument's reports",
          L{"--port", "--baud", "--out", "--response-timeout"}, L{"-v"}},
         {"monitor",
          cmdMonitor,
          "monitor --port PATH [--baud N] [--count N | --seconds S] [--response-timeout MS]\n"
-         "                                     live records as JSON lines",
+         "                                   live records as JSON lines",
          L{"--port", "--baud", "--count", "--seconds", "--response-timeout"},
          {}},
         {"workpieces add",
@@ -171,9 +171,12 @@ QString usageOf(const QString& prefix) {
     for (const CommandSpec& spec : commandTable()) {
         const QString name = QString::fromLatin1(spec.name);
         if (prefix.isEmpty() || name == prefix || name.startsWith(prefix + QLatin1Char(' '))) {
+            // Continuation lines keep their place under the command's first line.
             text += (text.isEmpty() ? QStringLiteral("usage: ufdtool ")
                                     : QStringLiteral("       ufdtool ")) +
-                    QString::fromLatin1(spec.usage) + QLatin1Char('\n');
+                    QString::fromLatin1(spec.usage)
+                        .replace(QLatin1Char('\n'), QStringLiteral("\n               ")) +
+                    QLatin1Char('\n');
         }
     }
     return text;
