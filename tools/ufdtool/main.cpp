@@ -291,6 +291,8 @@ int run(QStringList args, ufd::tool::Io io) {
         io.err << usageOf(helpOf);
         return kExitUsage;
     }
+    // After "--" everything is an argument, also what starts with a dash ("users add NAME -- -pw").
+    args.removeOne(QStringLiteral("--"));
     return spec->run(args, io);
 }
 
