@@ -10,6 +10,9 @@
 #include <QSqlQuery>
 #include <algorithm>
 #include <cstring>
+#include <span>
+#define ZLIB_CONST
+#include <zlib.h>
 
 namespace ufd::archive {
 
@@ -83,11 +86,98 @@ bool worthRetrying(const QSqlError& e) {
            code == QLatin1String("5") || code == QLatin1String("6");
 }
 
-struct Pending {
-    QByteArray hash;   // hexadecimal
-    QByteArray packed; // directory entry and slot, compressed
-    QSqlRecord record; // its columns, made before the transaction as well
+// Rows a statement carries to a server: each statement is a round trip, and a few hundred rows
+// (a value each column, below PostgreSQL's 65,535) leave little for more to gain. SQLite has no
+// round trips, and Qt names every "?" for it, which SQLite then looks up one by one: one row a
+// statement, prepared once.
+constexpr int kServerRows = 200;
+// Hashes a look-up asks for at once.
+constexpr int kLookupRows = 200;
+
+// Packs a report's bytes as qCompress does (the length big-endian, then a zlib stream), with
+// one deflate state for every report of a file: setting one up and freeing it again (a quarter
+// of a megabyte, zeroed) cost more than packing the 4 KiB it is used for.
+class Packer {
+public:
+    Packer() { ok_ = deflateInit(&z_, 1) == Z_OK; }
+    ~Packer() {
+        if (ok_) {
+            deflateEnd(&z_);
+        }
+    }
+    Packer(const Packer&) = delete;
+    Packer& operator=(const Packer&) = delete;
+
+    // The fastest level: the waveform's noise leaves little for more effort to gain.
+    QByteArray pack(QByteArrayView first, QByteArrayView second) {
+        const auto total = static_cast<uLong>(first.size() + second.size());
+        if (!ok_ || deflateReset(&z_) != Z_OK) {
+            return qCompress(first.toByteArray() + second.toByteArray(), 1);
+        }
+        QByteArray out(4 + static_cast<qsizetype>(deflateBound(&z_, total)), Qt::Uninitialized);
+        auto* o = reinterpret_cast<unsigned char*>(out.data());
+        o[0] = static_cast<unsigned char>(total >> 24);
+        o[1] = static_cast<unsigned char>(total >> 16);
+        o[2] = static_cast<unsigned char>(total >> 8);
+        o[3] = static_cast<unsigned char>(total);
+        z_.next_out = o + 4;
+        z_.avail_out = static_cast<uInt>(out.size() - 4);
+        int rc = Z_OK;
+        for (const auto& [part, flush] : {std::pair{first, Z_NO_FLUSH}, {second, Z_FINISH}}) {
+            z_.next_in = reinterpret_cast<const Bytef*>(part.data());
+            z_.avail_in = static_cast<uInt>(part.size());
+            rc = deflate(&z_, flush);
+        }
+        if (rc != Z_STREAM_END) {
+            return qCompress(first.toByteArray() + second.toByteArray(), 1);
+        }
+        out.resize(4 + static_cast<qsizetype>(z_.total_out));
+        return out;
+    }
+
+private:
+    z_stream z_{};
+    bool ok_ = false;
 };
+
+} // namespace
+
+struct ReportArchive::Pending {
+    QByteArray hash; // hexadecimal
+    const ReportRow* row = nullptr;
+    const std::uint8_t* entry = nullptr; // its directory entry, in the image
+    const std::uint8_t* slot = nullptr;
+    bool known = false; // archived before, or twice in this file
+    QByteArray packed;  // directory entry and slot, compressed
+};
+
+// The statements of one transaction, each prepared for a number of rows and used again while
+// that number stays.
+struct ReportArchive::Statements {
+    QSqlQuery rows, data;
+    int rowsFor = 0, dataFor = 0;
+    explicit Statements(const QSqlDatabase& db) : rows(db), data(db) {}
+};
+
+namespace {
+
+// "(?,?,?),(?,?,?)": `rows` rows of `columns` marks.
+QString valueRows(int rows, int columns) {
+    QString row = QStringLiteral("(?");
+    for (int c = 1; c < columns; ++c) {
+        row += QStringLiteral(",?");
+    }
+    row += QLatin1Char(')');
+    QString out;
+    out.reserve(rows * (row.size() + 1));
+    for (int r = 0; r < rows; ++r) {
+        if (r > 0) {
+            out += QLatin1Char(',');
+        }
+        out += row;
+    }
+    return out;
+}
 
 } // namespace
 
@@ -158,94 +248,68 @@ AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRo
         return result;
     }
 
-    std::vector<Pending> pending;
-    pending.reserve(rows.size());
-    for (const ReportRow& row : rows) {
-        const auto slot = static_cast<std::size_t>(row.FileNum);
-        QByteArray bytes(kReportBytes, Qt::Uninitialized);
-        std::memcpy(bytes.data(),
-                    b + reports::kDirectoryOffset + reports::kDirectoryEntrySize * slot,
-                    reports::kDirectoryEntrySize);
-        std::memcpy(bytes.data() + reports::kDirectoryEntrySize,
-                    b + reports::kSlotsOffset + reports::kSlotSize * slot, reports::kSlotSize);
-        // Compressed before the transaction, so that other importers wait less; the fastest
-        // level, as the waveform's noise leaves little for more effort to gain.
+    std::vector<Pending> pending(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        Pending& p = pending[i];
+        const auto slot = static_cast<std::size_t>(rows[i].FileNum);
+        p.row = &rows[i];
+        p.entry = b + reports::kDirectoryOffset + reports::kDirectoryEntrySize * slot;
+        p.slot = b + reports::kSlotsOffset + reports::kSlotSize * slot;
         // The decoder hashed the same bytes.
-        const QString hash =
-            row.ReportHash.isEmpty()
-                ? reports::reportHash(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                      reinterpret_cast<const std::uint8_t*>(bytes.constData()) +
-                                          reports::kDirectoryEntrySize)
-                : row.ReportHash;
-        pending.push_back(
-            {hash.toLatin1(), qCompress(bytes, 1), reports::DataStore::reportRecord(row)});
+        p.hash = (rows[i].ReportHash.isEmpty() ? reports::reportHash(p.entry, p.slot)
+                                               : rows[i].ReportHash)
+                     .toLatin1();
     }
     // Every importer takes the rows in one order, so two of them sharing reports wait for each
     // other instead of deadlocking.
     std::sort(pending.begin(), pending.end(),
               [](const Pending& x, const Pending& y) { return x.hash < y.hash; });
-
-    const QSqlRecord& cols = archivedColumns();
-    QStringList names{QStringLiteral("\"ReportHash\""), QStringLiteral("\"SourceFile\""),
-                      QStringLiteral("\"ImportedAt\""), QStringLiteral("\"ImportedBy\"")};
-    for (int i = 0; i < cols.count(); ++i) {
-        names << quoted(cols.fieldName(i));
+    for (std::size_t i = 1; i < pending.size(); ++i) {
+        pending[i].known = pending[i].hash == pending[i - 1].hash;
     }
-    QStringList marks;
-    marks.fill(QStringLiteral("?"), names.size());
-    const QString insertSql =
-        QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (\"ReportHash\") DO NOTHING "
-                       "RETURNING \"ArchiveID\"")
-            .arg(QLatin1String(kTable), names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
-    const QString dataSql =
-        QStringLiteral("INSERT INTO %1 (\"ArchiveID\", \"SlotBytes\") VALUES (?, ?)")
-            .arg(QLatin1String(kDataTable));
-    const QString& source = origin.sourceFile;
-    const QString when = origin.importedAt.toUTC().toString(QLatin1String(kStamp));
+    // What the archive holds already is left alone before the write lock: archived reports are
+    // never deleted, so they stay known, and a file imported again costs a look-up alone.
+    if (!markKnown(pending)) {
+        result.error = lastError_;
+        return result;
+    }
+    std::vector<Pending*> fresh;
+    Packer packer;
+    for (Pending& p : pending) {
+        if (!p.known) {
+            p.packed = packer.pack(QByteArrayView(p.entry, reports::kDirectoryEntrySize),
+                                   QByteArrayView(p.slot, reports::kSlotSize));
+            fresh.push_back(&p);
+        }
+    }
+    const auto all = static_cast<int>(rows.size());
+    if (fresh.empty()) {
+        result.known = all;
+        return result;
+    }
 
     for (int attempt = 1;; ++attempt) {
-        result = AddResult{};
         QSqlError failure;
+        int added = 0;
         {
             Transaction tx(db_, server_);
             if (!tx.isOpen()) {
                 result.error = tx.error();
                 return result;
             }
-            QSqlQuery ins(db_);
-            QSqlQuery data(db_);
-            if (!ins.prepare(insertSql) || !data.prepare(dataSql)) {
-                result.error = (ins.lastError().isValid() ? ins : data).lastError().text();
-                return result;
+            Statements statements(db_);
+            const std::size_t step = server_ ? kServerRows : 1;
+            for (std::size_t from = 0; from < fresh.size() && !failure.isValid(); from += step) {
+                const std::size_t to = std::min(fresh.size(), from + step);
+                added += insertRows(statements,
+                                    {fresh.begin() + static_cast<std::ptrdiff_t>(from),
+                                     fresh.begin() + static_cast<std::ptrdiff_t>(to)},
+                                    origin, failure);
             }
-            for (const Pending& p : pending) {
-                const QSqlRecord& rec = p.record;
-                ins.bindValue(0, QString::fromLatin1(p.hash));
-                ins.bindValue(1, source.isEmpty() ? QVariant(QMetaType::fromType<QString>())
-                                                  : QVariant(source));
-                ins.bindValue(2, when);
-                ins.bindValue(3, origin.user);
-                for (int i = 0; i < cols.count(); ++i) {
-                    ins.bindValue(4 + i, rec.value(i));
-                }
-                if (!ins.exec()) {
-                    failure = ins.lastError();
-                    break;
-                }
-                if (!ins.next()) {
-                    ++result.known; // another import brought it first
-                    continue;
-                }
-                data.bindValue(0, ins.value(0).toLongLong());
-                data.bindValue(1, p.packed);
-                if (!data.exec()) {
-                    failure = data.lastError();
-                    break;
-                }
-                ++result.added;
-            }
-            ins.finish();
             if (!failure.isValid() && tx.commit()) {
+                // What another importer brought meanwhile was left to it.
+                result.added = added;
+                result.known = all - added;
                 return result;
             }
             if (!failure.isValid()) {
@@ -254,11 +318,121 @@ AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRo
             }
         }
         if (attempt == kAttempts || !worthRetrying(failure)) {
-            result = AddResult{};
             result.error = failure.text();
             return result;
         }
     }
+}
+
+bool ReportArchive::markKnown(std::vector<Pending>& pending) {
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    for (std::size_t from = 0; from < pending.size(); from += kLookupRows) {
+        const std::size_t to = std::min(pending.size(), from + kLookupRows);
+        QVariantList hashes;
+        for (std::size_t i = from; i < to; ++i) {
+            hashes << QString::fromLatin1(pending[i].hash);
+        }
+        QString marks = valueRows(1, static_cast<int>(hashes.size()));
+        marks = marks.mid(1, marks.size() - 2);
+        if (!execute(q,
+                     QStringLiteral("SELECT \"ReportHash\" FROM %1 WHERE \"ReportHash\" IN (%2)")
+                         .arg(QLatin1String(kTable), marks),
+                     hashes)) {
+            lastError_ = q.lastError().text();
+            return false;
+        }
+        while (q.next()) {
+            const QByteArray hash = q.value(0).toString().toLatin1();
+            const auto at =
+                std::lower_bound(pending.begin() + static_cast<std::ptrdiff_t>(from),
+                                 pending.begin() + static_cast<std::ptrdiff_t>(to), hash,
+                                 [](const Pending& p, const QByteArray& h) { return p.hash < h; });
+            for (auto it = at; it != pending.end() && it->hash == hash; ++it) {
+                it->known = true;
+            }
+        }
+        q.finish();
+    }
+    return true;
+}
+
+int ReportArchive::insertRows(Statements& statements, std::span<Pending* const> chunk,
+                              const ImportOrigin& origin, QSqlError& failure) {
+    const QSqlRecord& cols = archivedColumns();
+    const auto rowCount = static_cast<int>(chunk.size());
+    QSqlQuery& ins = statements.rows;
+    if (statements.rowsFor != rowCount) {
+        QStringList names{QStringLiteral("\"ReportHash\""), QStringLiteral("\"SourceFile\""),
+                          QStringLiteral("\"ImportedAt\""), QStringLiteral("\"ImportedBy\"")};
+        for (int i = 0; i < cols.count(); ++i) {
+            names << quoted(cols.fieldName(i));
+        }
+        ins.setForwardOnly(true);
+        if (!ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3 ON CONFLICT "
+                                        "(\"ReportHash\") DO NOTHING RETURNING \"ArchiveID\", "
+                                        "\"ReportHash\"")
+                             .arg(QLatin1String(kTable), names.join(QLatin1Char(',')),
+                                  valueRows(rowCount, static_cast<int>(names.size()))))) {
+            failure = ins.lastError();
+            return 0;
+        }
+        statements.rowsFor = rowCount;
+    }
+    const QVariant source = origin.sourceFile.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                                        : QVariant(origin.sourceFile);
+    const QVariant when = origin.importedAt.toUTC().toString(QLatin1String(kStamp));
+    const QVariant user = origin.user;
+    int at = 0;
+    for (const Pending* p : chunk) {
+        ins.bindValue(at++, QString::fromLatin1(p->hash));
+        ins.bindValue(at++, source);
+        ins.bindValue(at++, when);
+        ins.bindValue(at++, user);
+        const QVariantList values = reports::DataStore::reportValues(*p->row);
+        for (int i = 0; i < cols.count(); ++i) {
+            ins.bindValue(at++, values[i]);
+        }
+    }
+    if (!ins.exec()) {
+        failure = ins.lastError();
+        return 0;
+    }
+    // Those another importer brought first are not returned.
+    std::vector<std::pair<qint64, const Pending*>> stored;
+    while (ins.next()) {
+        const QByteArray hash = ins.value(1).toString().toLatin1();
+        const auto it =
+            std::lower_bound(chunk.begin(), chunk.end(), hash,
+                             [](const Pending* p, const QByteArray& h) { return p->hash < h; });
+        if (it != chunk.end() && (*it)->hash == hash) {
+            stored.emplace_back(ins.value(0).toLongLong(), *it);
+        }
+    }
+    ins.finish();
+    if (stored.empty()) {
+        return 0;
+    }
+    QSqlQuery& data = statements.data;
+    const auto dataRows = static_cast<int>(stored.size());
+    if (statements.dataFor != dataRows) {
+        if (!data.prepare(QStringLiteral("INSERT INTO %1 (\"ArchiveID\", \"SlotBytes\") VALUES %2")
+                              .arg(QLatin1String(kDataTable), valueRows(dataRows, 2)))) {
+            failure = data.lastError();
+            return 0;
+        }
+        statements.dataFor = dataRows;
+    }
+    at = 0;
+    for (const auto& [id, p] : stored) {
+        data.bindValue(at++, id);
+        data.bindValue(at++, p->packed);
+    }
+    if (!data.exec()) {
+        failure = data.lastError();
+        return 0;
+    }
+    return dataRows;
 }
 
 std::optional<ArchivePage> ReportArchive::list(const ArchiveFilter& filter) {

@@ -6,11 +6,13 @@
 #include <QDateTime>
 #include <QList>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlRecord>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <optional>
+#include <span>
 #include <vector>
 
 namespace ufd::reports {
@@ -103,7 +105,15 @@ public:
     static QStringList schemaStatements(bool server);
 
 private:
+    struct Pending;
+    struct Statements;
     QStringList distinct(const char* column);
+    // Marks the reports the archive holds already; false on a database error.
+    bool markKnown(std::vector<Pending>& pending);
+    // Inserts `chunk` (sorted by hash) in one statement and their bytes in another; the number
+    // stored, which leaves out those another importer brought first.
+    int insertRows(Statements& statements, std::span<Pending* const> chunk,
+                   const ImportOrigin& origin, QSqlError& failure);
 
     QSqlDatabase db_;
     bool server_ = false;

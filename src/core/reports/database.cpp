@@ -305,6 +305,10 @@ bool DataStore::exec(QSqlDatabase& db, const QString& sql) {
     return true;
 }
 
+QVariantList DataStore::reportValues(const ReportRow& row) {
+    return rowValues(row);
+}
+
 QSqlRecord DataStore::reportRecord(const ReportRow& row) {
     const QVariantList values = rowValues(row);
     QSqlRecord rec;
@@ -444,7 +448,11 @@ bool DataStore::openReportFile(const QString& folder, bool withWorkpieces) {
         lastError_ = reports.lastError().text();
         return false;
     }
-    return createReportSchema(reports, withWorkpieces);
+    // An import rewrites the whole report table (some 15 MB) in one transaction. With SQLite's
+    // default cache of 2 MB, its changed pages spill into the file before the commit, and every
+    // spill syncs the journal first: the cache holds one import whole instead.
+    return exec(reports, QStringLiteral("PRAGMA cache_size = -32768")) &&
+           createReportSchema(reports, withWorkpieces);
 }
 
 void DataStore::close() {

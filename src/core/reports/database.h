@@ -8,6 +8,7 @@
 #include <QSqlTableModel>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -108,6 +109,9 @@ public:
     // A decoded row as a row of tabDetectorReport: its columns in order, with the value types
     // the table gives back.
     static QSqlRecord reportRecord(const ReportRow& row);
+    // The values of the columns a decoded row writes (every column up to FileData), in table
+    // order: what an INSERT binds, without the record's field names and types.
+    static QVariantList reportValues(const ReportRow& row);
     // UserTable and tabPartInfo on a shared server, when missing. A server has no row id, so
     // tabPartInfo carries a "rowid" key column; a lower-case view lets SQL written for the files
     // (unquoted names, ORDER BY rowid) reach it too.
