@@ -1,15 +1,21 @@
-// The report archive at the size of years of work: full report files into an empty archive, then
-// with them archived a filtered list, one report fetched, and one more file imported. On SQLite
-// and, when the machine has PostgreSQL, on a throw-away server.
-//   archive_bench [--backend=sqlite|postgres|both] [--files=N] [Google Benchmark flags]
+// The report archive at the size of years of work. Full report files into an empty archive,
+// beside the floor of the same work without a database (hashing and compressing the same
+// bytes); then, with the history copied back to a million reports, what the archive window
+// asks: each filter's count and first page, the last row, a page in the middle, a sort by
+// name, where a report stands, one report fetched, and one more file imported. On SQLite and,
+// when the machine has PostgreSQL, on a throw-away server.
+//   archive_bench [--backend=sqlite|postgres|both] [--files=N] [--reports=N]
+//                 [Google Benchmark flags]
+#include "archive_history.h"
 #include "core/archive/report_archive.h"
 #include "core/archive/shared_database.h"
 #include "core/reports/database.h"
 #include "core/reports/report_file.h"
-#include "demo/demo_data.h"
 #include "throwaway_postgres.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -17,19 +23,16 @@
 #include <cstdio>
 #include <memory>
 #include <random>
+#include <zlib.h>
 
 using namespace ufd;
+using bench::historyFile;
+using bench::kFirstDay;
 
 namespace {
 
 int gFiles = 100;
-const QDateTime kFirstDay(QDate(2024, 1, 1), QTime(7, 0), Qt::UTC);
-
-// File `i` of a lab's history: 1,024 reports of its own, six days after file i - 1.
-QByteArray historyFile(int i) {
-    return demo::makeReportImage(static_cast<int>(reports::kSlotCount),
-                                 static_cast<std::uint32_t>(1000 + i), kFirstDay.addDays(6LL * i));
-}
+qint64 gReports = 1000000;
 
 // One archive, filled by the first benchmark and read by the others.
 struct Archive {
@@ -38,6 +41,7 @@ struct Archive {
     reports::DataStore store;
     bool postgres = false;
     int nextFile = 0;
+    bool grown = false;
     QString error;
 
     explicit Archive(bool onServer) : postgres(onServer) {
@@ -57,6 +61,7 @@ struct Archive {
     }
 
     bool ok() const { return error.isEmpty(); }
+    const char* name() const { return postgres ? "PostgreSQL" : "SQLite"; }
 
     qint64 bytes() {
         if (!postgres) {
@@ -70,25 +75,93 @@ struct Archive {
 
     // Reads and decodes a file as ufdtool's `archive import` does, then adds it.
     archive::AddResult import(const QByteArray& image) {
-        const auto decoded = reports::decodeReportFile(image);
+        const auto decoded = reports::decodeReportFile(image, reports::Columns::WithoutFileData);
         return archive::ReportArchive(store.archiveDb())
             .add(image, decoded.rows,
                  {QStringLiteral("history-%1.bin").arg(nextFile++), QStringLiteral("bench")});
+    }
+
+    // The history copied back to gReports reports, a tenth of them given one of 50 workpieces.
+    bool grow() {
+        if (grown) {
+            return true;
+        }
+        QElapsedTimer t;
+        t.start();
+        if (!bench::copyHistoryBack(store.archiveDb(), nextFile, gReports, error)) {
+            return false;
+        }
+        QSqlQuery q(store.archiveDb());
+        if (!q.exec(QStringLiteral("UPDATE \"tabReportArchive\" SET \"PartID\" = 'W-' || "
+                                   "(\"ArchiveID\" % 50) WHERE \"ArchiveID\" % 10 = 0"))) {
+            error = q.lastError().text();
+            return false;
+        }
+        grown = true;
+        const auto total = archive::ReportArchive(store.archiveDb()).count({});
+        std::fprintf(stderr, "%s archive grown to %lld reports (%.1f MB) in %.1f s\n", name(),
+                     static_cast<long long>(total.value_or(-1)), static_cast<double>(bytes()) / 1e6,
+                     static_cast<double>(t.elapsed()) / 1e3);
+        return true;
     }
 };
 
 std::unique_ptr<Archive> gArchives[2];
 
-Archive* archiveFor(benchmark::State& state, bool postgres) {
+Archive* archiveFor(benchmark::State& state, bool postgres, bool grown = false) {
     auto& a = gArchives[postgres ? 1 : 0];
     if (!a) {
         a = std::make_unique<Archive>(postgres);
+    }
+    if (a->ok() && grown && !a->grow()) {
+        std::fprintf(stderr, "%s\n", qPrintable(a->error));
     }
     if (!a->ok()) {
         state.SkipWithError(qPrintable(a->error));
         return nullptr;
     }
     return a.get();
+}
+
+// What the archive does to a file without a database: each report's directory entry and slot
+// hashed and compressed (one deflate state, runs only, as the archive packs them).
+void floorOfFiles(benchmark::State& state) {
+    z_stream z{};
+    deflateInit2(&z, 1, Z_DEFLATED, 15, 8, Z_RLE);
+    QByteArray out(8192, Qt::Uninitialized);
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    qint64 packed = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < gFiles; ++i) {
+            state.PauseTiming();
+            const QByteArray image = historyFile(i);
+            state.ResumeTiming();
+            const auto* b = reinterpret_cast<const Bytef*>(image.constData());
+            for (std::size_t slot = 0; slot < reports::kSlotCount; ++slot) {
+                const Bytef* entry =
+                    b + reports::kDirectoryOffset + reports::kDirectoryEntrySize * slot;
+                const Bytef* bytes = b + reports::kSlotsOffset + reports::kSlotSize * slot;
+                sha.reset();
+                sha.addData(QByteArrayView(entry, reports::kDirectoryEntrySize));
+                sha.addData(QByteArrayView(bytes, reports::kSlotSize));
+                benchmark::DoNotOptimize(sha.result());
+                deflateReset(&z);
+                z.next_out = reinterpret_cast<Bytef*>(out.data());
+                z.avail_out = static_cast<uInt>(out.size());
+                z.next_in = const_cast<Bytef*>(entry);
+                z.avail_in = reports::kDirectoryEntrySize;
+                deflate(&z, Z_NO_FLUSH);
+                z.next_in = const_cast<Bytef*>(bytes);
+                z.avail_in = reports::kSlotSize;
+                deflate(&z, Z_FINISH);
+                packed += static_cast<qint64>(z.total_out);
+            }
+        }
+    }
+    deflateEnd(&z);
+    state.counters["packed_MB"] =
+        static_cast<double>(packed) / 1e6 /
+        static_cast<double>(std::max<benchmark::IterationCount>(1, state.iterations()));
 }
 
 void importHistory(benchmark::State& state, bool postgres) {
@@ -112,66 +185,160 @@ void importHistory(benchmark::State& state, bool postgres) {
     const qint64 bytes = a->bytes();
     state.counters["reports"] = static_cast<double>(gFiles) * reports::kSlotCount;
     state.counters["archive_MB"] = static_cast<double>(bytes) / 1e6;
-    std::fprintf(stderr, "%s archive after %d files: %.1f MB\n", postgres ? "PostgreSQL" : "SQLite",
-                 gFiles, static_cast<double>(bytes) / 1e6);
+    std::fprintf(stderr, "%s archive after %d files: %.1f MB\n", a->name(), gFiles,
+                 static_cast<double>(bytes) / 1e6);
 }
 
-// "Name contains" and two months of dates, the first page and the count, as the window asks.
-void filteredList(benchmark::State& state, bool postgres) {
-    Archive* a = archiveFor(state, postgres);
+// The window's question for a filter: how many, and the first page of them.
+struct Filter {
+    const char* name;
+    archive::ArchiveFilter (*make)();
+};
+
+const Filter kFilters[] = {
+    {"Everything", [] { return archive::ArchiveFilter{}; }},
+    {"TwoMonths",
+     [] {
+         archive::ArchiveFilter f;
+         f.from = kFirstDay.addDays(-400);
+         f.to = f.from.addDays(60);
+         return f;
+     }},
+    {"NameContains",
+     [] {
+         archive::ArchiveFilter f;
+         f.nameContains = QStringLiteral("weld-05");
+         return f;
+     }},
+    {"Probe",
+     [] {
+         archive::ArchiveFilter f;
+         f.probeName = QStringLiteral("5P20");
+         return f;
+     }},
+    {"SourceFile",
+     [] {
+         archive::ArchiveFilter f;
+         f.sourceFile = QStringLiteral("3-history-5.bin");
+         return f;
+     }},
+    {"Workpiece",
+     [] {
+         archive::ArchiveFilter f;
+         f.workpiece = QStringLiteral("W-20");
+         return f;
+     }},
+    {"NameAndTwoMonths",
+     [] {
+         archive::ArchiveFilter f;
+         f.nameContains = QStringLiteral("weld-05");
+         f.from = kFirstDay.addDays(-400);
+         f.to = f.from.addDays(60);
+         return f;
+     }},
+    {"SortedByName",
+     [] {
+         archive::ArchiveFilter f;
+         f.sortBy = archive::ArchiveSort::FileName;
+         f.descending = false;
+         return f;
+     }},
+    {"ProbeSortedBySource",
+     [] {
+         archive::ArchiveFilter f;
+         f.probeName = QStringLiteral("5P20");
+         f.sortBy = archive::ArchiveSort::SourceFile;
+         return f;
+     }},
+};
+
+constexpr int kPage = 200; // the window's page
+
+void firstPage(benchmark::State& state, bool postgres, const Filter* filter) {
+    Archive* a = archiveFor(state, postgres, true);
     if (a == nullptr) {
         return;
     }
     archive::ReportArchive archive(a->store.archiveDb());
-    archive::ArchiveFilter filter;
-    filter.nameContains = QStringLiteral("weld-05");
-    filter.from = kFirstDay.addDays(6LL * gFiles / 3);
-    filter.to = filter.from.addDays(60);
+    archive::ArchiveFilter f = filter->make();
+    f.limit = kPage;
     qint64 total = 0;
     for (auto _ : state) {
-        const auto page = archive.list(filter);
+        const auto count = archive.count(f);
+        const auto page = count ? archive.entries(f, *count) : std::nullopt;
         if (!page) {
             state.SkipWithError(qPrintable(archive.lastError()));
             return;
         }
-        total = page->total;
-        benchmark::DoNotOptimize(page->entries.data());
+        total = *count;
+        benchmark::DoNotOptimize(page->data());
     }
     state.counters["matches"] = static_cast<double>(total);
 }
 
-// What the archive window opens with: the newest page of everything, and the count.
-void newestPage(benchmark::State& state, bool postgres) {
-    Archive* a = archiveFor(state, postgres);
+// A page at `where` (0 first, 1 last) of everything, newest first, the count known.
+void pageAt(benchmark::State& state, bool postgres, double where) {
+    Archive* a = archiveFor(state, postgres, true);
     if (a == nullptr) {
         return;
     }
     archive::ReportArchive archive(a->store.archiveDb());
+    archive::ArchiveFilter f;
+    const qint64 total = archive.count(f).value_or(0);
+    f.limit = kPage;
+    f.offset = static_cast<int>(static_cast<double>(total - kPage) * where);
     for (auto _ : state) {
-        const auto page = archive.list({});
-        if (!page) {
+        const auto page = archive.entries(f, total);
+        if (!page || page->empty()) {
             state.SkipWithError(qPrintable(archive.lastError()));
             return;
         }
-        benchmark::DoNotOptimize(page->entries.data());
+        benchmark::DoNotOptimize(page->data());
+    }
+}
+
+// Where a report stands in the list: what keeps the current report after a new search.
+void positionOf(benchmark::State& state, bool postgres) {
+    Archive* a = archiveFor(state, postgres, true);
+    if (a == nullptr) {
+        return;
+    }
+    archive::ReportArchive archive(a->store.archiveDb());
+    const qint64 total = archive.count({}).value_or(0);
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<qint64> pick(0, total - 1);
+    archive::ArchiveFilter f;
+    f.limit = 1;
+    for (auto _ : state) {
+        state.PauseTiming();
+        f.offset = static_cast<int>(pick(rng));
+        const auto entry = archive.entries(f, total);
+        state.ResumeTiming();
+        if (!entry || entry->empty() || archive.position(f, entry->front().id) != f.offset) {
+            state.SkipWithError("the position is not the row's");
+            return;
+        }
     }
 }
 
 void fetchOne(benchmark::State& state, bool postgres) {
-    Archive* a = archiveFor(state, postgres);
+    Archive* a = archiveFor(state, postgres, true);
     if (a == nullptr) {
         return;
     }
     archive::ReportArchive archive(a->store.archiveDb());
-    const auto newest = archive.list({});
-    if (!newest || newest->total == 0) {
-        state.SkipWithError("an empty archive");
-        return;
-    }
+    const qint64 total = archive.count({}).value_or(0);
+    archive::ArchiveFilter f;
+    f.limit = 1;
     std::mt19937 rng(5);
-    std::uniform_int_distribution<qint64> pick(1, newest->total);
+    std::uniform_int_distribution<qint64> pick(0, total - 1);
     for (auto _ : state) {
-        const auto report = archive.fetch(pick(rng));
+        state.PauseTiming();
+        f.offset = static_cast<int>(pick(rng));
+        const auto entry = archive.entries(f, total);
+        state.ResumeTiming();
+        const auto report =
+            entry && !entry->empty() ? archive.fetch(entry->front().id) : std::nullopt;
         if (!report) {
             state.SkipWithError(qPrintable(archive.lastError()));
             return;
@@ -182,7 +349,7 @@ void fetchOne(benchmark::State& state, bool postgres) {
 
 // Each iteration a file the archive has not seen.
 void importOneMore(benchmark::State& state, bool postgres) {
-    Archive* a = archiveFor(state, postgres);
+    Archive* a = archiveFor(state, postgres, true);
     if (a == nullptr) {
         return;
     }
@@ -204,9 +371,20 @@ void registerFor(bool postgres) {
                                  importHistory, postgres)
         ->Iterations(1)
         ->Unit(benchmark::kSecond);
-    benchmark::RegisterBenchmark(("BM_FilteredList" + suffix).c_str(), filteredList, postgres)
+    if (gReports <= 0) {
+        return;
+    }
+    for (const Filter& f : kFilters) {
+        benchmark::RegisterBenchmark(
+            (std::string("BM_CountAndFirstPage/") + f.name + suffix).c_str(), firstPage, postgres,
+            &f)
+            ->Unit(benchmark::kMillisecond);
+    }
+    benchmark::RegisterBenchmark(("BM_LastPage" + suffix).c_str(), pageAt, postgres, 1.0)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("BM_NewestPage" + suffix).c_str(), newestPage, postgres)
+    benchmark::RegisterBenchmark(("BM_MiddlePage" + suffix).c_str(), pageAt, postgres, 0.5)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark(("BM_PositionOfAReport" + suffix).c_str(), positionOf, postgres)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark(("BM_FetchOne" + suffix).c_str(), fetchOne, postgres)
         ->Unit(benchmark::kMillisecond);
@@ -214,6 +392,28 @@ void registerFor(bool postgres) {
         ->Iterations(5)
         ->Unit(benchmark::kMillisecond);
 }
+
+// Prints each import beside the floor, the ratio the note asks for.
+class Reporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            const std::string name = run.benchmark_name();
+            const double seconds =
+                run.GetAdjustedRealTime() * benchmark::GetTimeUnitMultiplier(run.time_unit);
+            if (name.rfind("BM_Floor", 0) == 0) {
+                floor_ = seconds;
+            } else if (name.rfind("BM_ImportFullFilesIntoEmptyArchive", 0) == 0 && floor_ > 0) {
+                std::printf("  %s: %.1f s for %d files, floor %.1f s, %.1f times the floor\n",
+                            name.c_str(), seconds, gFiles, floor_, seconds / floor_);
+            }
+        }
+    }
+
+private:
+    double floor_ = 0;
+};
 
 } // namespace
 
@@ -227,11 +427,16 @@ int main(int argc, char** argv) {
             backend = arg.mid(10);
         } else if (arg.startsWith(QLatin1String("--files="))) {
             gFiles = std::max(1, arg.mid(8).toInt());
+        } else if (arg.startsWith(QLatin1String("--reports="))) {
+            gReports = arg.mid(10).toLongLong();
         } else {
             argv[kept++] = argv[i];
         }
     }
     argc = kept;
+    benchmark::RegisterBenchmark("BM_FloorHashAndCompressFullFiles", floorOfFiles)
+        ->Iterations(1)
+        ->Unit(benchmark::kSecond);
     if (backend != QLatin1String("postgres")) {
         registerFor(false);
     }
@@ -241,7 +446,8 @@ int main(int argc, char** argv) {
         registerFor(true);
     }
     benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
+    Reporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     for (auto& a : gArchives) {
         a.reset();

@@ -16,6 +16,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlRecord>
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <limits>
@@ -77,8 +78,9 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: ufdtool archive list [--from DATE] [--to DATE] [--name TEXT] [--probe NAME]\n"
-    "                            [--workpiece ID] [--source FILE] [--limit N] [--offset N] "
-    "[--json]\n"
+    "                            [--workpiece ID] [--source FILE] [--limit N] [--offset N]\n"
+    "                            [--sort name|date|probe|workpiece|source|imported|by] "
+    "[--ascending] [--json]\n"
     "       ufdtool archive show ID [--json]\n"
     "       ufdtool archive import FILE... [--user NAME]\n"
     "       ufdtool archive details ID [--set FIELD=VALUE]... [--reason TEXT] [--user NAME] "
@@ -164,6 +166,25 @@ int listArchive(archive::ReportArchive& archive, const QStringList& args, Io io)
     filter.sourceFile = optionValue(args, QStringLiteral("--source"));
     filter.limit = static_cast<int>(*limit);
     filter.offset = static_cast<int>(*offset);
+    if (args.contains(QStringLiteral("--sort"))) {
+        const QString sort = optionValue(args, QStringLiteral("--sort"));
+        const std::pair<const char*, archive::ArchiveSort> sorts[] = {
+            {"name", archive::ArchiveSort::FileName},
+            {"date", archive::ArchiveSort::FileDate},
+            {"probe", archive::ArchiveSort::ProbeName},
+            {"workpiece", archive::ArchiveSort::Workpiece},
+            {"source", archive::ArchiveSort::SourceFile},
+            {"imported", archive::ArchiveSort::ImportedAt},
+            {"by", archive::ArchiveSort::ImportedBy}};
+        const auto it = std::find_if(std::begin(sorts), std::end(sorts),
+                                     [&](const auto& s) { return sort == QLatin1String(s.first); });
+        if (it == std::end(sorts)) {
+            io.err << kUsage;
+            return 2;
+        }
+        filter.sortBy = it->second;
+    }
+    filter.descending = !hasFlag(args, QStringLiteral("--ascending"));
     const auto page = archive.list(filter);
     if (!page) {
         io.err << archive.lastError() << "\n";
@@ -253,7 +274,9 @@ int importFiles(archive::ReportArchive& archive, const QStringList& args, Io io)
         if (f.open(QIODevice::ReadOnly)) {
             image = f.readAll();
         }
-        const reports::DecodeResult decoded = reports::decodeReportFile(image);
+        // The archive keeps the bytes FileData is made of, not the text.
+        const reports::DecodeResult decoded =
+            reports::decodeReportFile(image, reports::Columns::WithoutFileData);
         QString error = f.error() != QFileDevice::NoError ? f.errorString()
                         : !decoded.sizeOk                 ? reports::reportFileErrorText()
                                                           : QString();

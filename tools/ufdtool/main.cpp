@@ -111,9 +111,11 @@ const std::vector<CommandSpec>& commandTable() {
          {}},
         {"archive list", cmdArchive,
          "archive list [--from DATE] [--to DATE] [--name TEXT] [--probe NAME] [--workpiece ID]\n"
-         "             [--source FILE] [--limit N] [--offset N] [--json]   newest first",
-         L{"--from", "--to", "--name", "--probe", "--workpiece", "--source", "--limit", "--offset"},
-         L{"--json"}},
+         "             [--source FILE] [--limit N] [--offset N] [--json]   newest first\n"
+         "             [--sort name|date|probe|workpiece|source|imported|by] [--ascending]",
+         L{"--from", "--to", "--name", "--probe", "--workpiece", "--source", "--limit", "--offset",
+           "--sort"},
+         L{"--json", "--ascending"}},
         {"archive show",
          cmdArchive,
          "archive show ID [--json]           every column of an archived report",

@@ -99,7 +99,9 @@ constexpr int kLookupRows = 200;
 // of a megabyte, zeroed) cost more than packing the 4 KiB it is used for.
 class Packer {
 public:
-    Packer() { ok_ = deflateInit(&z_, 1) == Z_OK; }
+    // Runs of equal bytes only: a report's waveform holds them and little else to find, so a
+    // search for longer matches costs more time than it saves bytes.
+    Packer() { ok_ = deflateInit2(&z_, 1, Z_DEFLATED, 15, 8, Z_RLE) == Z_OK; }
     ~Packer() {
         if (ok_) {
             deflateEnd(&z_);
@@ -108,7 +110,6 @@ public:
     Packer(const Packer&) = delete;
     Packer& operator=(const Packer&) = delete;
 
-    // The fastest level: the waveform's noise leaves little for more effort to gain.
     QByteArray pack(QByteArrayView first, QByteArrayView second) {
         const auto total = static_cast<uLong>(first.size() + second.size());
         if (!ok_ || deflateReset(&z_) != Z_OK) {
@@ -223,8 +224,45 @@ QStringList ReportArchive::schemaStatements(bool server) {
     return out;
 }
 
+bool ReportArchive::createMissingIndexes(QSqlDatabase& db, bool server, QString& error) {
+    // One index a sortable column, ending in the id as the lists do; on SQLite the id is the
+    // row id, which every index ends in already. The date's is the list index of the schema.
+    const std::pair<const char*, const char*> indexes[] = {
+        {"ixArchiveName", "FileName"},       {"ixArchiveProbe", "ProbeName"},
+        {"ixArchivePart", "PartID"},         {"ixArchiveSource", "SourceFile"},
+        {"ixArchiveImported", "ImportedAt"}, {"ixArchiveImporter", "ImportedBy"}};
+    QSqlQuery q(db);
+    // Looked up first: an index made again, even IF NOT EXISTS, would lock the table against
+    // another station's import on the server.
+    if (!q.exec(server ? QStringLiteral("SELECT indexname FROM pg_indexes WHERE schemaname = "
+                                        "current_schema() AND tablename = 'tabReportArchive'")
+                       : QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'index' AND "
+                                        "tbl_name = 'tabReportArchive'"))) {
+        error = q.lastError().text();
+        return false;
+    }
+    QStringList existing;
+    while (q.next()) {
+        existing << q.value(0).toString();
+    }
+    for (const auto& [name, column] : indexes) {
+        if (existing.contains(QLatin1String(name))) {
+            continue;
+        }
+        const QString c = quoted(QLatin1String(column));
+        if (!q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS \"%1\" ON %2 (%3)")
+                        .arg(QLatin1String(name), QLatin1String(kTable),
+                             server ? c + QStringLiteral(" NULLS FIRST, \"ArchiveID\"") : c))) {
+            error = q.lastError().text();
+            return false;
+        }
+    }
+    return true;
+}
+
 AddResult ReportArchive::add(const QByteArray& image, const ImportOrigin& origin) {
-    return add(image, reports::decodeReportFile(image).rows, origin);
+    return add(image, reports::decodeReportFile(image, reports::Columns::WithoutFileData).rows,
+               origin);
 }
 
 AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRow>& rows,
@@ -435,16 +473,32 @@ int ReportArchive::insertRows(Statements& statements, std::span<Pending* const> 
     return dataRows;
 }
 
-std::optional<ArchivePage> ReportArchive::list(const ArchiveFilter& filter) {
-    QStringList where;
+// The WHERE clause of a filter, and its values. On SQLite, which plans without statistics,
+// `steer` says how to lead its planner: Sparse when few rows match, so that it finds them by
+// their filters' indexes and sorts them (the name through its narrow index, which LIKE cannot
+// seek in); Dense when many do, so that it reads the sort column's index in order and stops at
+// the page, a filter on another column keeping its index out of the choice ("+column").
+struct ReportArchive::Condition {
+    QString sql; // empty, or " WHERE ..."
     QVariantList values;
+};
+
+ReportArchive::Condition ReportArchive::condition(const ArchiveFilter& filter, Steer steer) const {
+    const QString sortColumn = QLatin1String(sortColumnName(filter.sortBy));
+    const auto column = [&](const char* name) {
+        const QString c = QLatin1String(name);
+        return (steer == Steer::Dense && c != sortColumn ? QStringLiteral("+") : QString()) +
+               quoted(c);
+    };
+    QStringList where;
+    Condition out;
     if (filter.from.isValid()) {
-        where << QStringLiteral("\"FileDate\" >= ?");
-        values << filter.from.toString(QLatin1String(kStamp));
+        where << column("FileDate") + QStringLiteral(" >= ?");
+        out.values << filter.from.toString(QLatin1String(kStamp));
     }
     if (filter.to.isValid()) {
-        where << QStringLiteral("\"FileDate\" <= ?");
-        values << filter.to.toString(QLatin1String(kStamp));
+        where << column("FileDate") + QStringLiteral(" <= ?");
+        out.values << filter.to.toString(QLatin1String(kStamp));
     }
     if (!filter.nameContains.isEmpty()) {
         QString pattern = filter.nameContains;
@@ -452,48 +506,179 @@ std::optional<ArchivePage> ReportArchive::list(const ArchiveFilter& filter) {
             .replace(QLatin1Char('%'), QLatin1String("\\%"))
             .replace(QLatin1Char('_'), QLatin1String("\\_"));
         // SQLite's LIKE ignores the case of A-Z already; PostgreSQL's needs the I.
-        where << (server_ ? QStringLiteral("\"FileName\" ILIKE ? ESCAPE '\\'")
-                          : QStringLiteral("\"FileName\" LIKE ? ESCAPE '\\'"));
-        values << QStringLiteral("%") + pattern + QStringLiteral("%");
+        const QString like = QStringLiteral("\"FileName\" %1 ? ESCAPE '\\'")
+                                 .arg(server_ ? QStringLiteral("ILIKE") : QStringLiteral("LIKE"));
+        where << (steer == Steer::Sparse && sortColumn != QLatin1String("FileName")
+                      ? QStringLiteral("\"ArchiveID\" IN (SELECT \"ArchiveID\" FROM %1 WHERE %2)")
+                            .arg(QLatin1String(kTable), like)
+                      : like);
+        out.values << QStringLiteral("%") + pattern + QStringLiteral("%");
     }
     const std::pair<const QString*, const char*> exact[] = {{&filter.probeName, "ProbeName"},
                                                             {&filter.workpiece, "PartID"},
                                                             {&filter.sourceFile, "SourceFile"}};
-    for (const auto& [text, column] : exact) {
+    for (const auto& [text, name] : exact) {
         if (!text->isEmpty()) {
-            where << quoted(QLatin1String(column)) + QStringLiteral(" = ?");
-            values << *text;
+            where << column(name) + QStringLiteral(" = ?");
+            out.values << *text;
         }
     }
-    const QString condition = where.isEmpty()
-                                  ? QString()
-                                  : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    if (!where.isEmpty()) {
+        out.sql = QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    }
+    return out;
+}
 
-    ArchivePage page;
+const char* ReportArchive::sortColumnName(ArchiveSort sort) {
+    switch (sort) {
+    case ArchiveSort::FileName:
+        return "FileName";
+    case ArchiveSort::FileDate:
+        break;
+    case ArchiveSort::ProbeName:
+        return "ProbeName";
+    case ArchiveSort::Workpiece:
+        return "PartID";
+    case ArchiveSort::SourceFile:
+        return "SourceFile";
+    case ArchiveSort::ImportedAt:
+        return "ImportedAt";
+    case ArchiveSort::ImportedBy:
+        return "ImportedBy";
+    }
+    return "FileDate";
+}
+
+QString ReportArchive::orderBy(const ArchiveFilter& filter, bool reversed) const {
+    const bool descending = filter.descending != reversed;
+    const QString direction = descending ? QStringLiteral(" DESC") : QStringLiteral(" ASC");
+    // An empty value sorts below every other on both: SQLite's own order, and PostgreSQL's once
+    // told (its indexes are made so).
+    const QString nulls = !server_     ? QString()
+                          : descending ? QStringLiteral(" NULLS LAST")
+                                       : QStringLiteral(" NULLS FIRST");
+    return QStringLiteral(" ORDER BY %1%2%3, \"ArchiveID\"%2")
+        .arg(quoted(QLatin1String(sortColumnName(filter.sortBy))), direction, nulls);
+}
+
+std::optional<qint64> ReportArchive::count(const ArchiveFilter& filter) {
+    lastError_.clear();
+    const Condition where = condition(filter, Steer::Plain);
+    // Without a filter SQLite would count the widest of the narrow indexes, the hashes';
+    // the workpieces' is the narrowest, mostly empty.
+    const QString table =
+        !server_ && where.sql.isEmpty()
+            ? QStringLiteral("%1 INDEXED BY \"ixArchivePart\"").arg(QLatin1String(kTable))
+            : QLatin1String(kTable);
     QSqlQuery q(db_);
     q.setForwardOnly(true);
-    if (!execute(q,
-                 QStringLiteral("SELECT count(*) FROM %1%2").arg(QLatin1String(kTable), condition),
-                 values) ||
+    if (!execute(q, QStringLiteral("SELECT count(*) FROM %1%2").arg(table, where.sql),
+                 where.values) ||
         !q.next()) {
         lastError_ = q.lastError().text();
         return std::nullopt;
     }
-    page.total = q.value(0).toLongLong();
-    q.finish();
-    values << std::max(0, filter.limit) << std::max(0, filter.offset);
+    return q.value(0).toLongLong();
+}
+
+std::optional<std::vector<ArchiveEntry>> ReportArchive::entries(const ArchiveFilter& filter,
+                                                                qint64 total) {
+    lastError_.clear();
+    qint64 offset = std::max(0, filter.offset);
+    qint64 limit = std::max(0, filter.limit);
+    // A page past the middle is read from the end, which skips fewer rows: the last page of
+    // a million is as quick as the first.
+    const bool reversed = total >= 0 && offset + limit / 2 > total / 2;
+    if (reversed) {
+        limit = std::max<qint64>(0, std::min(limit, total - offset));
+        offset = std::max<qint64>(0, total - offset - limit);
+    }
+    const Steer steer = server_ || total < 0       ? Steer::Plain
+                        : total <= sortedInMemory_ ? Steer::Sparse
+                                                   : Steer::Dense;
+    Condition where = condition(filter, steer);
+    where.values << limit << offset;
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    if (!execute(
+            q,
+            QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?")
+                .arg(entryColumns(), QLatin1String(kTable), where.sql, orderBy(filter, reversed)),
+            where.values)) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    std::vector<ArchiveEntry> out;
+    out.reserve(static_cast<std::size_t>(limit));
+    while (q.next()) {
+        out.push_back(readEntry(q, 0));
+    }
+    if (reversed) {
+        std::reverse(out.begin(), out.end());
+    }
+    return out;
+}
+
+std::optional<ArchivePage> ReportArchive::list(const ArchiveFilter& filter) {
+    const auto total = count(filter);
+    if (!total) {
+        return std::nullopt;
+    }
+    auto page = entries(filter, *total);
+    if (!page) {
+        return std::nullopt;
+    }
+    return ArchivePage{std::move(*page), *total};
+}
+
+std::optional<qint64> ReportArchive::position(const ArchiveFilter& filter, qint64 id) {
+    lastError_.clear();
+    const QString sort = quoted(QLatin1String(sortColumnName(filter.sortBy)));
+    Condition where = condition(filter, Steer::Plain);
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    QVariantList values = where.values;
+    values << id;
     if (!execute(q,
-                 QStringLiteral("SELECT %1 FROM %2%3 ORDER BY \"FileDate\" DESC NULLS LAST, "
-                                "\"ArchiveID\" DESC LIMIT ? OFFSET ?")
-                     .arg(entryColumns(), QLatin1String(kTable), condition),
+                 QStringLiteral("SELECT %1 FROM %2%3%4 \"ArchiveID\" = ?")
+                     .arg(sort, QLatin1String(kTable), where.sql,
+                          where.sql.isEmpty() ? QStringLiteral(" WHERE") : QStringLiteral(" AND")),
                  values)) {
         lastError_ = q.lastError().text();
         return std::nullopt;
     }
-    while (q.next()) {
-        page.entries.push_back(readEntry(q, 0));
+    if (!q.next()) {
+        return std::nullopt; // the filter leaves it out
     }
-    return page;
+    const QVariant value = q.value(0);
+    q.finish();
+    // The rows before it: on the far side of its value, or on its value and nearer by arrival.
+    // An empty value is below every other.
+    const bool down = filter.descending;
+    const QString idBefore =
+        down ? QStringLiteral("\"ArchiveID\" > ?") : QStringLiteral("\"ArchiveID\" < ?");
+    QString before;
+    if (value.isNull()) {
+        before = down ? QStringLiteral("(%1 IS NOT NULL OR %2)").arg(sort, idBefore)
+                      : QStringLiteral("(%1 IS NULL AND %2)").arg(sort, idBefore);
+        where.values << id;
+    } else {
+        before =
+            down ? QStringLiteral("(%1 > ? OR (%1 = ? AND %2))").arg(sort, idBefore)
+                 : QStringLiteral("(%1 IS NULL OR %1 < ? OR (%1 = ? AND %2))").arg(sort, idBefore);
+        where.values << value << value << id;
+    }
+    if (!execute(q,
+                 QStringLiteral("SELECT count(*) FROM %1%2%3 %4")
+                     .arg(QLatin1String(kTable), where.sql,
+                          where.sql.isEmpty() ? QStringLiteral(" WHERE") : QStringLiteral(" AND"),
+                          before),
+                 where.values) ||
+        !q.next()) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    return q.value(0).toLongLong();
 }
 
 std::optional<ArchivedReport> ReportArchive::fetch(qint64 id) {

@@ -35,15 +35,30 @@ struct AddResult {
     bool ok() const { return error.isEmpty(); }
 };
 
-// Which archived reports a list holds. Empty texts and invalid times do not filter.
+// What a list is sorted by: a column of its entries. Equal values keep the order of arrival
+// in the same direction; an empty value sorts below every other.
+enum class ArchiveSort {
+    FileName,
+    FileDate,
+    ProbeName,
+    Workpiece,
+    SourceFile,
+    ImportedAt,
+    ImportedBy
+};
+
+// Which archived reports a list holds, in which order. Empty texts and invalid times do not
+// filter.
 struct ArchiveFilter {
     QDateTime from, to;   // FileDate from and to, both included, to the second
     QString nameContains; // part of FileName; letters A-Z in either case
     QString probeName;    // the whole ProbeName
     QString workpiece;    // the whole PartID assigned
     QString sourceFile;   // the whole source file name
-    int offset = 0;       // entries skipped, newest first
-    int limit = 100;      // at most this many entries
+    ArchiveSort sortBy = ArchiveSort::FileDate;
+    bool descending = true; // newest first
+    int offset = 0;         // entries skipped
+    int limit = 100;        // at most this many entries
 };
 
 // One archived report in a list: what tells it apart, without its columns and waveform.
@@ -61,7 +76,7 @@ struct ArchiveEntry {
 };
 
 struct ArchivePage {
-    std::vector<ArchiveEntry> entries; // newest first (by FileDate, then by arrival)
+    std::vector<ArchiveEntry> entries; // in the filter's order
     qint64 total = 0;                  // every entry the filter matches
 };
 
@@ -86,11 +101,21 @@ public:
     // nor duplicate a report.
     AddResult add(const QByteArray& image, const std::vector<reports::ReportRow>& rows,
                   const ImportOrigin& origin);
-    // The same, decoding `image` itself.
+    // The same, decoding `image` itself (without FileData, which the archive does not keep).
     AddResult add(const QByteArray& image, const ImportOrigin& origin);
 
     // A page of the reports the filter matches, with their count. Nothing on a database error.
     std::optional<ArchivePage> list(const ArchiveFilter& filter);
+    // How many reports the filter matches. Nothing on a database error.
+    std::optional<qint64> count(const ArchiveFilter& filter);
+    // The filter's page alone. `total` is what count() said of the same filter (-1: not asked),
+    // which lets a page past the middle be read from the end and the embedded files' planner
+    // be led.
+    std::optional<std::vector<ArchiveEntry>> entries(const ArchiveFilter& filter,
+                                                     qint64 total = -1);
+    // Where report `id` stands in the filter's order (0 first); nothing when the filter leaves
+    // it out (lastError() empty) or on an error.
+    std::optional<qint64> position(const ArchiveFilter& filter, qint64 id);
     // One archived report. Nothing when `id` is unknown (lastError() empty) or on an error.
     std::optional<ArchivedReport> fetch(qint64 id);
     // Assigns every report of `ids` to the workpiece `partId` (empty: to none), all or none.
@@ -101,12 +126,25 @@ public:
 
     QString lastError() const { return lastError_; }
 
+    // Up to this many matches, SQLite is led to find them by their filters and sort them;
+    // beyond, to read the sort column's index in order and stop at the page. Both give the
+    // same rows; set for tests to reach either plan with a few reports.
+    void setSortedInMemoryLimit(qint64 matches) { sortedInMemory_ = matches; }
+
     // The statements that make the archive's tables, for the schema of a new database.
     static QStringList schemaStatements(bool server);
+    // Makes the indexes that sorting by each column needs where the archive lacks them (an
+    // archive made before them gets them on its next opening); in the caller's transaction.
+    static bool createMissingIndexes(QSqlDatabase& db, bool server, QString& error);
 
 private:
     struct Pending;
     struct Statements;
+    struct Condition;
+    enum class Steer { Plain, Sparse, Dense };
+    Condition condition(const ArchiveFilter& filter, Steer steer) const;
+    QString orderBy(const ArchiveFilter& filter, bool reversed) const;
+    static const char* sortColumnName(ArchiveSort sort);
     QStringList distinct(const char* column);
     // Marks the reports the archive holds already; false on a database error.
     bool markKnown(std::vector<Pending>& pending);
@@ -117,6 +155,7 @@ private:
 
     QSqlDatabase db_;
     bool server_ = false;
+    qint64 sortedInMemory_ = 20000;
     QString lastError_;
 };
 

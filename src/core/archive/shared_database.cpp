@@ -73,6 +73,9 @@ bool prepareSchema(QSqlDatabase& db, bool server, QString& error) {
             return false;
         }
     }
+    if (!ReportArchive::createMissingIndexes(db, server, error)) {
+        return false;
+    }
     if (!tx.commit()) {
         error = tx.error();
         return false;

@@ -114,7 +114,7 @@ QString reportHash(const std::uint8_t* dirEntry, const std::uint8_t* slotBytes) 
 }
 
 ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dir,
-                           const std::uint8_t* recBytes) {
+                           const std::uint8_t* recBytes, Columns columns) {
     ReportRow row;
     row.FileNum = slot;
     row.FileName = online::decodeInstrumentText(reinterpret_cast<const char*>(dir + 16), 16);
@@ -194,13 +194,15 @@ ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dir,
     row.Flag_KeyBell_En = (recBytes[412] & 0x20) ? 1 : 0;
     row.Flag_FullSScr = full ? 1 : 0;
 
-    online::CurveArrays curves{};
-    online::computeCurves(rec, curves);
-    row.FileData = buildFileData(rec, curves);
+    if (columns == Columns::All) {
+        online::CurveArrays curves{};
+        online::computeCurves(rec, curves);
+        row.FileData = buildFileData(rec, curves);
+    }
     return row;
 }
 
-DecodeResult decodeReportFile(const QByteArray& image) {
+DecodeResult decodeReportFile(const QByteArray& image, Columns columns) {
     DecodeResult result;
     if (image.size() != kReportFileSize) {
         return result;
@@ -215,7 +217,7 @@ DecodeResult decodeReportFile(const QByteArray& image) {
         }
         const std::uint8_t* dir = b + kDirectoryOffset + kDirectoryEntrySize * slot;
         const std::uint8_t* slotBytes = b + kSlotsOffset + kSlotSize * slot;
-        result.rows.push_back(decodeReportSlot(slot, dir, slotBytes));
+        result.rows.push_back(decodeReportSlot(slot, dir, slotBytes, columns));
         result.rows.back().ReportHash = reportHash(dir, slotBytes);
         if (!result.rows.back().FileDate.isValid()) {
             ++result.invalidDates;

@@ -65,14 +65,18 @@ struct DecodeResult {
 // 2,048 bytes. Fewer bytes give the entries they hold whole.
 std::vector<std::uint16_t> reportIndex(const std::uint8_t* data, std::size_t size);
 
+// What a decoding makes: every column, or every column but FileData, whose curves cost most of
+// a decoding, for the archive, which keeps the bytes FileData is made of instead.
+enum class Columns { All, WithoutFileData };
+
 // Decodes a whole report file. Slot numbers of 1,024 or more are skipped; nothing outside the
 // bytes is read.
-DecodeResult decodeReportFile(const QByteArray& image);
+DecodeResult decodeReportFile(const QByteArray& image, Columns columns = Columns::All);
 
 // Decodes one slot's directory entry and its instrument record (kRecordSize bytes) into a row,
 // without its ReportHash, which needs the whole slot.
 ReportRow decodeReportSlot(std::uint16_t slot, const std::uint8_t* dirEntry,
-                           const std::uint8_t* record);
+                           const std::uint8_t* record, Columns columns = Columns::All);
 
 // SHA-256 of a report's 32-byte directory entry followed by its 4,096-byte slot, in lower-case
 // hexadecimal: the report's identity in the archive and in the documents made of it.
