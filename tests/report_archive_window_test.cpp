@@ -10,21 +10,25 @@
 #include "demo/demo_data.h"
 #include "operator_messages_double.h"
 #include "widgets/ascan_chart.h"
+#include "windows/reports/archive_list_model.h"
 #include "windows/reports/report_archive_window.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
 #include "windows/reports/report_record_pages.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSqlQuery>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -222,6 +226,62 @@ TEST_F(ArchiveWindowTest, DetailsSignOffAndAmendmentOnTheRecordPages) {
     EXPECT_EQ(history->item(4, 5)->text(), "reject");
     EXPECT_EQ(history->item(4, 6)->text(), "repair");
     EXPECT_EQ(history->item(4, 7)->text(), "Re-read: lack of fusion");
+}
+
+// Pages beyond the first are read as they are scrolled to; a title sorts; the selection and the
+// current report outlive both.
+TEST_F(ArchiveWindowTest, PagesThroughEveryMatchSortsByATitleAndKeepsTheSelection) {
+    archive::ReportArchive archive(store_.archiveDb());
+    ASSERT_TRUE(archive.add(demo::makeReportImage(300, 3), {"big.bin", "Wu"}).ok());
+    ASSERT_TRUE(archive
+                    .add(demo::makeReportImage(300, 4, QDateTime(QDate(2027, 1, 5), QTime(8, 0))),
+                         {"bigger.bin", "Li"})
+                    .ok());
+    reports::TFReportArchive w(store_, messages_, folder_);
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+    w.show();
+    QTableView* grid = w.grid();
+    ASSERT_EQ(w.countLabel()->text(), "609 reports");
+    ASSERT_EQ(grid->model()->rowCount(), 609);
+    ASSERT_GT(609, reports::ArchiveListModel::kPageRows * 3);
+
+    // Two rows pages apart, then the last row scrolled to: as the archive lists it.
+    auto* sel = grid->selectionModel();
+    sel->clearSelection();
+    for (const int r : {3, 500}) {
+        sel->select(grid->model()->index(r, 0),
+                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    }
+    grid->scrollToBottom();
+    QApplication::processEvents();
+    archive::ArchiveFilter oldest;
+    oldest.descending = false;
+    oldest.limit = 1;
+    const auto first = archive.list(oldest);
+    ASSERT_TRUE(first);
+    EXPECT_EQ(grid->model()->index(608, 0).data().toString(), first->entries[0].fileName);
+    EXPECT_EQ(grid->model()->index(608, 1).data().toString(),
+              first->entries[0].fileDate.toString("yyyy-MM-dd hh:mm:ss"));
+    archive::ArchiveFilter newest;
+    newest.limit = 609;
+    const auto all = archive.list(newest);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(w.chosenIds(), (QList<qint64>{all->entries[3].id, all->entries[500].id}));
+
+    // A click on "Report Name" sorts by it, the current report staying current.
+    grid->setCurrentIndex(grid->model()->index(450, 0));
+    const qint64 current = all->entries[450].id;
+    QHeaderView* titles = grid->horizontalHeader();
+    QTest::mouseClick(titles->viewport(), Qt::LeftButton, {},
+                      QPoint(titles->sectionViewportPosition(0) + 10, titles->height() / 2));
+    QApplication::processEvents();
+    EXPECT_EQ(grid->model()->index(0, 0).data().toString(), "WELD-0001");
+    EXPECT_EQ(grid->model()->index(608, 0).data().toString(), "WELD-0300");
+    ASSERT_TRUE(grid->currentIndex().isValid());
+    EXPECT_EQ(w.chosenIds(), QList<qint64>{current});
+    EXPECT_EQ(w.lastShown().trace.size(),
+              reports::showCurrentReport(archive.fetch(current)->row, {}).display.trace.size());
+    EXPECT_TRUE(messages_.shown.empty());
 }
 
 } // namespace

@@ -508,7 +508,10 @@ ReportArchive::Condition ReportArchive::condition(const ArchiveFilter& filter, S
         // SQLite's LIKE ignores the case of A-Z already; PostgreSQL's needs the I.
         const QString like = QStringLiteral("\"FileName\" %1 ? ESCAPE '\\'")
                                  .arg(server_ ? QStringLiteral("ILIKE") : QStringLiteral("LIKE"));
-        where << (steer == Steer::Sparse && sortColumn != QLatin1String("FileName")
+        // The date's index holds the name too; another column's would look each row up.
+        const bool nameInSortIndex =
+            sortColumn == QLatin1String("FileName") || sortColumn == QLatin1String("FileDate");
+        where << (steer == Steer::Sparse && !nameInSortIndex
                       ? QStringLiteral("\"ArchiveID\" IN (SELECT \"ArchiveID\" FROM %1 WHERE %2)")
                             .arg(QLatin1String(kTable), like)
                       : like);
@@ -581,14 +584,14 @@ std::optional<qint64> ReportArchive::count(const ArchiveFilter& filter) {
     return q.value(0).toLongLong();
 }
 
-std::optional<std::vector<ArchiveEntry>> ReportArchive::entries(const ArchiveFilter& filter,
-                                                                qint64 total) {
+bool ReportArchive::runPage(QSqlQuery& q, const ArchiveFilter& filter, qint64 total,
+                            const QString& columns, bool& reversed) {
     lastError_.clear();
     qint64 offset = std::max(0, filter.offset);
     qint64 limit = std::max(0, filter.limit);
     // A page past the middle is read from the end, which skips fewer rows: the last page of
     // a million is as quick as the first.
-    const bool reversed = total >= 0 && offset + limit / 2 > total / 2;
+    reversed = total >= 0 && offset + limit / 2 > total / 2;
     if (reversed) {
         limit = std::max<qint64>(0, std::min(limit, total - offset));
         offset = std::max<qint64>(0, total - offset - limit);
@@ -598,20 +601,45 @@ std::optional<std::vector<ArchiveEntry>> ReportArchive::entries(const ArchiveFil
                                                    : Steer::Dense;
     Condition where = condition(filter, steer);
     where.values << limit << offset;
-    QSqlQuery q(db_);
     q.setForwardOnly(true);
-    if (!execute(
-            q,
-            QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?")
-                .arg(entryColumns(), QLatin1String(kTable), where.sql, orderBy(filter, reversed)),
-            where.values)) {
+    if (!execute(q,
+                 QStringLiteral("SELECT %1 FROM %2%3%4 LIMIT ? OFFSET ?")
+                     .arg(columns, QLatin1String(kTable), where.sql, orderBy(filter, reversed)),
+                 where.values)) {
         lastError_ = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::vector<ArchiveEntry>> ReportArchive::entries(const ArchiveFilter& filter,
+                                                                qint64 total) {
+    QSqlQuery q(db_);
+    bool reversed = false;
+    if (!runPage(q, filter, total, entryColumns(), reversed)) {
         return std::nullopt;
     }
     std::vector<ArchiveEntry> out;
-    out.reserve(static_cast<std::size_t>(limit));
+    out.reserve(static_cast<std::size_t>(std::max(0, filter.limit)));
     while (q.next()) {
         out.push_back(readEntry(q, 0));
+    }
+    if (reversed) {
+        std::reverse(out.begin(), out.end());
+    }
+    return out;
+}
+
+std::optional<std::vector<qint64>> ReportArchive::ids(const ArchiveFilter& filter, qint64 total) {
+    QSqlQuery q(db_);
+    bool reversed = false;
+    if (!runPage(q, filter, total, QStringLiteral("\"ArchiveID\""), reversed)) {
+        return std::nullopt;
+    }
+    std::vector<qint64> out;
+    out.reserve(static_cast<std::size_t>(std::max(0, filter.limit)));
+    while (q.next()) {
+        out.push_back(q.value(0).toLongLong());
     }
     if (reversed) {
         std::reverse(out.begin(), out.end());
@@ -745,7 +773,11 @@ QStringList ReportArchive::distinct(const char* column) {
     QSqlQuery q(db_);
     q.setForwardOnly(true);
     const QString c = quoted(QLatin1String(column));
-    if (!q.exec(QStringLiteral("SELECT DISTINCT %1 FROM %2 WHERE %1 <> '' ORDER BY %1")
+    // One seek in the column's index a value, instead of reading every report's entry: a lab
+    // has a few probes and a source file a thousand reports.
+    if (!q.exec(QStringLiteral("WITH RECURSIVE v(x) AS (SELECT min(%1) FROM %2 WHERE %1 > '' "
+                               "UNION ALL SELECT (SELECT min(%1) FROM %2 WHERE %1 > v.x) FROM v "
+                               "WHERE v.x IS NOT NULL) SELECT x FROM v WHERE x IS NOT NULL")
                     .arg(c, QLatin1String(kTable)))) {
         lastError_ = q.lastError().text();
         return out;

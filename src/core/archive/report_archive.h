@@ -7,6 +7,7 @@
 #include <QList>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QSqlRecord>
 #include <QString>
 #include <QStringList>
@@ -113,6 +114,8 @@ public:
     // be led.
     std::optional<std::vector<ArchiveEntry>> entries(const ArchiveFilter& filter,
                                                      qint64 total = -1);
+    // The ids of the filter's page alone, as entries() reads them.
+    std::optional<std::vector<qint64>> ids(const ArchiveFilter& filter, qint64 total = -1);
     // Where report `id` stands in the filter's order (0 first); nothing when the filter leaves
     // it out (lastError() empty) or on an error.
     std::optional<qint64> position(const ArchiveFilter& filter, qint64 id);
@@ -144,6 +147,9 @@ private:
     enum class Steer { Plain, Sparse, Dense };
     Condition condition(const ArchiveFilter& filter, Steer steer) const;
     QString orderBy(const ArchiveFilter& filter, bool reversed) const;
+    // Runs the page query of `filter` for `columns`; `reversed`: its rows come last first.
+    bool runPage(QSqlQuery& q, const ArchiveFilter& filter, qint64 total, const QString& columns,
+                 bool& reversed);
     static const char* sortColumnName(ArchiveSort sort);
     QStringList distinct(const char* column);
     // Marks the reports the archive holds already; false on a database error.

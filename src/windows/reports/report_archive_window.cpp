@@ -5,6 +5,7 @@
 #include "widgets/busy_cursor.h"
 #include "widgets/operator_messages.h"
 #include "widgets/status_panels.h"
+#include "windows/reports/archive_list_model.h"
 #include "windows/reports/report_browser_parts.h"
 #include "windows/reports/report_documents.h"
 #include "windows/reports/report_record_pages.h"
@@ -20,8 +21,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSplitter>
-#include <QStandardItemModel>
 #include <QTableView>
+#include <QTimer>
 #include <algorithm>
 #include <map>
 
@@ -30,17 +31,6 @@ namespace ufd::reports {
 namespace {
 
 using app::BusyCursor;
-
-constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
-constexpr int kIdRole = Qt::UserRole + 1;
-
-const QStringList& gridTitles() {
-    static const QStringList titles{QStringLiteral("Report Name"), QStringLiteral("Date"),
-                                    QStringLiteral("Probe"),       QStringLiteral("Workpiece"),
-                                    QStringLiteral("Source file"), QStringLiteral("Imported"),
-                                    QStringLiteral("Imported by")};
-    return titles;
-}
 
 // A filter's choices: "" for any, then the values, keeping what was chosen when it is still one.
 void fillBox(QComboBox* box, const QStringList& values) {
@@ -69,17 +59,29 @@ TFReportArchive::TFReportArchive(DataStore& store, app::OperatorMessages& messag
     auto* split = new QSplitter(Qt::Vertical, this);
     grid_ = new QTableView(split);
     grid_->setObjectName(QStringLiteral("ArchiveGrid"));
-    model_ = new QStandardItemModel(0, static_cast<int>(gridTitles().size()), grid_);
-    model_->setHorizontalHeaderLabels(gridTitles());
+    model_ = new ArchiveListModel(archive_, grid_);
+    // Told while the grid paints: said once the painting is over.
+    model_->setErrorHandler([this](const QString& error) {
+        QTimer::singleShot(0, this, [this, error] { messages_.showError(error); });
+    });
     grid_->setModel(model_);
     grid_->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Rows of one height, so that the grid never measures a million of them.
+    grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     grid_->verticalHeader()->setDefaultSectionSize(grid_->fontMetrics().height() + 6);
-    grid_->horizontalHeader()->setStretchLastSection(true);
+    QHeaderView* titles = grid_->horizontalHeader();
+    titles->setStretchLastSection(true);
     for (int c = 0; c < model_->columnCount(); ++c) {
         grid_->setColumnWidth(c, c == 1 || c == 5 ? 150 : 120);
     }
+    // A click on a title sorts by its column, again the other way round; the archive sorts.
+    titles->setSectionsClickable(true);
+    titles->setSortIndicatorShown(true);
+    titles->setSortIndicator(ArchiveListModel::columnOf(archive::ArchiveSort::FileDate),
+                             Qt::DescendingOrder);
+    connect(titles, &QHeaderView::sortIndicatorChanged, this, [this] { refresh(); });
     pages_ = new ReportView(split);
     details_ = new RecordDetailsPage(pages_);
     history_ = new RecordHistoryPage(pages_);
@@ -228,8 +230,7 @@ void TFReportArchive::fillChoices() {
     fillBox(assignTo_, workpieces);
 }
 
-void TFReportArchive::refresh() {
-    const BusyCursor busy;
+archive::ArchiveFilter TFReportArchive::currentFilter() const {
     archive::ArchiveFilter filter;
     if (fromOn_->isChecked()) {
         filter.from = QDateTime(from_->date(), QTime(0, 0, 0));
@@ -241,54 +242,48 @@ void TFReportArchive::refresh() {
     filter.probeName = probe_->currentText();
     filter.workpiece = workpiece_->currentText();
     filter.sourceFile = source_->currentText();
-    filter.limit = kListLimit;
+    const QHeaderView* titles = grid_->horizontalHeader();
+    filter.sortBy = ArchiveListModel::sortOf(titles->sortIndicatorSection());
+    filter.descending = titles->sortIndicatorOrder() == Qt::DescendingOrder;
+    return filter;
+}
 
+qint64 TFReportArchive::currentId() const {
+    const QModelIndex current = grid_->currentIndex();
+    const archive::ArchiveEntry* e = current.isValid() ? model_->entry(current.row()) : nullptr;
+    return e != nullptr ? e->id : -1;
+}
+
+void TFReportArchive::refresh() {
+    const BusyCursor busy;
     const qint64 keep = shownId_;
     shownReport_.reset(); // an assignment may have changed it: read it again
-    const auto page = archive_.list(filter);
+    bool listed = false;
     {
         const QSignalBlocker quiet(grid_->selectionModel());
-        model_->removeRows(0, model_->rowCount());
+        listed = model_->setFilter(currentFilter());
     }
-    if (!page) {
+    if (!listed) {
         count_->setText(QString());
         messages_.showError(archive_.lastError());
         showCurrent();
+        enableActions();
         return;
     }
-    int keepRow = -1;
-    for (const archive::ArchiveEntry& e : page->entries) {
-        QList<QStandardItem*> items;
-        for (const QString& text :
-             {e.fileName,
-              e.fileDate.isValid() ? e.fileDate.toString(QLatin1String(kStamp)) : QString(),
-              e.probeName, e.workpiece, e.sourceFile,
-              e.importedAt.toLocalTime().toString(QLatin1String(kStamp)), e.importedBy}) {
-            items << new QStandardItem(text);
-        }
-        items.front()->setData(e.id, kIdRole);
-        if (e.id == keep) {
-            keepRow = model_->rowCount();
-        }
-        model_->appendRow(items);
-    }
-    const qint64 shown = static_cast<qint64>(page->entries.size());
-    count_->setText(
-        page->total > shown
-            ? QStringLiteral("%1 reports, the newest %2 shown").arg(page->total).arg(shown)
-            : QStringLiteral("%1 reports").arg(page->total));
-    // The report on the pages stays when the list still holds it; else the newest is shown.
-    if (model_->rowCount() > 0) {
-        grid_->setCurrentIndex(model_->index(std::max(keepRow, 0), 0));
+    count_->setText(QStringLiteral("%1 reports").arg(model_->total()));
+    // The report on the pages stays when the list still holds it; else the first row is shown.
+    if (model_->total() > 0) {
+        const std::optional<int> kept = keep >= 0 ? model_->rowOf(keep) : std::nullopt;
+        const QModelIndex current = model_->index(kept.value_or(0), 0);
+        grid_->setCurrentIndex(current);
+        grid_->scrollTo(current);
     }
     showCurrent();
     enableActions();
 }
 
 void TFReportArchive::showCurrent() {
-    const QModelIndex current = grid_->currentIndex();
-    const qint64 id =
-        current.isValid() ? model_->index(current.row(), 0).data(kIdRole).toLongLong() : -1;
+    const qint64 id = currentId();
     if (id == shownId_ && id >= 0 && shownReport_) {
         return;
     }
@@ -407,11 +402,37 @@ void TFReportArchive::signClick() {
 }
 
 QList<qint64> TFReportArchive::chosenIds() const {
-    QList<qint64> ids;
-    for (const int row : chosenRows(grid_, grid_->currentIndex().row())) {
-        ids << model_->index(row, 0).data(kIdRole).toLongLong();
+    // The selection as ranges of rows: a million selected rows are one range, not a million
+    // indexes, and their ids are read a range at a time.
+    std::vector<std::pair<int, int>> ranges;
+    qint64 selected = 0;
+    for (const QItemSelectionRange& r : grid_->selectionModel()->selection()) {
+        ranges.emplace_back(r.top(), r.bottom());
+        selected += r.height();
     }
-    return ids;
+    std::sort(ranges.begin(), ranges.end());
+    std::vector<std::pair<int, int>> merged;
+    for (const auto& r : ranges) {
+        if (!merged.empty() && r.first <= merged.back().second + 1) {
+            merged.back().second = std::max(merged.back().second, r.second);
+        } else {
+            merged.push_back(r);
+        }
+    }
+    // One selected row counts as none: the current row is the choice, as in the browser.
+    if (selected < 2) {
+        const int current = grid_->currentIndex().row();
+        merged.clear();
+        if (current >= 0) {
+            merged.emplace_back(current, current);
+        }
+    }
+    const auto ids = model_->ids(merged);
+    if (!ids) {
+        messages_.showError(archive_.lastError());
+        return {};
+    }
+    return *ids;
 }
 
 std::vector<StoredReport> TFReportArchive::chosenReports() {
@@ -482,12 +503,11 @@ void TFReportArchive::printClick() {
 }
 
 void TFReportArchive::csvClick() {
-    const QModelIndex current = grid_->currentIndex();
-    if (!current.isValid()) {
+    const qint64 id = currentId();
+    if (id < 0) {
         return;
     }
-    const auto report = fetchOrSay(model_->index(current.row(), 0).data(kIdRole).toLongLong());
-    if (report) {
+    if (const auto report = fetchOrSay(id)) {
         documents_->saveCsv(report->row);
     }
 }

@@ -16,7 +16,6 @@ class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QStandardItemModel;
 class QTableView;
 
 namespace ufd::app {
@@ -25,6 +24,7 @@ class OperatorMessages;
 
 namespace ufd::reports {
 
+class ArchiveListModel;
 class DataStore;
 class RecordDetailsPage;
 class RecordHistoryPage;
@@ -33,19 +33,19 @@ class ReportView;
 struct SignCredentials;
 struct StoredReport;
 
-// "Report archive": every report ever imported, newest first, with filters and a count; the
-// selected report on the browser's own pages; reports assigned to a workpiece, and the
-// browser's documents made of one or many of them.
+// "Report archive": every report ever imported, newest first or sorted by any column (a click
+// on its title), with filters and a count; the grid reads its rows a page at a time as it is
+// scrolled, however many match. The selected report on the browser's own pages; reports
+// assigned to a workpiece, and the browser's documents made of one or many of them.
 class TFReportArchive : public QWidget {
 public:
-    // Rows the grid holds at most; the count says how many the filter matches.
-    static constexpr int kListLimit = 1000;
-
     TFReportArchive(DataStore& store, app::OperatorMessages& messages, const QString& programFolder,
                     QWidget* parent = nullptr);
     ~TFReportArchive() override;
 
-    // Lists the reports the filters match (the Search button also reads the choices again).
+    // Lists the reports the filters match in the order the grid's titles show (the Search
+    // button also reads the choices again). The current report stays current when it still
+    // matches; else the first row is.
     void refresh();
     // Assigns every selected report (or the current one) to the workpiece chosen beside the
     // button; the empty choice takes the assignment away.
@@ -73,6 +73,7 @@ public:
     ReportDocuments& documents() const { return *documents_; }
 
     QTableView* grid() const { return grid_; }
+    ArchiveListModel* listModel() const { return model_; }
     ReportView* pages() const { return pages_; }
     QLabel* countLabel() const { return count_; }
     QLineEdit* nameFilter() const { return name_; }
@@ -94,6 +95,9 @@ private:
     void buildFilters(QWidget* parent, QBoxLayout* outer);
     void buildActions(QWidget* parent, QBoxLayout* outer);
     void fillChoices();
+    archive::ArchiveFilter currentFilter() const;
+    // The id of the grid's current row; -1 when there is none.
+    qint64 currentId() const;
     void showCurrent();
     void enableActions();
     std::vector<StoredReport> chosenReports();
@@ -121,7 +125,7 @@ private:
     QComboBox* source_ = nullptr;
     QLabel* count_ = nullptr;
     QTableView* grid_ = nullptr;
-    QStandardItemModel* model_ = nullptr;
+    ArchiveListModel* model_ = nullptr;
     ReportView* pages_ = nullptr;
     QComboBox* assignTo_ = nullptr;
     QPushButton* assign_ = nullptr;
