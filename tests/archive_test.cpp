@@ -4,11 +4,13 @@
 #include "core/archive/report_archive.h"
 #include "core/archive/shared_database.h"
 #include "core/reports/database.h"
+#include "core/reports/report_display.h"
 #include "core/reports/report_file.h"
 #include "demo/demo_data.h"
 #include "throwaway_postgres.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,6 +21,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
@@ -628,6 +631,119 @@ TEST_P(ArchiveTest, TwoProcessesImportingOverlappingFilesLoseAndDuplicateNothing
     EXPECT_EQ(scalar("SELECT count(*) FROM \"tabReportArchive\""), 2048);
     EXPECT_EQ(scalar("SELECT count(DISTINCT \"ReportHash\") FROM \"tabReportArchive\""), 2048);
     EXPECT_EQ(scalar("SELECT count(*) FROM \"tabReportArchiveData\""), 2048);
+}
+
+// An import killed at any moment, by the operator or the power: whatever it had done is
+// whole or gone, in the archive and in the report table, and the same import run again
+// completes with every report once.
+TEST_P(ArchiveTest, AnImportKilledAtAnyMomentLeavesNothingHalfStored) {
+    constexpr int kReports = 400;
+    const QByteArray images[2] = {reportFile(kReports, 11), reportFile(kReports, 12)};
+    const QStringList files{write("f.bin", images[0]), write("g.bin", images[1])};
+    QSet<QString> hashes[2];
+    for (int i = 0; i < 2; ++i) {
+        for (const auto& row : reports::decodeReportFile(images[i]).rows) {
+            hashes[i].insert(row.ReportHash);
+        }
+    }
+    // How long a whole import takes here, so that the kills fall all over it.
+    QElapsedTimer clock;
+    clock.start();
+    ToolRun warm = tool({"import-report", write("w.bin", reportFile(kReports, 10))});
+    ASSERT_EQ(warm.code, 0) << warm.err.toStdString();
+    const qint64 whole = std::max<qint64>(clock.elapsed(), 50);
+
+    int killedMidway = 0;
+    const auto scratchRows = [&] {
+        QSqlQuery q(store_.scratchDb());
+        EXPECT_TRUE(q.exec("SELECT ReportHash FROM tabDetectorReport"));
+        QSet<QString> rows;
+        while (q.next()) {
+            rows.insert(q.value(0).toString());
+        }
+        return rows;
+    };
+    for (int run = 0; run < 6; ++run) {
+        auto p = startTool({"import-report", files[run % 2]});
+        ASSERT_TRUE(p->waitForStarted());
+        QThread::msleep(static_cast<unsigned long>(whole * (run + 1) / 7));
+        p->kill();
+        p->waitForFinished();
+        killedMidway += p->exitStatus() == QProcess::CrashExit ? 1 : 0;
+
+        // No report without its bytes, no bytes without their report, all of them readable.
+        EXPECT_EQ(
+            scalar("SELECT count(*) FROM \"tabReportArchive\" a WHERE NOT EXISTS (SELECT 1 "
+                   "FROM \"tabReportArchiveData\" d WHERE d.\"ArchiveID\" = a.\"ArchiveID\")"),
+            0)
+            << "run " << run;
+        EXPECT_EQ(scalar("SELECT count(*) FROM \"tabReportArchive\""),
+                  scalar("SELECT count(*) FROM \"tabReportArchiveData\""));
+        // The report table holds one whole file: the warm-up's, f's or g's.
+        const QSet<QString> scratch = scratchRows();
+        EXPECT_EQ(scratch.size(), kReports) << "run " << run;
+        EXPECT_TRUE(scratch == hashes[0] || scratch == hashes[1] ||
+                    !scratch.intersects(hashes[0] + hashes[1]))
+            << "run " << run << ": a file half replaced";
+    }
+    EXPECT_GT(killedMidway, 0) << "every import ended before its kill";
+
+    for (const QString& file : files) {
+        const ToolRun r = tool({"import-report", file});
+        ASSERT_EQ(r.code, 0) << r.err.toStdString();
+    }
+    EXPECT_EQ(scratchRows(), hashes[1]);
+    EXPECT_EQ(scalar("SELECT count(*) FROM \"tabReportArchive\""), 3 * kReports);
+    EXPECT_EQ(scalar("SELECT count(DISTINCT \"ReportHash\") FROM \"tabReportArchive\""),
+              3 * kReports);
+    ReportArchive archive(store_.archiveDb());
+    const archive::ArchivePage all = page({});
+    for (std::size_t i = 0; i < all.entries.size(); i += 7) {
+        const archive::ArchiveEntry& e = all.entries[i];
+        const auto got = archive.fetch(e.id);
+        ASSERT_TRUE(got) << archive.lastError().toStdString();
+        ASSERT_EQ(reports::fieldText(got->row, "ReportHash"), e.hash);
+    }
+}
+
+// A server that goes away during a session: the next archive action says it cannot be reached,
+// the station keeps its report table, nothing counts as archived that was not; the server back,
+// the next action works without the program starting again.
+TEST_P(ArchiveTest, AServerThatWentAwayIsSaidAndReachedAgainWhenBack) {
+    if (GetParam() != Backend::Postgres) {
+        GTEST_SKIP() << "the embedded files do not go away";
+    }
+    QByteArray image = reportFile(40, 21);
+    archive::archiveEveryImport(
+        store_,
+        [&] {
+            return archive::ImportedImage{image, dir_.filePath("a.bin")};
+        },
+        [] { return QStringLiteral("eve"); });
+    reports::ReplaceResult r = store_.replaceReports(reports::decodeReportFile(image).rows);
+    ASSERT_EQ(r.archived, 40) << r.archiveError.toStdString();
+    ReportArchive archive(store_.archiveDb());
+    const qint64 one = page({}).entries.at(0).id;
+
+    server().stop(true);
+    image = reportFile(30, 22);
+    r = store_.replaceReports(reports::decodeReportFile(image).rows);
+    EXPECT_EQ(r.stored, 30) << "the station's own report table";
+    EXPECT_EQ(r.archived, 0);
+    EXPECT_TRUE(r.archiveError.contains("cannot be reached")) << r.archiveError.toStdString();
+    EXPECT_FALSE(archive.list({}));
+    EXPECT_TRUE(archive.lastError().contains("cannot be reached"))
+        << archive.lastError().toStdString();
+    EXPECT_FALSE(archive.assignWorkpiece({one}, "W-3"));
+    EXPECT_TRUE(archive.lastError().contains("cannot be reached"));
+
+    ASSERT_TRUE(server().restart()) << server().error().toStdString();
+    const auto back = archive.list({});
+    ASSERT_TRUE(back) << archive.lastError().toStdString();
+    EXPECT_EQ(back->total, 40);
+    EXPECT_TRUE(archive.assignWorkpiece({one}, "W-3")) << archive.lastError().toStdString();
+    r = store_.replaceReports(reports::decodeReportFile(image).rows);
+    EXPECT_EQ(r.archived, 30) << r.archiveError.toStdString();
 }
 
 TEST_P(ArchiveTest, UfdtoolImportsListsAndShows) {

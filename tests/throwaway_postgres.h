@@ -74,15 +74,7 @@ public:
         }
         for (int attempt = 0; attempt < 3 && !running_; ++attempt) {
             port_ = freePort();
-            running_ = run(QStringLiteral("pg_ctl"),
-                           {QStringLiteral("-D"), dataFolder(), QStringLiteral("-l"),
-                            dir_.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
-                            QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-o"),
-                            QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
-                                           "-c synchronous_commit=off -c full_page_writes=off")
-                                .arg(port_)
-                                .arg(dir_.path()),
-                            QStringLiteral("start")});
+            running_ = serve();
         }
         if (running_) {
             startWatchdog();
@@ -90,11 +82,26 @@ public:
         return running_;
     }
 
-    void stop() {
+    // At once, by default. This server acknowledges a commit before its log is on disk (it is
+    // thrown away anyway), so one that is to serve again is stopped in order (`orderly`): else
+    // it would come back without the last commits.
+    void stop(bool orderly = false) {
         if (running_) {
-            run(QStringLiteral("pg_ctl"), stopArguments());
+            QStringList args = stopArguments();
+            if (orderly) {
+                args[args.indexOf(QStringLiteral("immediate"))] = QStringLiteral("fast");
+            }
+            run(QStringLiteral("pg_ctl"), args);
             running_ = false;
         }
+    }
+
+    // The server stopped by stop() serves again, on its port, with everything it held.
+    bool restart() {
+        if (!running_ && !bin_.isEmpty()) {
+            running_ = serve();
+        }
+        return running_;
     }
 
     // A new, empty database on the server, so that tests sharing the server share no rows.
@@ -200,6 +207,18 @@ private:
 
     QString dataFolder() const {
         return dir_.filePath(QStringLiteral("data"));
+    }
+
+    bool serve() {
+        return run(QStringLiteral("pg_ctl"),
+                   {QStringLiteral("-D"), dataFolder(), QStringLiteral("-l"),
+                    dir_.filePath(QStringLiteral("server.log")), QStringLiteral("-w"),
+                    QStringLiteral("-t"), QStringLiteral("60"), QStringLiteral("-o"),
+                    QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off "
+                                   "-c synchronous_commit=off -c full_page_writes=off")
+                        .arg(port_)
+                        .arg(dir_.path()),
+                    QStringLiteral("start")});
     }
 
     QStringList stopArguments() const {

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstring>
 #include <span>
+#include <type_traits>
 #define ZLIB_CONST
 #include <zlib.h>
 
@@ -185,6 +186,93 @@ QString valueRows(int rows, int columns) {
 ReportArchive::ReportArchive(QSqlDatabase db)
     : db_(std::move(db)), server_(reports::isServer(db_)) {}
 
+namespace {
+
+bool succeeded(bool ok) {
+    return ok;
+}
+bool succeeded(const AddResult& r) {
+    return r.ok();
+}
+template <typename T> bool succeeded(const std::optional<T>& r) {
+    return r.has_value();
+}
+
+} // namespace
+
+bool ReportArchive::connected() {
+    if (!server_ || db_.isOpen()) {
+        return true;
+    }
+    if (db_.open()) {
+        return true;
+    }
+    lastError_ = QStringLiteral("The database server %1@%2:%3/%4 cannot be reached: %5")
+                     .arg(db_.userName(), db_.hostName())
+                     .arg(db_.port())
+                     .arg(db_.databaseName(), db_.lastError().text().trimmed());
+    return false;
+}
+
+bool ReportArchive::lost() const {
+    // Qt's driver closes a connection whose server has gone.
+    return server_ && !db_.isOpen();
+}
+
+// A server that went away (restarted, the network down for a while) is reached again by the
+// next action, without the program having to start again; an action that lost the connection
+// runs once more on a new one, which every action may: each is one transaction or none.
+template <typename Action> auto ReportArchive::reconnecting(Action action) -> decltype(action()) {
+    using Result = decltype(action());
+    const auto failed = [this] {
+        if constexpr (std::is_same_v<Result, AddResult>) {
+            AddResult r;
+            r.error = lastError_;
+            return r;
+        } else {
+            return Result{};
+        }
+    };
+    if (!connected()) {
+        return failed();
+    }
+    Result result = action();
+    if (!succeeded(result) && lost()) {
+        result = connected() ? action() : failed();
+    }
+    return result;
+}
+
+AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRow>& rows,
+                             const ImportOrigin& origin) {
+    return reconnecting([&] { return addNow(image, rows, origin); });
+}
+
+std::optional<qint64> ReportArchive::count(const ArchiveFilter& filter) {
+    return reconnecting([&] { return countNow(filter); });
+}
+
+std::optional<std::vector<ArchiveEntry>> ReportArchive::entries(const ArchiveFilter& filter,
+                                                                qint64 total) {
+    return reconnecting([&] { return entriesNow(filter, total); });
+}
+
+std::optional<std::vector<qint64>> ReportArchive::ids(const ArchiveFilter& filter, qint64 total) {
+    return reconnecting([&] { return idsNow(filter, total); });
+}
+
+std::optional<qint64> ReportArchive::position(const ArchiveFilter& filter, qint64 id) {
+    return reconnecting([&] { return positionNow(filter, id); });
+}
+
+std::optional<ArchivedReport> ReportArchive::fetch(qint64 id) {
+    return reconnecting([&] { return fetchNow(id); });
+}
+
+bool ReportArchive::assignWorkpiece(const QList<qint64>& ids, const QString& partId) {
+    return reconnecting([&] { return assignNow(ids, partId); });
+}
+
 QStringList ReportArchive::schemaStatements(bool server) {
     const QSqlRecord& cols = archivedColumns();
     QStringList columns;
@@ -265,8 +353,8 @@ AddResult ReportArchive::add(const QByteArray& image, const ImportOrigin& origin
                origin);
 }
 
-AddResult ReportArchive::add(const QByteArray& image, const std::vector<ReportRow>& rows,
-                             const ImportOrigin& origin) {
+AddResult ReportArchive::addNow(const QByteArray& image, const std::vector<ReportRow>& rows,
+                                const ImportOrigin& origin) {
     AddResult result;
     if (image.size() != reports::kReportFileSize) {
         result.error = QStringLiteral("not a whole report file (%1 bytes)").arg(image.size());
@@ -564,7 +652,7 @@ QString ReportArchive::orderBy(const ArchiveFilter& filter, bool reversed) const
         .arg(quoted(QLatin1String(sortColumnName(filter.sortBy))), direction, nulls);
 }
 
-std::optional<qint64> ReportArchive::count(const ArchiveFilter& filter) {
+std::optional<qint64> ReportArchive::countNow(const ArchiveFilter& filter) {
     lastError_.clear();
     const Condition where = condition(filter, Steer::Plain);
     // Without a filter SQLite would count the widest of the narrow indexes, the hashes';
@@ -612,8 +700,8 @@ bool ReportArchive::runPage(QSqlQuery& q, const ArchiveFilter& filter, qint64 to
     return true;
 }
 
-std::optional<std::vector<ArchiveEntry>> ReportArchive::entries(const ArchiveFilter& filter,
-                                                                qint64 total) {
+std::optional<std::vector<ArchiveEntry>> ReportArchive::entriesNow(const ArchiveFilter& filter,
+                                                                   qint64 total) {
     QSqlQuery q(db_);
     bool reversed = false;
     if (!runPage(q, filter, total, entryColumns(), reversed)) {
@@ -630,7 +718,8 @@ std::optional<std::vector<ArchiveEntry>> ReportArchive::entries(const ArchiveFil
     return out;
 }
 
-std::optional<std::vector<qint64>> ReportArchive::ids(const ArchiveFilter& filter, qint64 total) {
+std::optional<std::vector<qint64>> ReportArchive::idsNow(const ArchiveFilter& filter,
+                                                         qint64 total) {
     QSqlQuery q(db_);
     bool reversed = false;
     if (!runPage(q, filter, total, QStringLiteral("\"ArchiveID\""), reversed)) {
@@ -659,7 +748,7 @@ std::optional<ArchivePage> ReportArchive::list(const ArchiveFilter& filter) {
     return ArchivePage{std::move(*page), *total};
 }
 
-std::optional<qint64> ReportArchive::position(const ArchiveFilter& filter, qint64 id) {
+std::optional<qint64> ReportArchive::positionNow(const ArchiveFilter& filter, qint64 id) {
     lastError_.clear();
     const QString sort = quoted(QLatin1String(sortColumnName(filter.sortBy)));
     Condition where = condition(filter, Steer::Plain);
@@ -709,7 +798,7 @@ std::optional<qint64> ReportArchive::position(const ArchiveFilter& filter, qint6
     return q.value(0).toLongLong();
 }
 
-std::optional<ArchivedReport> ReportArchive::fetch(qint64 id) {
+std::optional<ArchivedReport> ReportArchive::fetchNow(qint64 id) {
     lastError_.clear();
     QSqlQuery q(db_);
     q.setForwardOnly(true);
@@ -740,7 +829,7 @@ std::optional<ArchivedReport> ReportArchive::fetch(qint64 id) {
     return report;
 }
 
-bool ReportArchive::assignWorkpiece(const QList<qint64>& ids, const QString& partId) {
+bool ReportArchive::assignNow(const QList<qint64>& ids, const QString& partId) {
     Transaction tx(db_, server_);
     if (!tx.isOpen()) {
         lastError_ = tx.error();
@@ -768,7 +857,7 @@ bool ReportArchive::assignWorkpiece(const QList<qint64>& ids, const QString& par
     return true;
 }
 
-QStringList ReportArchive::distinct(const char* column) {
+std::optional<QStringList> ReportArchive::distinctNow(const char* column) {
     QStringList out;
     QSqlQuery q(db_);
     q.setForwardOnly(true);
@@ -780,7 +869,7 @@ QStringList ReportArchive::distinct(const char* column) {
                                "WHERE v.x IS NOT NULL) SELECT x FROM v WHERE x IS NOT NULL")
                     .arg(c, QLatin1String(kTable)))) {
         lastError_ = q.lastError().text();
-        return out;
+        return std::nullopt;
     }
     while (q.next()) {
         out << q.value(0).toString();
@@ -789,11 +878,11 @@ QStringList ReportArchive::distinct(const char* column) {
 }
 
 QStringList ReportArchive::probeNames() {
-    return distinct("ProbeName");
+    return reconnecting([&] { return distinctNow("ProbeName"); }).value_or(QStringList());
 }
 
 QStringList ReportArchive::sourceFiles() {
-    return distinct("SourceFile");
+    return reconnecting([&] { return distinctNow("SourceFile"); }).value_or(QStringList());
 }
 
 void archiveEveryImport(reports::DataStore& store, std::function<ImportedImage()> image,

@@ -144,6 +144,21 @@ private:
     struct Pending;
     struct Statements;
     struct Condition;
+    // The actions themselves; the public ones reach a server that went away again first.
+    AddResult addNow(const QByteArray& image, const std::vector<reports::ReportRow>& rows,
+                     const ImportOrigin& origin);
+    std::optional<qint64> countNow(const ArchiveFilter& filter);
+    std::optional<std::vector<ArchiveEntry>> entriesNow(const ArchiveFilter& filter, qint64 total);
+    std::optional<std::vector<qint64>> idsNow(const ArchiveFilter& filter, qint64 total);
+    std::optional<qint64> positionNow(const ArchiveFilter& filter, qint64 id);
+    std::optional<ArchivedReport> fetchNow(qint64 id);
+    bool assignNow(const QList<qint64>& ids, const QString& partId);
+    std::optional<QStringList> distinctNow(const char* column);
+    // False, with lastError() saying the server cannot be reached, when its lost connection
+    // cannot be made again.
+    bool connected();
+    bool lost() const;
+    template <typename Action> auto reconnecting(Action action) -> decltype(action());
     enum class Steer { Plain, Sparse, Dense };
     Condition condition(const ArchiveFilter& filter, Steer steer) const;
     QString orderBy(const ArchiveFilter& filter, bool reversed) const;
@@ -151,7 +166,6 @@ private:
     bool runPage(QSqlQuery& q, const ArchiveFilter& filter, qint64 total, const QString& columns,
                  bool& reversed);
     static const char* sortColumnName(ArchiveSort sort);
-    QStringList distinct(const char* column);
     // Marks the reports the archive holds already; false on a database error.
     bool markKnown(std::vector<Pending>& pending);
     // Inserts `chunk` (sorted by hash) in one statement and their bytes in another; the number
