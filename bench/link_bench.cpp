@@ -1,11 +1,15 @@
 // How fast the program uploads the report storage over a serial line, against what the line
-// allows. Both run on the same simulated line: first an ideal uploader (raw reads on the port,
-// each block asked for the moment the last one is in), then the program's own upload.
-//   link_bench [--size BYTES] [--baud N] [--usb-ms L] [--latency MS]
+// allows, and what the link costs the processor. All on the same simulated line: first an ideal
+// uploader (raw reads on the port, each block asked for the moment the last one is in), then the
+// program's own upload, then (with --live) the program's live poll for a while.
+//   link_bench [--size BYTES] [--baud N] [--usb-ms L] [--latency MS] [--live SECONDS]
 // Defaults: 1 MiB at 921600 Bd through 16 ms chunks. --baud 0 is an unpaced pseudo-terminal
-// (no chunks unless --usb-ms says so), e.g. with --size 4229120 for a whole report.
+// (no chunks unless --usb-ms says so), e.g. with --size 4229120 for a whole report. The CPU
+// figures are the program's threads alone (the main thread and the serial component's), the
+// simulator's taken off.
 #include "core/context/app_context.h"
 #include "core/protocol/packet.h"
+#include "core/protocol/poll_pacer.h"
 #include "core/protocol/report_transfer.h"
 #include "core/serial/instrument_port.h"
 #include "instrument.h"
@@ -14,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -37,6 +42,7 @@ struct Options {
     long long baud = 921600;
     long long usbMs = -1; // 16 on a paced line, none on an unpaced one
     long long latencyMs = 0;
+    long long liveSeconds = 0;
 };
 
 bool parse(const QStringList& args, Options& o) {
@@ -50,6 +56,8 @@ bool parse(const QStringList& args, Options& o) {
             target = &o.usbMs;
         } else if (args[i] == QLatin1String("--latency")) {
             target = &o.latencyMs;
+        } else if (args[i] == QLatin1String("--live")) {
+            target = &o.liveSeconds;
         }
         bool ok = target != nullptr && i + 1 < args.size();
         const long long v = ok ? args[++i].toLongLong(&ok) : 0;
@@ -62,7 +70,7 @@ bool parse(const QStringList& args, Options& o) {
         o.usbMs = o.baud > 0 ? 16 : 0;
     }
     return o.size <= protocol::kMaxReportFileSize && o.baud <= 100'000'000 && o.usbMs <= 10'000 &&
-           o.latencyMs <= 60'000;
+           o.latencyMs <= 60'000 && o.liveSeconds <= 3600;
 }
 
 // A pattern no block repeats, so a block delivered twice or out of place shows.
@@ -74,10 +82,20 @@ QByteArray pattern(long long size) {
     return b;
 }
 
-double processCpu() {
+double cpuClock(clockid_t clock) {
     timespec t{};
-    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    ::clock_gettime(clock, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+double processCpu() {
+    return cpuClock(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+// The program's own thread (the event loop, the dispatcher, the transfer); the rest of the
+// program's CPU is the serial component's I/O thread.
+double mainThreadCpu() {
+    return cpuClock(CLOCK_THREAD_CPUTIME_ID);
 }
 
 // The uploader the line allows: the PC's end of the pseudo-terminal in raw mode, no component,
@@ -208,7 +226,8 @@ std::optional<double> idealUpload(const std::string& port, const QByteArray& ima
 
 struct ProgramRun {
     double seconds = 0;
-    double cpuSeconds = 0; // the program's threads, the simulator's taken off
+    double cpuSeconds = 0;  // the program's threads, the simulator's taken off
+    double mainSeconds = 0; // of which the main thread's
 };
 
 // The program's upload as "Upload Report" runs it, through the program's own context.
@@ -238,6 +257,7 @@ std::optional<ProgramRun> programUpload(const std::string& port, std::uint32_t b
 
     ProgramRun run;
     const double cpuStart = processCpu();
+    const double mainStart = mainThreadCpu();
     const double simStart = instrument.stats().cpuSeconds;
     QElapsedTimer wall;
     wall.start();
@@ -245,6 +265,7 @@ std::optional<ProgramRun> programUpload(const std::string& port, std::uint32_t b
     QCoreApplication::exec();
     run.seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
     run.cpuSeconds = processCpu() - cpuStart - (instrument.stats().cpuSeconds - simStart);
+    run.mainSeconds = mainThreadCpu() - mainStart;
     context.comm().ClosePort();
 
     if (!saved) {
@@ -259,6 +280,47 @@ std::optional<ProgramRun> programUpload(const std::string& port, std::uint32_t b
     return run;
 }
 
+struct LiveRun {
+    bool ok = false;
+    double seconds = 0;
+    double cpuSeconds = 0;
+    double mainSeconds = 0;
+    long long answers = 0;
+};
+
+// The live view's link as the online window runs it: the poll paced by the program's pacer, every
+// answer through the component and the dispatcher; no drawing.
+LiveRun programLive(const std::string& port, std::uint32_t baud, long long seconds,
+                    sim::Instrument& instrument) {
+    LiveRun run;
+    app::AppContext context;
+    try {
+        serial::openInstrumentPort(context.comm(), QString::fromStdString(port),
+                                   baud == 0 ? 921600 : baud);
+    } catch (const serial::ECommsError& e) {
+        std::fprintf(stderr, "live: cannot open the port: %s\n", e.what());
+        return run;
+    }
+    protocol::PollPacer pacer(context.dispatcher());
+    QObject::connect(&context.dispatcher(), &protocol::Dispatcher::onlineData,
+                     [&run](const QByteArray&) { ++run.answers; });
+    QTimer::singleShot(static_cast<int>(seconds * 1000), [] { QCoreApplication::exit(0); });
+    const double cpuStart = processCpu();
+    const double mainStart = mainThreadCpu();
+    const double simStart = instrument.stats().cpuSeconds;
+    QElapsedTimer wall;
+    wall.start();
+    pacer.start();
+    QCoreApplication::exec();
+    pacer.stop();
+    run.seconds = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    run.cpuSeconds = processCpu() - cpuStart - (instrument.stats().cpuSeconds - simStart);
+    run.mainSeconds = mainThreadCpu() - mainStart;
+    context.comm().ClosePort();
+    run.ok = true;
+    return run;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -266,7 +328,8 @@ int main(int argc, char** argv) {
     Options o;
     if (!parse(app.arguments(), o)) {
         std::fprintf(stderr, "usage: link_bench [--size BYTES] [--baud N] [--usb-ms L] "
-                             "[--latency MS]\n       (default 1 MiB at 921600 Bd, 16 ms)\n");
+                             "[--latency MS] [--live SECONDS]\n"
+                             "       (default 1 MiB at 921600 Bd, 16 ms)\n");
         return 2;
     }
     const QByteArray image = pattern(o.size);
@@ -288,6 +351,8 @@ int main(int argc, char** argv) {
                                                 o.latencyMs + o.usbMs);
     const auto ideal = idealUpload(port, image, wait);
     const auto program = programUpload(port, baud, image, instrument);
+    const LiveRun live =
+        o.liveSeconds > 0 ? programLive(port, baud, o.liveSeconds, instrument) : LiveRun{};
     const sim::Instrument::Stats stats = instrument.stats();
     instrument.stop();
 
@@ -312,7 +377,22 @@ int main(int argc, char** argv) {
         std::printf("program CPU     %.3f s = %.1f %% of one core\n", program->cpuSeconds,
                     program->seconds > 0 ? 100.0 * program->cpuSeconds / program->seconds : 0.0);
     }
+    if (program) {
+        std::printf("CPU per upload  %.1f ms for %lld bytes: main thread %.1f ms, serial I/O "
+                    "%.1f ms\n",
+                    program->cpuSeconds * 1e3, o.size, program->mainSeconds * 1e3,
+                    (program->cpuSeconds - program->mainSeconds) * 1e3);
+    }
+    if (live.ok && live.seconds > 0) {
+        std::printf("live            %lld answers in %.1f s = %.1f a second\n", live.answers,
+                    live.seconds, static_cast<double>(live.answers) / live.seconds);
+        std::printf("live CPU        main thread %.1f ms a second, serial I/O %.1f ms a second\n",
+                    1e3 * live.mainSeconds / live.seconds,
+                    1e3 * (live.cpuSeconds - live.mainSeconds) / live.seconds);
+        std::printf("live CPU        %.1f ms a second = %.1f %% of one core\n",
+                    1e3 * live.cpuSeconds / live.seconds, 100.0 * live.cpuSeconds / live.seconds);
+    }
     std::printf("simulator       %lld answers, %lld bytes in %lld writes\n", stats.answers,
                 stats.bytes, stats.writes);
-    return ideal && program ? 0 : 1;
+    return ideal && program && (o.liveSeconds == 0 || live.ok) ? 0 : 1;
 }

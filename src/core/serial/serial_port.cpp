@@ -8,6 +8,7 @@
 // Read time-outs and dropping null bytes are done here.
 #include "core/serial/serial_port.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QSerialPort>
@@ -21,6 +22,10 @@ namespace ufd::serial {
 namespace {
 
 constexpr qsizetype kReadBlockSize = 8192;
+// Read intervals up to this long are waited for in the read itself, for at most the limit at
+// a time (see PortWorker::read).
+constexpr int kDrainMs = 5;
+constexpr int kDrainLimitMs = 20;
 
 QSerialPort::DataBits dataBits(TByteSize size) {
     switch (size) {
@@ -213,9 +218,42 @@ private:
     // Bytes are handed over when the line has been quiet for the read interval, when the total
     // time-out of the read has run out, or when a whole block is in; never an empty block.
     void read() {
-        if (port_ == nullptr) {
+        if (port_ == nullptr || draining_) {
             return;
         }
+        take();
+        if (buffer_.isEmpty() || interval_ <= 0) {
+            return;
+        }
+        if (interval_ <= kDrainMs && totalMs_ == 0) {
+            // A short interval is waited for here, the rest of a burst read as it comes: one turn
+            // of the loop a burst, where a timer took two or three (a read each piece, then the
+            // timer), each a wake-up of this thread. A stream that goes on longer goes back to
+            // the loop and its timer, so that writes and a close are not kept waiting.
+            draining_ = true;
+            QElapsedTimer waited;
+            waited.start();
+            bool quiet = false;
+            while (port_ != nullptr && waited.elapsed() < kDrainLimitMs) {
+                if (!port_->waitForReadyRead(interval_)) {
+                    quiet = true;
+                    break;
+                }
+                take();
+            }
+            draining_ = false;
+            if (quiet || port_ == nullptr) {
+                handOver();
+                return;
+            }
+        }
+        if (!buffer_.isEmpty()) {
+            quiet_->start(interval_);
+        }
+    }
+
+    // Moves what the port holds into the buffer, handing over whole blocks.
+    void take() {
         QByteArray bytes = port_->readAll();
         if (ignoreNulls_) {
             bytes.removeIf([](char c) { return c == '\0'; });
@@ -237,8 +275,6 @@ private:
         if (buffer_.isEmpty()) {
             quiet_->stop();
             total_->stop();
-        } else if (interval_ > 0) {
-            quiet_->start(interval_);
         }
     }
 
@@ -283,6 +319,7 @@ private:
     QTimer* total_;
     int interval_ = 0;
     int totalMs_ = 0;
+    bool draining_ = false; // waiting in read() for the rest of a burst
     bool ignoreNulls_ = false;
     bool configuring_ = false;
     QStringList refused_;
