@@ -108,12 +108,13 @@ inline bool copyHistoryBack(QSqlDatabase db, int files, qint64 wanted, QString& 
         }
     }
     if (server) {
-        // The ids were given, so the identity's sequence has to learn them; and the planner
-        // learns the table's new size at once instead of at the next autovacuum.
+        // The ids were given, so the identity's sequence has to learn them; and the list table is
+        // vacuumed and analysed at once, as autovacuum does some time after years of imports
+        // (its index-only scans need the visibility map).
         return run(QStringLiteral("SELECT setval(pg_get_serial_sequence('\"tabReportArchive\"', "
                                   "'ArchiveID'), (SELECT max(\"ArchiveID\") FROM "
                                   "\"tabReportArchive\"))")) &&
-               run(QStringLiteral("ANALYZE"));
+               run(QStringLiteral("VACUUM ANALYZE \"tabReportArchive\""));
     }
     return true;
 }

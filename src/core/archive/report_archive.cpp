@@ -89,8 +89,8 @@ bool worthRetrying(const QSqlError& e) {
 
 // Rows a statement carries to a server: each statement is a round trip, and a few hundred rows
 // (a value each column, below PostgreSQL's 65,535) leave little for more to gain. SQLite has no
-// round trips, and Qt names every "?" for it, which SQLite then looks up one by one: one row a
-// statement, prepared once.
+// round trips to save, and looks up each name of a statement being prepared among those before
+// it: one row a statement there, prepared once.
 constexpr int kServerRows = 200;
 // Hashes a look-up asks for at once.
 constexpr int kLookupRows = 200;
@@ -153,32 +153,42 @@ struct ReportArchive::Pending {
     QByteArray packed;  // directory entry and slot, compressed
 };
 
+// Placeholders of `rows` rows of `columns` values: "(:v0,:v1),(:v2,:v3)", and their names. Values
+// are bound by name: Qt makes a name of every position it is given (a formatted number, the
+// better part of an import's time in binding), and a name made once is looked up alone.
+struct Marks {
+    QString sql;
+    QStringList names;
+    Marks(int rows, int columns) {
+        names.reserve(rows * columns);
+        for (int r = 0; r < rows; ++r) {
+            sql += r > 0 ? QStringLiteral(",(") : QStringLiteral("(");
+            for (int c = 0; c < columns; ++c) {
+                names << QStringLiteral(":v%1").arg(names.size());
+                sql += (c > 0 ? QStringLiteral(",") : QString()) + names.back();
+            }
+            sql += QLatin1Char(')');
+        }
+    }
+};
+
 // The statements of one transaction, each prepared for a number of rows and used again while
 // that number stays.
 struct ReportArchive::Statements {
     QSqlQuery rows, data;
-    int rowsFor = 0, dataFor = 0;
+    QStringList rowNames, dataNames;
     explicit Statements(const QSqlDatabase& db) : rows(db), data(db) {}
 };
 
 namespace {
 
-// "(?,?,?),(?,?,?)": `rows` rows of `columns` marks.
+// "(?,?,?)": one row of `columns` marks, for a look-up.
 QString valueRows(int rows, int columns) {
-    QString row = QStringLiteral("(?");
-    for (int c = 1; c < columns; ++c) {
-        row += QStringLiteral(",?");
-    }
-    row += QLatin1Char(')');
-    QString out;
-    out.reserve(rows * (row.size() + 1));
-    for (int r = 0; r < rows; ++r) {
-        if (r > 0) {
-            out += QLatin1Char(',');
-        }
-        out += row;
-    }
-    return out;
+    QStringList marks;
+    marks.fill(QStringLiteral("?"), columns);
+    QStringList out;
+    out.fill(QLatin1Char('(') + marks.join(QLatin1Char(',')) + QLatin1Char(')'), rows);
+    return out.join(QLatin1Char(','));
 }
 
 } // namespace
@@ -488,71 +498,82 @@ int ReportArchive::insertRows(Statements& statements, std::span<Pending* const> 
     const QSqlRecord& cols = archivedColumns();
     const auto rowCount = static_cast<int>(chunk.size());
     QSqlQuery& ins = statements.rows;
-    if (statements.rowsFor != rowCount) {
+    const int columns = 4 + cols.count();
+    if (statements.rowNames.size() != rowCount * columns) {
         QStringList names{QStringLiteral("\"ReportHash\""), QStringLiteral("\"SourceFile\""),
                           QStringLiteral("\"ImportedAt\""), QStringLiteral("\"ImportedBy\"")};
         for (int i = 0; i < cols.count(); ++i) {
             names << quoted(cols.fieldName(i));
         }
+        Marks marks(rowCount, columns);
+        // Which rows went in: the server says so for many rows at once; SQLite, one row a
+        // statement, by the rows it changed and the row id it gave, without a result to read.
         ins.setForwardOnly(true);
         if (!ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3 ON CONFLICT "
-                                        "(\"ReportHash\") DO NOTHING RETURNING \"ArchiveID\", "
-                                        "\"ReportHash\"")
-                             .arg(QLatin1String(kTable), names.join(QLatin1Char(',')),
-                                  valueRows(rowCount, static_cast<int>(names.size()))))) {
+                                        "(\"ReportHash\") DO NOTHING%4")
+                             .arg(QLatin1String(kTable), names.join(QLatin1Char(',')), marks.sql,
+                                  server_ ? QStringLiteral(" RETURNING \"ArchiveID\", "
+                                                           "\"ReportHash\"")
+                                          : QString()))) {
             failure = ins.lastError();
             return 0;
         }
-        statements.rowsFor = rowCount;
+        statements.rowNames = marks.names;
     }
     const QVariant source = origin.sourceFile.isEmpty() ? QVariant(QMetaType::fromType<QString>())
                                                         : QVariant(origin.sourceFile);
     const QVariant when = origin.importedAt.toUTC().toString(QLatin1String(kStamp));
     const QVariant user = origin.user;
-    int at = 0;
+    const QStringList& rowNames = statements.rowNames;
+    qsizetype at = 0;
     for (const Pending* p : chunk) {
-        ins.bindValue(at++, QString::fromLatin1(p->hash));
-        ins.bindValue(at++, source);
-        ins.bindValue(at++, when);
-        ins.bindValue(at++, user);
+        ins.bindValue(rowNames[at++], QString::fromLatin1(p->hash));
+        ins.bindValue(rowNames[at++], source);
+        ins.bindValue(rowNames[at++], when);
+        ins.bindValue(rowNames[at++], user);
         const QVariantList values = reports::DataStore::reportValues(*p->row);
         for (int i = 0; i < cols.count(); ++i) {
-            ins.bindValue(at++, values[i]);
+            ins.bindValue(rowNames[at++], values[i]);
         }
     }
     if (!ins.exec()) {
         failure = ins.lastError();
         return 0;
     }
-    // Those another importer brought first are not returned.
+    // Those another importer brought first are not there.
     std::vector<std::pair<qint64, const Pending*>> stored;
-    while (ins.next()) {
-        const QByteArray hash = ins.value(1).toString().toLatin1();
-        const auto it =
-            std::lower_bound(chunk.begin(), chunk.end(), hash,
-                             [](const Pending* p, const QByteArray& h) { return p->hash < h; });
-        if (it != chunk.end() && (*it)->hash == hash) {
-            stored.emplace_back(ins.value(0).toLongLong(), *it);
+    if (server_) {
+        while (ins.next()) {
+            const QByteArray hash = ins.value(1).toString().toLatin1();
+            const auto it =
+                std::lower_bound(chunk.begin(), chunk.end(), hash,
+                                 [](const Pending* p, const QByteArray& h) { return p->hash < h; });
+            if (it != chunk.end() && (*it)->hash == hash) {
+                stored.emplace_back(ins.value(0).toLongLong(), *it);
+            }
         }
+        ins.finish();
+    } else if (ins.numRowsAffected() == 1) {
+        stored.emplace_back(ins.lastInsertId().toLongLong(), chunk.front());
     }
-    ins.finish();
     if (stored.empty()) {
         return 0;
     }
     QSqlQuery& data = statements.data;
     const auto dataRows = static_cast<int>(stored.size());
-    if (statements.dataFor != dataRows) {
+    if (statements.dataNames.size() != 2 * dataRows) {
+        Marks marks(dataRows, 2);
         if (!data.prepare(QStringLiteral("INSERT INTO %1 (\"ArchiveID\", \"SlotBytes\") VALUES %2")
-                              .arg(QLatin1String(kDataTable), valueRows(dataRows, 2)))) {
+                              .arg(QLatin1String(kDataTable), marks.sql))) {
             failure = data.lastError();
             return 0;
         }
-        statements.dataFor = dataRows;
+        statements.dataNames = marks.names;
     }
     at = 0;
     for (const auto& [id, p] : stored) {
-        data.bindValue(at++, id);
-        data.bindValue(at++, p->packed);
+        data.bindValue(statements.dataNames[at++], id);
+        data.bindValue(statements.dataNames[at++], p->packed);
     }
     if (!data.exec()) {
         failure = data.lastError();
