@@ -122,6 +122,8 @@ private:
     bool createReportSchema(QSqlDatabase& db, bool withWorkpieces);
     bool createUserSchema(QSqlDatabase& db);
     bool exec(QSqlDatabase& db, const QString& sql);
+    // Runs `make` (a schema's statements), in one transaction when the file is `fresh`.
+    bool madeWhole(QSqlDatabase& db, bool fresh, const std::function<bool()>& make);
 
     QString reportConn_;
     QString userConn_;
