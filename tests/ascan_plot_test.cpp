@@ -1,5 +1,7 @@
 #include "core/online/ascan_plot.h"
+#include "core/online/reference.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace ufd::online;
@@ -110,4 +112,72 @@ TEST(AScanPlot, GatesAreDrawnByLogicWithUnscaledHeights) {
             EXPECT_EQ(f.gateB[1].y(), 60);
         }
     }
+}
+
+// The reference echo: its peak in its own gate A, placed by its path on the live axis, and the
+// difference to the live peak.
+TEST(Reference, DecibelsAndPathOfTheWorkedExample) {
+    // Live peak 80 % at 52.40 mm, reference 40 % at 50.00 mm: twice the height is +6.02 dB.
+    PeakDifference d = peakDifference(EchoPeak{80, 52.4}, EchoPeak{40, 50.0});
+    ASSERT_TRUE(d.dB.has_value());
+    EXPECT_NEAR(*d.dB, 6.0206, 1e-4);
+    EXPECT_EQ(differenceDbText(d), "+6.0dB");
+    EXPECT_EQ(differencePathText(d), "+2.40mm");
+    d = peakDifference(EchoPeak{25, 50.0}, EchoPeak{100, 51.25});
+    EXPECT_EQ(differenceDbText(d), "-12.0dB"); // a quarter of the height
+    EXPECT_EQ(differencePathText(d), "-1.25mm");
+    EXPECT_EQ(differenceDbText(peakDifference(EchoPeak{40, 50}, EchoPeak{40, 50})), "0.0dB");
+    // No echo in one of the gates: no difference to show.
+    d = peakDifference(std::nullopt, EchoPeak{40, 50});
+    EXPECT_EQ(differenceDbText(d), kNoPeakText);
+    EXPECT_EQ(differencePathText(d), kNoPeakText);
+    EXPECT_FALSE(peakDifference(EchoPeak{0, 50}, EchoPeak{40, 50}).dB.has_value());
+    EXPECT_EQ(peakText(EchoPeak{80, 52.4}), "80.0% at 52.40mm");
+}
+
+TEST(Reference, AReferenceOnAnotherRangeLandsAtItsOwnPaths) {
+    // Reference: 100 mm range from 0, an echo of 60 % at display point 225 (45 mm) inside its
+    // gate A (points 200 to 250), and a higher echo outside the gate.
+    InstrumentRecord ref;
+    ref.mRange = 1000;
+    ref.SoundVel = 5920;
+    ref.GateLogic = 1;
+    ref.gateAStart = 200;
+    ref.gateAWidth = 50;
+    ref.gateAHeight = 40;
+    ref.trace1[225] = 240;
+    ref.trace1[400] = 380;
+    CurveArrays c{};
+    const ReferenceTrace reference = referenceFromFrame(drawRecord(ref, c), "block");
+    ASSERT_TRUE(reference.peak.has_value());
+    EXPECT_DOUBLE_EQ(reference.peak->amplitude, 60.0);
+    EXPECT_DOUBLE_EQ(reference.peak->path, 45.0);
+
+    // Live: 250 mm from 29.6 mm; its echo of 30 % at point 62 lies at 29.6 + 62 x 0.5 = 60.6 mm.
+    InstrumentRecord live = ref;
+    live.mRange = 2500;
+    live.dDelay = 1000;
+    live.gateAStart = 40;
+    live.gateAWidth = 40;
+    live.trace1 = {};
+    live.trace1[62] = 120;
+    const AScanFrame frame = drawRecord(live, c);
+    const QVector<QPointF> drawn =
+        pointsOnAxis(reference.trace, frame.geometry.x0, frame.geometry.x1);
+    // Only the reference's points from 29.6 mm on are on the live axis, each at its own path.
+    ASSERT_FALSE(drawn.isEmpty());
+    EXPECT_NEAR(drawn.front().x(), 29.6, 0.2);
+    EXPECT_GE(drawn.front().x(), 29.6);
+    EXPECT_EQ(drawn.size(), 2 * (kDrawnPoints - 148)); // points 148 to 501, two values each
+    const auto echo =
+        std::find_if(drawn.begin(), drawn.end(), [](const QPointF& p) { return p.y() == 60.0; });
+    ASSERT_NE(echo, drawn.end());
+    EXPECT_DOUBLE_EQ(echo->x(), 45.0);
+
+    const PeakDifference d = peakDifference(gatePeak(frame.trace, frame.gateA), reference.peak);
+    EXPECT_EQ(differenceDbText(d), "-6.0dB");
+    EXPECT_EQ(differencePathText(d), "+15.60mm");
+    // Gate A closed on the live screen: no peak to compare.
+    live.GateLogic = 2;
+    EXPECT_FALSE(gatePeak(drawRecord(live, c).trace, drawRecord(live, c).gateA).has_value());
 }

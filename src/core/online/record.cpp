@@ -54,6 +54,20 @@ void writeReal32(std::uint8_t* p, double value, Encoding enc) {
     }
 }
 
+void liveToStored(const std::uint8_t* live, std::uint8_t* stored) {
+    std::memcpy(stored, live, kRecordSize);
+    const auto convert = [&](std::size_t at) {
+        writeReal32(stored + at, readReal32(live + at, Encoding::Live), Encoding::Stored);
+    };
+    for (const std::size_t at : {off::sValue, off::pValue, off::dValue, off::hValue, off::vERS,
+                                 off::saValue, off::sbValue, off::ProbeAng, off::AvgRefPos}) {
+        convert(at);
+    }
+    for (std::size_t i = 0; i < kDacPointCount; ++i) {
+        convert(off::DacPoints + 8 * i);
+    }
+}
+
 QString InstrumentRecord::probeNameText() const {
     return decodeInstrumentText(ProbeName.data(), ProbeName.size());
 }

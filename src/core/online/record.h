@@ -39,6 +39,10 @@ enum class Encoding { Live, Stored };
 double readReal32(const std::uint8_t* p, Encoding enc);
 void writeReal32(std::uint8_t* p, double value, Encoding enc);
 
+// A live record as a recording frame holds it: every byte as it came, the real32 fields turned
+// from value x 1000 into IEEE singles. `live` and `stored` are kRecordSize bytes each.
+void liveToStored(const std::uint8_t* live, std::uint8_t* stored);
+
 struct DacPoint {
     double path = 0;            // mm
     std::int16_t amplitude = 0; // trace units (0.25 %)
