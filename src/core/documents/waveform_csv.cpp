@@ -1,11 +1,10 @@
 #include "core/documents/waveform_csv.h"
 
+#include "core/documents/recording_csv.h"
 #include "core/online/record.h"
 #include "core/spreadsheet/spreadsheet_report.h"
 
-#include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 namespace ufd::documents {
 
@@ -57,13 +56,7 @@ QString waveformCsvPath(const QString& outDir, const QString& name, const QByteA
 }
 
 QString writeWaveformCsv(const QString& path, const reports::ReportDisplay& shown) {
-    QSaveFile out(path);
-    const QByteArray bytes = waveformCsv(shown);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        return QStringLiteral("Cannot write %1: %2")
-            .arg(QDir::toNativeSeparators(path), out.errorString());
-    }
-    return {};
+    return writeCsv(path, waveformCsv(shown));
 }
 
 } // namespace ufd::documents

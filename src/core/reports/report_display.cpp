@@ -66,6 +66,10 @@ ReportDisplay::ReportDisplay()
                       QStringLiteral("B")};
 }
 
+online::ReferenceTrace referenceFromReport(const ReportDisplay& shown, const QString& label) {
+    return {label, shown.trace, online::gatePeak(shown.trace, shown.gateA)};
+}
+
 QString fieldText(const QSqlRecord& row, const QString& column) {
     const QVariant v = row.value(column);
     if (v.isNull()) {

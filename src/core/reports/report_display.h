@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/online/reference.h"
+
 #include <QList>
 #include <QPointF>
 #include <QSqlRecord>
@@ -48,6 +50,10 @@ struct ShowResult {
 // be converted stops the show with an error; the parts not reached keep what `previous` holds,
 // as the window keeps them on screen.
 ShowResult showCurrentReport(const QSqlRecord& row, const ReportDisplay& previous);
+
+// A shown report as the echo to compare the live one with: its trace at its own paths, and the
+// peak in its gate A where it draws one.
+online::ReferenceTrace referenceFromReport(const ReportDisplay& shown, const QString& label);
 
 // The text a bound display field shows for a column of the row: integers as digits, floating
 // values in general format, texts as stored, an empty value as "".
