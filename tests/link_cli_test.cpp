@@ -1,5 +1,8 @@
 // ufdtool against ufd-sim over a real pseudo-terminal: the whole road of a command, faults
 // included, through the same objects the windows use.
+#include "core/online/record_texts.h"
+#include "core/online/recording.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -243,4 +246,39 @@ TEST_F(LinkCli, MonitorKeepsPaceWithASlowLine) {
     ASSERT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.out.trimmed().split('\n').size(), 6);
     EXPECT_TRUE(r.err.contains("6 answers in")) << r.err.toStdString();
+}
+
+// Recording over a real line until the adapter is pulled: every answer printed is a frame of
+// the file, shown the same, and the file is closed with all of them.
+TEST_F(LinkCli, MonitorRecordsEveryAnswerUntilTheLineIsLost) {
+    Simulator sim(dir_.path(), {"--baud", "115200", "--usb-ms", "16", "--close-after", "8"});
+    const QString file = path("live.Rec");
+    const ToolRun r = ufdtool(
+        {"monitor", "--port", sim.link(), "--baud", "115200", "--seconds", "20", "--record", file});
+    EXPECT_EQ(r.code, 1) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("The line to the instrument was lost")) << r.err.toStdString();
+    const QStringList lines = r.out.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 8);
+    EXPECT_TRUE(r.err.contains("Recorded 8 frames in " + file)) << r.err.toStdString();
+
+    const auto rec = ufd::online::Recording::parse(readAll(file));
+    ASSERT_TRUE(rec.has_value());
+    ASSERT_EQ(rec->frameCount(), 8u);
+    EXPECT_GT(rec->frameRate(), 10); // about 4 answers a second at this speed
+    EXPECT_LT(rec->frameRate(), 60);
+    for (std::uint32_t k = 0; k < 8; ++k) {
+        const QJsonObject o = QJsonDocument::fromJson(lines[static_cast<int>(k)].toUtf8()).object();
+        const ufd::online::RecordTexts t = ufd::online::recordTexts(rec->decodeFrame(k));
+        EXPECT_EQ(t.displays[1].text, o["displays"].toObject()["soundPath"].toString()) << k;
+        EXPECT_EQ(t.displays[3].text, o["displays"].toObject()["echoHeight"].toString()) << k;
+        QJsonObject side;
+        for (const auto& [label, text] : t.sidePanel()) {
+            side.insert(label, text);
+        }
+        EXPECT_EQ(side, o["sidePanel"].toObject()) << k;
+    }
+    // An existing recording is never written over.
+    const ToolRun again = ufdtool({"monitor", "--port", sim.link(), "--record", file});
+    EXPECT_EQ(again.code, 1);
+    EXPECT_EQ(rec->bytes(), readAll(file));
 }

@@ -4,6 +4,7 @@
 
 #include "core/context/app_context.h"
 
+#include "core/online/live_recording.h"
 #include "core/online/record.h"
 #include "core/online/record_texts.h"
 #include "core/protocol/dispatcher.h"
@@ -14,7 +15,9 @@
 #include "core/serial/instrument_port.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTimer>
@@ -193,9 +196,17 @@ int cmdMonitor(const QStringList& args, Io io) {
     bool secondsOk = true;
     const double seconds =
         optionValue(args, QStringLiteral("--seconds"), QStringLiteral("0")).toDouble(&secondsOk);
-    if (!ok || count < 1 || !secondsOk || seconds < 0) {
-        io.err << "usage: ufdtool monitor --port PATH [--baud N] [--count N | --seconds S]\n";
+    const QString recordTo = optionValue(args, QStringLiteral("--record"));
+    if (!ok || count < 1 || !secondsOk || seconds < 0 ||
+        (hasFlag(args, QStringLiteral("--record")) && recordTo.isEmpty())) {
+        io.err << "usage: ufdtool monitor --port PATH [--baud N] [--count N | --seconds S] "
+                  "[--record FILE]\n";
         return 2;
+    }
+    // A recording is never written over: an existing file may be the only copy of a finding.
+    if (!recordTo.isEmpty() && QFileInfo::exists(recordTo)) {
+        io.err << "ufdtool: " << recordTo << " exists; choose another file\n";
+        return 1;
     }
     Link link;
     if (!openLink(link, args, io)) {
@@ -207,6 +218,29 @@ int cmdMonitor(const QStringList& args, Io io) {
     sinceAnswer.start();
     QElapsedTimer wall;
     wall.start();
+    online::LiveRecorder recorder;
+    bool recordFailed = false;
+    if (!recordTo.isEmpty()) {
+        recorder.startAt(recordTo, 1000.0 / protocol::PollPacer::kPeriodMs);
+    }
+    // Each answer goes into the recording before it is printed; false when it could not be kept.
+    const auto record = [&](const std::uint8_t* liveRecord) {
+        if (!recorder.recording()) {
+            return true;
+        }
+        // The header follows the rate the answers come at so far.
+        const double secondsSoFar = static_cast<double>(wall.elapsed()) / 1000.0;
+        if (shown > 0 && shown % 10 == 0 && secondsSoFar > 0) {
+            recorder.setFrameRate(shown / secondsSoFar);
+        }
+        if (recorder.take(liveRecord, wall.elapsed(), QDateTime::currentDateTime())) {
+            return true;
+        }
+        io.err << recorder.lastError() << "\n";
+        recordFailed = true;
+        QCoreApplication::exit(1);
+        return false;
+    };
     // The online window's pacing: every 100 ms, but never past an answer still on its way.
     protocol::PollPacer pacer(link.dispatcher());
     QObject::connect(&link.dispatcher(), &protocol::Dispatcher::onlineData,
@@ -216,6 +250,9 @@ int cmdMonitor(const QStringList& args, Io io) {
                              return;
                          }
                          sinceAnswer.restart();
+                         if (!record(p + 8)) {
+                             return;
+                         }
                          const online::RecordTexts t = online::recordTexts(online.decoded());
                          QJsonObject displays;
                          const char* names[] = {"depth",      "soundPath",  "horizontal",
@@ -261,6 +298,24 @@ int cmdMonitor(const QStringList& args, Io io) {
            << QString::number(elapsed > 0 ? shown / elapsed : 0.0, 'f', 1) << " a second), "
            << pacer.polls() << " polls; the last answer came " << pacer.lastAnswerDelayMs()
            << " ms after its poll\n";
+    if (!recordTo.isEmpty()) {
+        // Closed whatever ended the run, a lost line included: the header counts every frame.
+        if (elapsed > 0 && shown > 0) {
+            recorder.setFrameRate(shown / elapsed);
+        }
+        const std::uint32_t frames = recorder.stop();
+        if (frames > 0) {
+            io.err << "Recorded " << frames << " frames in " << recordTo << "\n";
+        } else if (!recordFailed) {
+            io.err << "Nothing recorded: no live record came\n";
+        }
+        if (!recorder.lastError().isEmpty()) {
+            if (!recordFailed) {
+                io.err << recorder.lastError() << "\n";
+            }
+            return 1;
+        }
+    }
     return rc;
 }
 

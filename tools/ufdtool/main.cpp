@@ -96,8 +96,8 @@ const std::vector<CommandSpec>& commandTable() {
         {"monitor",
          cmdMonitor,
          "monitor --port PATH [--baud N] [--count N | --seconds S] [--response-timeout MS]\n"
-         "                                   live records as JSON lines",
-         L{"--port", "--baud", "--count", "--seconds", "--response-timeout"},
+         "        [--record FILE]            live records as JSON lines; FILE a recording",
+         L{"--port", "--baud", "--count", "--seconds", "--response-timeout", "--record"},
          {}},
         {"workpieces add",
          cmdWorkpieces,
