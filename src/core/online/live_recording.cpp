@@ -77,13 +77,18 @@ bool RecordingWriter::open(const QString& path, std::uint16_t frameRate,
     return true;
 }
 
-bool RecordingWriter::fail(const QString& what) {
-    error_ = what.arg(QDir::toNativeSeparators(file_.fileName()), file_.errorString());
+bool RecordingWriter::fail(const QString& what, const QString& why) {
+    error_ = what.arg(QDir::toNativeSeparators(file_.fileName()),
+                      why.isEmpty() ? file_.errorString() : why);
     if (file_.isOpen()) {
-        // Whatever came of the failed write goes; the whole frames and their count stay.
+        // Whatever came of the failed write goes; the whole frames and their count stay. A file
+        // without a frame is no recording and goes altogether.
         file_.resize(static_cast<qint64>(kRecordingHeaderSize) +
                      static_cast<qint64>(kRecordSize) * frames_);
         file_.close();
+        if (frames_ == 0) {
+            file_.remove();
+        }
     }
     return false;
 }
@@ -97,16 +102,16 @@ bool RecordingWriter::append(const std::uint8_t* storedFrame) {
     if (!file_.isOpen()) {
         return false;
     }
+    // The count goes first: a frame cut off in the middle of its write is then announced but not
+    // all there, and is read as a recording cut short whose whole frames all play.
     const auto size = static_cast<qint64>(kRecordSize);
-    if (file_.write(reinterpret_cast<const char*>(storedFrame), size) != size) {
-        return fail(QStringLiteral("Cannot write %1: %2"));
+    if (!patch(kFrameCountAt, littleEndian(frames_ + 1, 4)) ||
+        file_.write(reinterpret_cast<const char*>(storedFrame), size) != size) {
+        const QString why = file_.errorString();
+        patch(kFrameCountAt, littleEndian(frames_, 4));
+        return fail(QStringLiteral("Cannot write %1: %2"), why);
     }
     ++frames_;
-    // The count follows the frame, so it never counts a frame that is not all there.
-    if (!patch(kFrameCountAt, littleEndian(frames_, 4))) {
-        --frames_;
-        return fail(QStringLiteral("Cannot write %1: %2"));
-    }
     return true;
 }
 

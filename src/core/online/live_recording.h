@@ -29,10 +29,11 @@ QByteArray recordingHeader(std::uint16_t frameRate, std::uint32_t frames,
 // "yyyyMMdd-hhmmss.Rec", or "yyyyMMdd-hhmmss (2).Rec"... when that name is taken.
 QString recordingPath(const QString& folder, const QDateTime& firstFrame);
 
-// A recording file written as its frames come: each frame is appended, then the header's frame
-// count is set to the frames now complete. A process that dies therefore leaves at most its last
-// frame incomplete, with the header counting the whole frames before it; no frame is ever
-// rewritten, so a long recording costs the same per frame as a short one.
+// A recording file written as its frames come: the header's frame count is raised, then the
+// frame appended. A process that dies therefore leaves at most its last frame incomplete, which
+// the reader takes as a recording cut short and plays every whole frame of; between frames the
+// count is exact. No frame is ever rewritten, so a long recording costs the same per frame as a
+// short one.
 class RecordingWriter {
 public:
     RecordingWriter() = default;
@@ -56,7 +57,7 @@ public:
 
 private:
     bool patch(qint64 at, const QByteArray& bytes);
-    bool fail(const QString& what);
+    bool fail(const QString& what, const QString& why = {});
 
     QFile file_;
     std::uint32_t frames_ = 0;
