@@ -223,16 +223,15 @@ int cmdMonitor(const QStringList& args, Io io) {
     if (!recordTo.isEmpty()) {
         recorder.startAt(recordTo, 1000.0 / protocol::PollPacer::kPeriodMs);
     }
+    // The online window's pacing: every 100 ms, but never past an answer still on its way.
+    protocol::PollPacer pacer(link.dispatcher());
     // Each answer goes into the recording before it is printed; false when it could not be kept.
     const auto record = [&](const std::uint8_t* liveRecord) {
         if (!recorder.recording()) {
             return true;
         }
-        // The header follows the rate the answers come at so far.
-        const double secondsSoFar = static_cast<double>(wall.elapsed()) / 1000.0;
-        if (shown > 0 && shown % 10 == 0 && secondsSoFar > 0) {
-            recorder.setFrameRate(shown / secondsSoFar);
-        }
+        // The header follows the answer rate the pacer measures.
+        recorder.setFrameRate(pacer.answerRate());
         if (recorder.take(liveRecord, wall.elapsed(), QDateTime::currentDateTime())) {
             return true;
         }
@@ -241,8 +240,6 @@ int cmdMonitor(const QStringList& args, Io io) {
         QCoreApplication::exit(1);
         return false;
     };
-    // The online window's pacing: every 100 ms, but never past an answer still on its way.
-    protocol::PollPacer pacer(link.dispatcher());
     QObject::connect(&link.dispatcher(), &protocol::Dispatcher::onlineData,
                      [&](const QByteArray& packet) {
                          const auto* p = reinterpret_cast<const std::uint8_t*>(packet.constData());
@@ -300,9 +297,6 @@ int cmdMonitor(const QStringList& args, Io io) {
            << " ms after its poll\n";
     if (!recordTo.isEmpty()) {
         // Closed whatever ended the run, a lost line included: the header counts every frame.
-        if (elapsed > 0 && shown > 0) {
-            recorder.setFrameRate(shown / elapsed);
-        }
         const std::uint32_t frames = recorder.stop();
         if (frames > 0) {
             io.err << "Recorded " << frames << " frames in " << recordTo << "\n";
