@@ -1,5 +1,10 @@
 // The online window against the simulated instrument over a real pseudo-terminal.
+#include "core/archive/report_archive.h"
+#include "core/archive/shared_database.h"
+#include "core/online/record_texts.h"
+#include "core/online/recording.h"
 #include "core/protocol/dispatcher.h"
+#include "core/reports/database.h"
 #include "core/serial/comm.h"
 #include "core/serial/instrument_port.h"
 #include "demo/demo_data.h"
@@ -10,8 +15,13 @@
 #include "widgets/numeric_display.h"
 #include "windows/online/online_window.h"
 #include "windows/online/record_view.h"
+#include "windows/online/recording_control.h"
+#include "windows/online/reference_control.h"
+#include "windows/online/replay_window.h"
 
 #include <QDir>
+#include <QFileInfo>
+#include <QImage>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPointer>
@@ -20,6 +30,8 @@
 #include <QTest>
 #include <QTimer>
 #include <QValueAxis>
+#include <algorithm>
+#include <cstring>
 #include <gtest/gtest.h>
 
 using namespace ufd;
@@ -209,4 +221,188 @@ TEST_F(OnlineWindowTest, OverdueAnswersMarkTheScreenNotLiveAndALostLineStopsPoll
     EXPECT_FALSE(w.view()->chart()->isLive());
     EXPECT_TRUE(w.startButton()->isEnabled());
     EXPECT_FALSE(w.stopButton()->isEnabled());
+}
+
+namespace {
+
+// A recording frame holds the live record as it came, its real32 fields as IEEE singles.
+::testing::AssertionResult frameHoldsLiveRecord(const std::uint8_t* frame,
+                                                const std::uint8_t* live) {
+    std::vector<std::size_t> reals{0, 4, 8, 12, 16, 20, 24, 68, 284};
+    for (std::size_t i = 0; i < 15; ++i) {
+        reals.push_back(140 + 8 * i);
+    }
+    for (std::size_t at = 0; at < online::kRecordSize; ++at) {
+        if (std::find(reals.begin(), reals.end(), at - at % 4) != reals.end()) {
+            continue; // every real32 field starts at a multiple of 4
+        }
+        if (frame[at] != live[at]) {
+            return ::testing::AssertionFailure() << "byte " << at << " differs";
+        }
+    }
+    for (const std::size_t at : reals) {
+        std::int32_t milli = 0;
+        float value = 0;
+        std::memcpy(&milli, live + at, 4);
+        std::memcpy(&value, frame + at, 4);
+        if (value != static_cast<float>(milli / 1000.0)) {
+            return ::testing::AssertionFailure() << "real at " << at << ": " << value;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
+// "Record" after the answers began holds them from 10 s back; every frame is the answer that
+// arrived, the file replays, and a lost line ends a second recording with the frames it has.
+TEST_F(OnlineWindowTest, RecordingsHoldWhatArrivedAndALostLineClosesThem) {
+    QObject::connect(&comm_, &serial::TComm::OnRequestHangup, &dispatcher_, [this] {
+        comm_.ClosePort();
+        dispatcher_.lineLost();
+    });
+    sim_.setLine({921600, 16});
+    std::vector<QByteArray> arrived;
+    QObject::connect(&dispatcher_, &protocol::Dispatcher::onlineData,
+                     [&](const QByteArray& p) { arrived.push_back(p); });
+    const QString folder = dir_.filePath("Record");
+    TSssj w(dispatcher_, portFlag_, messages_);
+    w.setRecordFolder(folder);
+    w.BitBtn_StartClick();
+    UFD_WAIT_TRUE(arrived.size() >= 3, 5000);
+    QTest::mouseClick(w.recording()->recordButton(), Qt::LeftButton);
+    EXPECT_FALSE(w.recording()->recordButton()->isEnabled());
+    const std::size_t before = arrived.size();
+    UFD_WAIT_TRUE(arrived.size() >= before + 3, 5000);
+    QTest::mouseClick(w.recording()->stopButton(), Qt::LeftButton);
+    const std::size_t recorded = arrived.size();
+    EXPECT_EQ(w.recording()->statusText(),
+              QString("Recorded %1 frames in %2")
+                  .arg(recorded)
+                  .arg(QFileInfo(w.recording()->recorder().path()).fileName()));
+
+    const QStringList files = QDir(folder).entryList({"*.Rec"}, QDir::Files);
+    ASSERT_EQ(files.size(), 1);
+    QFile f(QDir(folder).filePath(files[0]));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const auto rec = online::Recording::parse(f.readAll());
+    ASSERT_TRUE(rec.has_value());
+    ASSERT_EQ(rec->frameCount(), recorded);
+    EXPECT_FALSE(rec->cutShort());
+    for (std::uint32_t k = 0; k < recorded; ++k) {
+        EXPECT_TRUE(frameHoldsLiveRecord(
+            rec->frame(k), reinterpret_cast<const std::uint8_t*>(arrived[k].constData()) + 8))
+            << "frame " << k;
+    }
+    // It plays in the replay window as it was shown live.
+    online::ReplayState replay;
+    online::TFYaokong player(replay, messages_, dir_.path());
+    player.setFileChooser([&](QWidget*, const QString&) { return f.fileName(); });
+    player.sbtOpenVideoClick();
+    ASSERT_TRUE(player.playButton()->isEnabled());
+    player.Timer1Timer();
+    online::TOnlineData first;
+    first.decodeLivePacket(reinterpret_cast<const std::uint8_t*>(arrived[0].constData()),
+                           static_cast<std::size_t>(arrived[0].size()));
+    const online::RecordTexts live = online::recordTexts(first.decoded());
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(player.view()->display(i)->text(),
+                  live.displays[static_cast<std::size_t>(i)].text);
+    }
+
+    // The adapter is pulled while recording: the file ends with every frame that came.
+    w.recording()->recordClick();
+    const std::size_t second = arrived.size();
+    UFD_WAIT_TRUE(w.recording()->recorder().frames() >= 2, 5000);
+    sim_.setCloseAfter(1);
+    UFD_WAIT_TRUE(!w.recording()->recording(), 5000);
+    const std::uint32_t kept = w.recording()->recorder().frames();
+    EXPECT_EQ(kept, arrived.size() - second);
+    EXPECT_TRUE(w.recording()->statusText().endsWith(": " + protocol::lineLostText()))
+        << w.recording()->statusText().toStdString();
+    QFile g(w.recording()->recorder().path());
+    ASSERT_TRUE(g.open(QIODevice::ReadOnly));
+    const auto cut = online::Recording::parse(g.readAll());
+    ASSERT_TRUE(cut.has_value());
+    EXPECT_EQ(cut->frameCount(), kept);
+    EXPECT_FALSE(cut->cutShort());
+    EXPECT_TRUE(w.recording()->recordButton()->isEnabled());
+}
+
+// An archived report on another range, then the frozen screen, as the echo under the live one:
+// drawn on the live axis, its readings and difference above the plot and in the picture.
+TEST_F(OnlineWindowTest, AReferenceIsDrawnUnderTheTraceWithTheDifference) {
+    reports::DataStore store;
+    archive::DatabaseLocation here;
+    here.folder = dir_.path();
+    QString error;
+    ASSERT_TRUE(archive::openDatabases(store, here, {}, error)) << error.toStdString();
+    archive::ReportArchive archive(store.archiveDb());
+    ASSERT_TRUE(archive.add(demo::makeReportImage(3, 1), {"Report20261102.bin", "Wu"}).ok());
+    const auto page = archive.list({});
+    ASSERT_TRUE(page.has_value());
+    // The AVG report: a straight probe over 200 mm, where the live view shows 100 mm.
+    const auto avg = std::find_if(page->entries.begin(), page->entries.end(),
+                                  [](const archive::ArchiveEntry& e) { return e.fileNum == 1; });
+    ASSERT_NE(avg, page->entries.end());
+
+    ASSERT_TRUE(QDir(dir_.path()).mkpath("Outfiles"));
+    TSssj w(dispatcher_, portFlag_, messages_);
+    w.setAttribute(Qt::WA_DeleteOnClose, false);
+    w.setArchive(&store);
+    w.setOutputFolder(dir_.filePath("Outfiles"));
+    w.resize(1150, 720);
+    w.show();
+    EXPECT_FALSE(w.reference()->freezeClick()); // nothing on the screen yet
+    ASSERT_FALSE(messages_.shown.empty());
+    EXPECT_EQ(messages_.shown.back().text, "There is no trace on the screen to freeze yet.");
+
+    w.BitBtn_StartClick();
+    UFD_WAIT_EQ(w.view()->chart()->traceSeries()->count(), 2 * online::kDrawnPoints, 5000);
+    w.reference()->setReportChooser([&](QWidget*) { return avg->id; });
+    ASSERT_TRUE(w.reference()->archivedClick());
+    QLineSeries* ref = w.view()->chart()->referenceSeries();
+    EXPECT_TRUE(ref->isVisible());
+    EXPECT_TRUE(w.reference()->clearButton()->isEnabled());
+    // Its points 0 to 250 (0.4 mm apart) lie on the live axis up to 100 mm, at their own paths.
+    ASSERT_EQ(ref->count(), 2 * 251);
+    EXPECT_DOUBLE_EQ(ref->points().back().x(), 100.0);
+    EXPECT_EQ(w.view()->field("suiEdit_Reference")->text(),
+              avg->fileName + " " + avg->fileDate.toString("yyyy-MM-dd hh:mm:ss"));
+    const int shownBefore = static_cast<int>(sim_.stats().answers);
+    UFD_WAIT_TRUE(sim_.stats().answers > shownBefore + 1, 5000); // a record with the reference
+    EXPECT_TRUE(w.view()->field("suiEdit_PeakDifference")->text().contains("dB, "))
+        << w.view()->field("suiEdit_PeakDifference")->text().toStdString();
+    EXPECT_TRUE(w.view()->difference().dB.has_value());
+
+    // The picture carries the reference echo in its colour and the readings.
+    QTest::mouseClick(w.screenshotButton(), Qt::LeftButton);
+    const QStringList pictures =
+        QDir(dir_.filePath("Outfiles")).entryList({"A-scan *.png"}, QDir::Files);
+    ASSERT_EQ(pictures.size(), 1);
+    const QImage picture(dir_.filePath("Outfiles/" + pictures[0]));
+    const QRgb light = ref->pen().color().rgb();
+    int lightPixels = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            lightPixels += picture.pixel(x, y) == light ? 1 : 0;
+        }
+    }
+    EXPECT_GT(lightPixels, 50);
+    if (const QString out = qEnvironmentVariable("UFD_SCREENSHOT_DIR"); !out.isEmpty()) {
+        EXPECT_TRUE(w.grab().save(out + "/online_reference.png"));
+    }
+
+    QTest::mouseClick(w.reference()->clearButton(), Qt::LeftButton);
+    EXPECT_FALSE(ref->isVisible());
+    EXPECT_FALSE(w.view()->field("suiEdit_PeakDifference")->isVisibleTo(&w));
+
+    // Frozen: the trace now on the screen, at its paths.
+    w.BitBtn_StopClick();
+    QTest::qWait(150);
+    ASSERT_TRUE(w.reference()->freezeClick());
+    QList<QPointF> onAxis = w.view()->chart()->traceSeries()->points();
+    onAxis.removeIf([&](const QPointF& p) { return p.x() > w.view()->chart()->xAxis()->max(); });
+    EXPECT_EQ(ref->points(), onAxis);
+    EXPECT_EQ(w.view()->field("suiEdit_PeakDifference")->text(), "0.0dB, 0.00mm");
 }

@@ -5,6 +5,7 @@
 #include "widgets/numeric_display.h"
 #include "widgets/screen_picture.h"
 #include "windows/online/record_view.h"
+#include "windows/online/reference_control.h"
 #include "windows/online/replay_window.h"
 
 #include <QApplication>
@@ -197,6 +198,54 @@ TEST_F(ReplayTest, ThePlotTakesTheFramesGeometryAndCurves) {
     EXPECT_EQ(chart->gateBSeries()->count(), 2);
 }
 
+// The frame on the screen with the report CSV's columns and numbers, and every frame's readings
+// with the time since the first frame; units in both headers; written to Outfiles/ and opened.
+TEST_F(ReplayTest, FrameAndRecordingCsvFiles) {
+    TFYaokong w(state_, messages_, dir_.path());
+    QStringList opened;
+    w.setOpener([&](const QString& path) { opened << path; });
+    EXPECT_FALSE(w.frameCsvButton()->isEnabled());
+    open(w, writeFile("20261102-090530.Rec", demo::makeRecording(30, 150, 7)));
+    tick(w, 3);
+    const QString frame = w.sbtFrameCsvClick();
+    EXPECT_EQ(frame, dir_.filePath("Outfiles/20261102-090530 frame 3.csv"));
+    const auto read = [](const QString& path) {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(f.readAll()).split("\r\n", Qt::SkipEmptyParts);
+    };
+    const QStringList points = read(frame);
+    ASSERT_EQ(points.size(), 603);
+    EXPECT_EQ(points[0], "Path (mm),Echo 1 (%),Echo 2 (%),DAC1 (%),DAC2 (%),DAC3 (%),Gate A (%),"
+                         "Gate B (%)");
+    const online::InstrumentRecord third = state_.recording()->decodeFrame(2);
+    const online::AScanChart* chart = w.view()->chart();
+    for (const int i : {0, 137, 501}) {
+        const QStringList f = points[i + 1].split(',');
+        ASSERT_EQ(f.size(), 8);
+        const auto k = static_cast<std::size_t>(i);
+        EXPECT_NEAR(f[0].toDouble(), chart->traceSeries()->at(2 * i).x(), 1e-9) << i;
+        EXPECT_DOUBLE_EQ(f[1].toDouble(), third.trace1[k] * 0.25) << i;
+        EXPECT_DOUBLE_EQ(f[2].toDouble(), third.trace2[k] * 0.25) << i;
+        EXPECT_DOUBLE_EQ(f[3].toDouble(), chart->curveSeries(0)->at(i).y()) << i;
+    }
+
+    const QString all = w.sbtRecordingCsvClick();
+    EXPECT_EQ(all, dir_.filePath("Outfiles/20261102-090530.csv"));
+    const QStringList rows = read(all);
+    ASSERT_EQ(rows.size(), 31);
+    EXPECT_EQ(rows[0], "Frame,Time (s),Depth (mm),Sound path (mm),Horizontal distance (mm),"
+                       "Echo height (%),Equivalent size (mm),Base gain (dB)");
+    const online::InstrumentRecord last = state_.recording()->decodeFrame(29);
+    EXPECT_EQ(rows[30],
+              QStringList({"30", "1.933", online::formatFixed(last.dValue, 2),
+                           online::formatFixed(last.sValue, 2), online::formatFixed(last.pValue, 2),
+                           online::formatFixed(last.hValue, 1), online::formatFixed(last.vERS, 2),
+                           online::formatFixed(last.DB_Base / 10.0, 2)})
+                  .join(','));
+    EXPECT_EQ(opened, QStringList({frame, all}));
+}
+
 // Pictures for a person to look at: set UFD_SCREENSHOT_DIR to get them.
 TEST_F(ReplayTest, Screenshot) {
     const QString out = qEnvironmentVariable("UFD_SCREENSHOT_DIR");
@@ -215,4 +264,10 @@ TEST_F(ReplayTest, Screenshot) {
     w.view()->tabs()->setCurrentIndex(1);
     QApplication::processEvents();
     EXPECT_TRUE(w.grab().save(out + "/replay_parameter.png"));
+    // Frame 25 frozen as the reference under frame 37.
+    w.view()->tabs()->setCurrentIndex(0);
+    ASSERT_TRUE(w.reference()->freezeClick());
+    tick(w, 12);
+    QApplication::processEvents();
+    EXPECT_TRUE(w.grab().save(out + "/replay_reference.png"));
 }

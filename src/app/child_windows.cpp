@@ -7,6 +7,8 @@
 #include "windows/online/replay_window.h"
 #include "windows/serial/port_link.h"
 
+#include <QDir>
+
 namespace ufd::app {
 
 void registerRecordWindows(TMainForm& form) {
@@ -14,11 +16,15 @@ void registerRecordWindows(TMainForm& form) {
         auto* w = new online::TSssj(
             f.context().dispatcher(), [&f] { return f.portLink().portOpen(); }, f.messages());
         w->setOutputFolder(reports::outfilesPath(f.context().ProgramFolder));
+        w->setRecordFolder(QDir(f.context().ProgramFolder).filePath(QStringLiteral("Record")));
+        w->setArchive(&f.context().dataStore());
         return w;
     });
     form.setChildFactory(ChildKind::Replay, [](TMainForm& f) -> QWidget* {
-        return new online::TFYaokong(f.context().replayState(), f.messages(),
-                                     f.context().ProgramFolder);
+        auto* w = new online::TFYaokong(f.context().replayState(), f.messages(),
+                                        f.context().ProgramFolder);
+        w->setArchive(&f.context().dataStore());
+        return w;
     });
 }
 

@@ -40,6 +40,10 @@ AScanChart::AScanChart(const QString& traceTitle, QWidget* parent) : QChartView(
     chart->setAnimationOptions(QChart::NoAnimation);
     chart->setMargins(QMargins(4, 4, 4, 4));
 
+    // Added first, so the live trace is drawn over it.
+    reference_ = addSeries(chart, QStringLiteral("Reference"), QColor(255, 180, 110), 1.5);
+    reference_->setObjectName(QStringLiteral("ReferenceSeries"));
+    reference_->setVisible(false);
     trace_ = addSeries(chart, traceTitle, Qt::black, 1.0);
     const QColor curveColors[] = {QColor(0, 128, 255), QColor(255, 128, 255), QColor(0, 255, 128)};
     for (int i = 0; i < 3; ++i) {
@@ -93,6 +97,11 @@ void AScanChart::setLive(bool live, const QString& note) {
     const QString title = QStringLiteral("Waveform");
     chart()->setTitle(
         live || note.isEmpty() ? title : title + QStringLiteral(" (") + note + QLatin1Char(')'));
+}
+
+void AScanChart::setReference(const QVector<QPointF>& points) {
+    reference_->replace(points);
+    reference_->setVisible(!points.isEmpty());
 }
 
 void AScanChart::setInitialLimits() {

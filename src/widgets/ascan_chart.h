@@ -20,6 +20,11 @@ public:
     void setInitialLimits();
     void render(const AScanFrame& frame);
 
+    // An echo to compare with, drawn under the trace in a light colour: points in mm of the
+    // current axis (pointsOnAxis). Empty hides it.
+    void setReference(const QVector<QPointF>& points);
+    QLineSeries* referenceSeries() const { return reference_; }
+
     QLineSeries* traceSeries() const { return trace_; }
     QLineSeries* curveSeries(int i) const { return curves_[static_cast<std::size_t>(i)]; }
     QLineSeries* gateASeries() const { return gateA_; }
@@ -39,6 +44,7 @@ public:
     void setPathRange(double x0, double x1);
 
 private:
+    QLineSeries* reference_ = nullptr;
     QLineSeries* trace_ = nullptr;
     std::array<QLineSeries*, 3> curves_{};
     QLineSeries* gateA_ = nullptr;

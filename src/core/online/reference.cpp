@@ -25,6 +25,9 @@ std::optional<EchoPeak> gatePeak(const QVector<QPointF>& trace, const QVector<QP
             peak = EchoPeak{a, p.x()};
         }
     }
+    if (peak && peak->amplitude <= 0) {
+        return std::nullopt; // a flat line is no echo
+    }
     return peak;
 }
 
@@ -46,13 +49,11 @@ QVector<QPointF> pointsOnAxis(const QVector<QPointF>& trace, double x0, double x
 PeakDifference peakDifference(const std::optional<EchoPeak>& live,
                               const std::optional<EchoPeak>& reference) {
     PeakDifference d;
-    if (!live || !reference) {
+    if (!live || !reference || !(live->amplitude > 0) || !(reference->amplitude > 0)) {
         return d;
     }
     d.path = live->path - reference->path;
-    if (live->amplitude > 0 && reference->amplitude > 0) {
-        d.dB = 20.0 * std::log10(live->amplitude / reference->amplitude);
-    }
+    d.dB = 20.0 * std::log10(live->amplitude / reference->amplitude);
     return d;
 }
 

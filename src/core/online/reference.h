@@ -17,7 +17,7 @@ struct EchoPeak {
 };
 
 // The peak of `trace` (path, amplitude) between the two ends of `gate` (paths in mm), the first
-// of equal peaks. Nothing when the gate is not drawn (empty) or no point lies inside it.
+// of equal peaks. Nothing when the gate is not drawn (empty) or holds no echo.
 std::optional<EchoPeak> gatePeak(const QVector<QPointF>& trace, const QVector<QPointF>& gate);
 
 // An echo to compare the live one with: the trace of an archived report or a frozen screen, on
@@ -37,7 +37,7 @@ ReferenceTrace referenceFromFrame(const AScanFrame& frame, const QString& label)
 QVector<QPointF> pointsOnAxis(const QVector<QPointF>& trace, double x0, double x1);
 
 // The live gate A peak against the reference's: the amplitude ratio in dB, 20 log10(live / ref),
-// and the path, live minus ref (mm). Each is missing where a peak is missing or an amplitude is 0.
+// and the path, live minus ref (mm). Both are missing where a peak is missing.
 struct PeakDifference {
     std::optional<double> dB;
     std::optional<double> path;

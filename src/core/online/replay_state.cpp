@@ -9,6 +9,7 @@ bool ReplayState::open(QByteArray bytes) {
     }
     recording_ = std::move(rec);
     frameCounter_ = 0;
+    shownFrame_.reset();
     return true;
 }
 
@@ -28,6 +29,7 @@ bool ReplayState::takeNextFrame() {
         frameCounter_ = 0;
     }
     decodeRecord(recording_->frame(frameCounter_), Encoding::Stored, frame_);
+    shownFrame_ = frameCounter_;
     for (auto& c : curves_) {
         c.fill(0);
     }

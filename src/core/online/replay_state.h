@@ -28,12 +28,15 @@ public:
     bool takeNextFrame();
 
     const InstrumentRecord& frame() const { return frame_; }
+    // Which frame the holder has (the one on the screen); nothing before the first.
+    std::optional<std::uint32_t> shownFrame() const { return shownFrame_; }
     CurveArrays& curves() { return curves_; }
     std::int16_t fullScreenFlag() const { return frame_.fullScreen() ? 1 : 0; }
 
 private:
     std::optional<Recording> recording_;
     std::uint32_t frameCounter_ = 0;
+    std::optional<std::uint32_t> shownFrame_;
     InstrumentRecord frame_;
     CurveArrays curves_{};
 };

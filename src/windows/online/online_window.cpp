@@ -7,10 +7,13 @@
 #include "widgets/screen_picture.h"
 #include "widgets/status_panels.h"
 #include "windows/online/record_view.h"
+#include "windows/online/recording_control.h"
+#include "windows/online/reference_control.h"
 
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QEventLoop>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -49,10 +52,32 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     bar->addWidget(BitBtn_Start_);
     bar->addWidget(BitBtn_Stop_);
     bar->addWidget(BitBtn_Screenshot_);
-    bar->addStretch(1);
-    outer->addLayout(bar);
 
     view_ = new RecordView(RecordView::Kind::Online, this);
+    pacer_ = new protocol::PollPacer(dispatcher_, this);
+    recording_ = new RecordingControl(messages_, this, [this] { return pacer_->answerRate(); });
+    reference_ = new ReferenceControl(view_, messages_, this, [] {
+        return QStringLiteral("Frozen ") +
+               QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    });
+    // The recording's own "Stop" sits beside "Record", apart from the polling's.
+    const auto separator = [this, bar] {
+        auto* line = new QFrame(this);
+        line->setFrameShape(QFrame::VLine);
+        line->setFrameShadow(QFrame::Sunken);
+        bar->addSpacing(6);
+        bar->addWidget(line);
+        bar->addSpacing(6);
+    };
+    separator();
+    bar->addWidget(recording_->recordButton());
+    bar->addWidget(recording_->stopButton());
+    separator();
+    bar->addWidget(reference_->referenceButton());
+    bar->addWidget(reference_->clearButton());
+    bar->addSpacing(12);
+    bar->addWidget(recording_->statusLabel(), 1);
+    outer->addLayout(bar);
     outer->addWidget(view_, 1);
 
     const QList<QLabel*> panels = app::addStatusPanels(this, outer, {300, 50, 300});
@@ -61,7 +86,6 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     ratePanel_->setObjectName(QStringLiteral("Panel_AnswerRate"));
 
     // FormCreate: idle, nothing drawn until the first record.
-    pacer_ = new protocol::PollPacer(dispatcher_, this);
     BitBtn_Stop_->setEnabled(false);
     BitBtn_Start_->setEnabled(true);
 
@@ -159,8 +183,18 @@ void TSssj::onAnswered() {
     ratePanel_->setText(text);
 }
 
-// A lost line cannot answer: polling stops, and what is on the screen is not live.
+void TSssj::setRecordFolder(const QString& folder) {
+    recording_->setFolder(folder);
+}
+
+void TSssj::setArchive(reports::DataStore* store) {
+    reference_->setArchive(store);
+}
+
+// A lost line cannot answer: polling stops, a recording ends with what it has, and what is on
+// the screen is not live.
 void TSssj::onLineGone(const QString& text) {
+    recording_->end(text);
     if (!pacer_->timer()->isActive()) {
         return;
     }
@@ -189,6 +223,7 @@ void TSssj::OnlineDataShowProc(const QByteArray& packet) {
     if (!online_->decodeLivePacket(bytes, static_cast<std::size_t>(packet.size()))) {
         return; // a packet too short to hold a record shows nothing
     }
+    recording_->take(online_->raw().data());
     view_->showRecord(online_->decoded(), online_->curves());
 }
 
@@ -200,6 +235,7 @@ void TSssj::closeEvent(QCloseEvent* event) {
         QTimer::singleShot(500, &drain, &QEventLoop::quit);
         drain.exec();
     }
+    recording_->end(QString()); // closed with every frame the drain brought
     QWidget::closeEvent(event);
 }
 

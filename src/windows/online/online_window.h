@@ -18,9 +18,15 @@ class Dispatcher;
 class PollPacer;
 } // namespace ufd::protocol
 
+namespace ufd::reports {
+class DataStore;
+}
+
 namespace ufd::online {
 
 class RecordView;
+class RecordingControl;
+class ReferenceControl;
 
 // "Online monitoring": polls the instrument ten times a second while running (fewer when the
 // line cannot carry more: a poll waits for the previous answer) and shows every live record
@@ -36,6 +42,10 @@ public:
     void BitBtn_ScreenshotClick();
     // Outfiles/ of the program folder, where pictures go.
     void setOutputFolder(const QString& folder) { outputFolder_ = folder; }
+    // Record/ of the program folder, where recordings go.
+    void setRecordFolder(const QString& folder);
+    // The archive whose reports can be the reference echo.
+    void setArchive(reports::DataStore* store);
     void Timer_RealDataTimer();
     // One live packet (codes 48 and 20 alike).
     void OnlineDataShowProc(const QByteArray& packet);
@@ -49,6 +59,8 @@ public:
     // Answers a second and the last answer's delay.
     QString rateText() const;
     RecordView* view() const { return view_; }
+    RecordingControl* recording() const { return recording_; }
+    ReferenceControl* reference() const { return reference_; }
     const TOnlineData& onlineData() const { return *online_; }
 
 protected:
@@ -78,6 +90,8 @@ private:
     protocol::PollPacer* pacer_ = nullptr;
     QLabel* panel0_ = nullptr;
     QLabel* ratePanel_ = nullptr;
+    RecordingControl* recording_ = nullptr;
+    ReferenceControl* reference_ = nullptr;
 };
 
 } // namespace ufd::online

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 namespace ufd::online {
 
@@ -48,6 +49,27 @@ RecordView::RecordView(Kind kind, QWidget* parent) : QWidget(parent) {
         band->addWidget(displays_[i]);
     }
     outer->addLayout(band);
+
+    // The reference's readings: what it is, both gate A peaks, and how far apart they are.
+    comparison_ = new QWidget(this);
+    comparison_->setObjectName(QStringLiteral("ReferenceReadings"));
+    auto* compare = new QGridLayout(comparison_);
+    compare->setContentsMargins(0, 0, 0, 0);
+    const SideRow rows[] = {{"Reference", "suiEdit_Reference"},
+                            {"Gate A peak", "suiEdit_PeakLive"},
+                            {"Reference peak", "suiEdit_PeakReference"},
+                            {"Difference", "suiEdit_PeakDifference"}};
+    int column = 0;
+    for (const SideRow& r : rows) {
+        addField(compare, 0, column, QString::fromLatin1(r.label), QString::fromLatin1(r.name));
+        column += 2;
+    }
+    compare->setColumnStretch(1, 2);
+    for (int c = 3; c < column; c += 2) {
+        compare->setColumnStretch(c, 1);
+    }
+    comparison_->setVisible(false);
+    outer->addWidget(comparison_);
 
     auto* middle = new QHBoxLayout;
     tabs_ = new QTabWidget(this);
@@ -172,9 +194,54 @@ void RecordView::showRecord(const InstrumentRecord& rec, CurveArrays& curves) {
     set("suiEdit_SoundVel1", t.velocity);
     set("suiEdit_dDelayms1", t.dDelay);
 
-    const AScanFrame frame = drawRecord(rec, curves);
+    AScanFrame frame = drawRecord(rec, curves);
+    const bool axisMoved =
+        !shown_ || frame.geometry.x0 != geometry_.x0 || frame.geometry.x1 != geometry_.x1;
     geometry_ = frame.geometry;
     chart_->render(frame);
+    shown_ = std::move(frame);
+    if (reference_) {
+        // The reference keeps its paths: it moves on the plot only when the axis does.
+        if (axisMoved) {
+            chart_->setReference(pointsOnAxis(reference_->trace, geometry_.x0, geometry_.x1));
+        }
+        showComparison();
+    }
+}
+
+void RecordView::setReference(ReferenceTrace reference) {
+    reference_ = std::move(reference);
+    chart_->setReference(
+        pointsOnAxis(reference_->trace, chart_->xAxis()->min(), chart_->xAxis()->max()));
+    comparison_->setVisible(true);
+    showComparison();
+}
+
+void RecordView::clearReference() {
+    reference_.reset();
+    difference_ = {};
+    chart_->setReference({});
+    comparison_->setVisible(false);
+}
+
+std::optional<ReferenceTrace> RecordView::currentTrace(const QString& label) const {
+    if (!shown_) {
+        return std::nullopt;
+    }
+    return referenceFromFrame(*shown_, label);
+}
+
+void RecordView::showComparison() {
+    const std::optional<EchoPeak> live =
+        shown_ ? gatePeak(shown_->trace, shown_->gateA) : std::nullopt;
+    difference_ = peakDifference(live, reference_->peak);
+    field(QStringLiteral("suiEdit_Reference"))->setText(reference_->label);
+    field(QStringLiteral("suiEdit_PeakLive"))->setText(peakText(live));
+    field(QStringLiteral("suiEdit_PeakReference"))->setText(peakText(reference_->peak));
+    field(QStringLiteral("suiEdit_PeakDifference"))
+        ->setText(difference_.dB ? differenceDbText(difference_) + QStringLiteral(", ") +
+                                       differencePathText(difference_)
+                                 : QString::fromLatin1(kNoPeakText));
 }
 
 } // namespace ufd::online

@@ -2,10 +2,12 @@
 
 #include "core/online/ascan_plot.h"
 #include "core/online/record_texts.h"
+#include "core/online/reference.h"
 
 #include <QHash>
 #include <QWidget>
 #include <array>
+#include <optional>
 
 class QLineEdit;
 class QTabWidget;
@@ -35,7 +37,17 @@ public:
     // Extra side-panel rows (the replay window's "Date" and "Time").
     QLineEdit* addSideField(const QString& label, const QString& objectName);
 
+    // The echo to compare with: drawn under every record on the record's own axis, and the
+    // readings of the gate A peaks and their difference shown above the plot until cleared.
+    void setReference(ReferenceTrace reference);
+    void clearReference();
+    const std::optional<ReferenceTrace>& reference() const { return reference_; }
+    // What is on the plot now, as a reference; nothing before the first record.
+    std::optional<ReferenceTrace> currentTrace(const QString& label) const;
+    const PeakDifference& difference() const { return difference_; }
+
 private:
+    void showComparison();
     QWidget* buildParameterPage();
     QLineEdit* addField(QGridLayout* grid, int row, int column, const QString& label,
                         const QString& objectName);
@@ -46,6 +58,10 @@ private:
     std::array<NumericDisplay*, 6> displays_{};
     DisplayGeometry geometry_;
     QHash<QString, QLineEdit*> fields_;
+    std::optional<AScanFrame> shown_; // the record on the plot
+    std::optional<ReferenceTrace> reference_;
+    PeakDifference difference_;
+    QWidget* comparison_ = nullptr; // the reference's readings, shown with a reference only
 };
 
 } // namespace ufd::online

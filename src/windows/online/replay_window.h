@@ -15,10 +15,15 @@ namespace ufd::app {
 class OperatorMessages;
 }
 
+namespace ufd::reports {
+class DataStore;
+}
+
 namespace ufd::online {
 
 class NumericDisplay;
 class RecordView;
+class ReferenceControl;
 
 // "Video replay": opens a recording and plays it frame by frame on the record view.
 class TFYaokong : public QWidget {
@@ -30,6 +35,10 @@ public:
 
     // Tests replace the file dialog.
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    // What opens a written CSV file; the desktop's application unless replaced.
+    void setOpener(std::function<void(const QString& path)> opener) { opener_ = std::move(opener); }
+    // The archive whose reports can be the reference echo.
+    void setArchive(reports::DataStore* store);
 
     void sbtOpenVideoClick();
     void sbtPlayClick();
@@ -38,6 +47,11 @@ public:
     void sbtStopClick();
     void Timer1Timer();
     void stbDeleteClick();
+    // The frame on the screen (before the first, the next to play) as the report CSV writes a
+    // report, into Outfiles/; the file written, or empty having said why.
+    QString sbtFrameCsvClick();
+    // Every frame's readings with the time since the first frame, into Outfiles/.
+    QString sbtRecordingCsvClick();
 
     QString statusText() const;
     QPushButton* playButton() const { return sbtPlay_; }
@@ -46,10 +60,14 @@ public:
     RecordView* view() const { return view_; }
     NumericDisplay* timeDisplay() const { return iAnalogDisplay7_; }
     QPushButton* screenshotButton() const { return sbtSaveImage_; }
+    QPushButton* frameCsvButton() const { return sbtFrameCsv_; }
+    QPushButton* recordingCsvButton() const { return sbtRecordingCsv_; }
+    ReferenceControl* reference() const { return reference_; }
     double remainingTime() const { return remaining_; }
 
 private:
     void setTimeDisplay(double seconds);
+    QString writeCsv(const QString& name, const QByteArray& bytes);
 
     ReplayState& state_;
     app::OperatorMessages& messages_;
@@ -67,6 +85,11 @@ private:
     QPushButton* sbtSaveImage_ = nullptr;
     QPushButton* sbtEditRecord_ = nullptr;
     QPushButton* stbDelete_ = nullptr;
+    QPushButton* sbtFrameCsv_ = nullptr;
+    QPushButton* sbtRecordingCsv_ = nullptr;
+    ReferenceControl* reference_ = nullptr;
+    std::function<void(const QString&)> opener_;
+    QString openedPath_; // the recording this window opened
     QTimer* Timer1_ = nullptr;
     QLabel* panel0_ = nullptr;
     double remaining_ = 0;

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "core/archive/report_archive.h"
+
+#include <QDialog>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QLineEdit;
+class QStandardItemModel;
+class QTableView;
+
+namespace ufd::reports {
+class DataStore;
+}
+
+namespace ufd::online {
+
+// "Choose a reference": the archived reports the archive's filters match, newest first; the
+// one chosen becomes the echo the live one is compared with.
+class ReferenceChooser : public QDialog {
+public:
+    // Rows listed at most; the count says how many match.
+    static constexpr int kListLimit = 1000;
+
+    ReferenceChooser(reports::DataStore& store, QWidget* parent = nullptr);
+
+    // Lists what the filters match; false, with the archive's error, when it cannot.
+    bool refresh();
+    // The archive id of the current row; -1 when none.
+    qint64 chosenId() const;
+    QString lastError() const { return archive_.lastError(); }
+
+    QLineEdit* nameFilter() const { return name_; }
+    QTableView* grid() const { return grid_; }
+    QLabel* countLabel() const { return count_; }
+
+private:
+    reports::DataStore& store_;
+    archive::ReportArchive archive_;
+    QCheckBox* fromOn_ = nullptr;
+    QDateEdit* from_ = nullptr;
+    QCheckBox* toOn_ = nullptr;
+    QDateEdit* to_ = nullptr;
+    QLineEdit* name_ = nullptr;
+    QComboBox* probe_ = nullptr;
+    QComboBox* workpiece_ = nullptr;
+    QComboBox* source_ = nullptr;
+    QLabel* count_ = nullptr;
+    QTableView* grid_ = nullptr;
+    QStandardItemModel* model_ = nullptr;
+};
+
+} // namespace ufd::online
