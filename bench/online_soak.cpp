@@ -1,6 +1,7 @@
 // Long runs that a person reads the figures of: the online window polling ufd-sim at 10 Hz
-// (CPU share and memory over the run) and replay at 20 frames per second (frame intervals).
-//   online_soak poll PORT [SECONDS]      PORT: the simulator's link
+// (CPU share, memory and the longest gap between answers over the run, optionally recording
+// all of it) and replay at 20 frames per second (frame intervals).
+//   online_soak poll PORT [SECONDS [record]]   PORT: the simulator's link
 //   online_soak replay [SECONDS]
 #include "core/protocol/dispatcher.h"
 #include "core/serial/comm.h"
@@ -9,11 +10,13 @@
 #include "widgets/operator_messages.h"
 #include "windows/online/online_window.h"
 #include "windows/online/record_view.h"
+#include "windows/online/recording_control.h"
 #include "windows/online/replay_window.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -49,7 +52,7 @@ double cpuSeconds() {
     return static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
 }
 
-int poll(const QString& port, int seconds) {
+int poll(const QString& port, int seconds, bool record) {
     serial::TComm comm;
     serial::configureForInstrument(comm);
     serial::openInstrumentPort(comm, port, 921600);
@@ -61,8 +64,20 @@ int poll(const QString& port, int seconds) {
     auto* window = new online::TSssj(
         dispatcher, [] { return true; }, messages);
     window->show();
+    QTemporaryDir records;
+    window->setRecordFolder(records.path());
     int answers = 0;
-    QObject::connect(&dispatcher, &protocol::Dispatcher::onlineData, [&answers] { ++answers; });
+    // The longest time between two answers shown: what a slowed view would lengthen.
+    QElapsedTimer sinceAnswer;
+    double longestGapMs = 0;
+    QObject::connect(&dispatcher, &protocol::Dispatcher::onlineData, [&] {
+        ++answers;
+        if (sinceAnswer.isValid()) {
+            longestGapMs =
+                std::max(longestGapMs, static_cast<double>(sinceAnswer.nsecsElapsed()) / 1e6);
+        }
+        sinceAnswer.restart();
+    });
     window->BitBtn_StartClick();
 
     // Warm up for two seconds, then measure.
@@ -74,7 +89,11 @@ int poll(const QString& port, int seconds) {
         rssStart = residentKiB();
         cpuStart = cpuSeconds();
         answersStart = answers;
+        longestGapMs = 0;
         wall.start();
+        if (record) {
+            window->recording()->recordClick();
+        }
     });
     QTimer::singleShot(2000 + seconds * 1000, [] { QCoreApplication::exit(0); });
     QApplication::exec();
@@ -85,6 +104,12 @@ int poll(const QString& port, int seconds) {
     std::printf("CPU %.2f s = %.1f %% of one core\n", cpu, 100.0 * cpu / elapsed);
     std::printf("resident memory %ld KiB at the start, %ld KiB at the end\n", rssStart,
                 residentKiB());
+    std::printf("longest time between two answers: %.1f ms\n", longestGapMs);
+    if (record) {
+        window->recording()->stopClick();
+        std::printf("%s (%lld bytes)\n", qPrintable(window->recording()->statusText()),
+                    QFileInfo(window->recording()->recorder().path()).size());
+    }
     window->BitBtn_StopClick();
     delete window;
     comm.ClosePort();
@@ -139,11 +164,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() >= 3 && args[1] == QLatin1String("poll")) {
-        return poll(args[2], args.size() > 3 ? args[3].toInt() : 60);
+        return poll(args[2], args.size() > 3 ? args[3].toInt() : 60,
+                    args.size() > 4 && args[4] == QLatin1String("record"));
     }
     if (args.size() >= 2 && args[1] == QLatin1String("replay")) {
         return replay(args.size() > 2 ? args[2].toInt() : 30);
     }
-    std::fprintf(stderr, "usage: online_soak poll PORT [SECONDS] | online_soak replay [SECONDS]\n");
+    std::fprintf(stderr, "usage: online_soak poll PORT [SECONDS [record]] | online_soak replay "
+                         "[SECONDS]\n");
     return 2;
 }
