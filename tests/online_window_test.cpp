@@ -16,12 +16,14 @@
 #include "windows/online/online_window.h"
 #include "windows/online/record_view.h"
 #include "windows/online/recording_control.h"
+#include "windows/online/reference_chooser.h"
 #include "windows/online/reference_control.h"
 #include "windows/online/replay_window.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPointer>
@@ -345,6 +347,19 @@ TEST_F(OnlineWindowTest, AReferenceIsDrawnUnderTheTraceWithTheDifference) {
     const auto avg = std::find_if(page->entries.begin(), page->entries.end(),
                                   [](const archive::ArchiveEntry& e) { return e.fileNum == 1; });
     ASSERT_NE(avg, page->entries.end());
+
+    // The chooser lists the archive as its filters say.
+    online::ReferenceChooser chooser(store);
+    EXPECT_EQ(chooser.countLabel()->text(), "3 reports");
+    chooser.nameFilter()->setText(avg->fileName);
+    ASSERT_TRUE(chooser.refresh());
+    EXPECT_EQ(chooser.countLabel()->text(), "1 reports");
+    EXPECT_EQ(chooser.chosenId(), avg->id);
+    if (const QString out = qEnvironmentVariable("UFD_SCREENSHOT_DIR"); !out.isEmpty()) {
+        chooser.nameFilter()->clear();
+        chooser.refresh();
+        EXPECT_TRUE(chooser.grab().save(out + "/online_reference_chooser.png"));
+    }
 
     ASSERT_TRUE(QDir(dir_.path()).mkpath("Outfiles"));
     TSssj w(dispatcher_, portFlag_, messages_);
