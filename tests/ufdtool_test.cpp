@@ -154,9 +154,9 @@ TEST(Ufdtool, EveryProgramAndCommandTakesHelpAndVersionAndRefusesTheUnknown) {
         EXPECT_TRUE(r.err.contains("sage: ")) << r.err.toStdString();
     }
     // An option the command does not take is not silently ignored.
-    ToolRun r = runOf(tool, {"monitor", "--port", "/dev/null", "--record", "live.Rec"});
+    ToolRun r = runOf(tool, {"monitor", "--port", "/dev/null", "--out", "live.Rec"});
     EXPECT_EQ(r.code, 2);
-    EXPECT_TRUE(r.err.contains("unknown option '--record'")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("unknown option '--out'")) << r.err.toStdString();
     EXPECT_TRUE(r.err.contains("usage: ufdtool monitor")) << r.err.toStdString();
     EXPECT_FALSE(QFileInfo::exists(dir.filePath("live.Rec")));
     r = runOf(tool, {"no-such-command"});

@@ -96,7 +96,8 @@ const std::vector<CommandSpec>& commandTable() {
         {"monitor",
          cmdMonitor,
          "monitor --port PATH [--baud N] [--count N | --seconds S] [--response-timeout MS]\n"
-         "        [--record FILE]            live records as JSON lines; FILE a recording",
+         "        [--record FILE]\n"
+         "                                   live records as JSON lines; FILE a recording",
          L{"--port", "--baud", "--count", "--seconds", "--response-timeout", "--record"},
          {}},
         {"workpieces add",
@@ -126,12 +127,10 @@ const std::vector<CommandSpec>& commandTable() {
          "archive import FILE... [--user NAME]   add report files to the archive",
          L{"--user"},
          {}},
-        {"archive details",
-         cmdArchive,
+        {"archive details", cmdArchive,
          "archive details ID [--set FIELD=VALUE]... [--reason TEXT] [--user NAME] [--json]\n"
          "                                     show or change an archived report's details",
-         L{"--set", "--reason", "--user"},
-         L{"--json"}},
+         L{"--set", "--reason", "--user"}, L{"--json"}},
         {"archive sign",
          cmdArchive,
          "archive sign ID --user NAME        check and sign (password: UFD_USER_PASSWORD)",
