@@ -80,7 +80,7 @@ TSssj::TSssj(protocol::Dispatcher& dispatcher, std::function<bool()> portOpen,
     outer->addLayout(bar);
     outer->addWidget(view_, 1);
 
-    const QList<QLabel*> panels = app::addStatusPanels(this, outer, {300, 50, 300});
+    const QList<QLabel*> panels = app::addStatusPanels(this, outer, {300, 50, 380});
     panel0_ = panels.first();
     ratePanel_ = panels.last();
     ratePanel_->setObjectName(QStringLiteral("Panel_AnswerRate"));
