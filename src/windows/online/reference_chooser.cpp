@@ -49,29 +49,29 @@ ReferenceChooser::ReferenceChooser(reports::DataStore& store, QWidget* parent)
         date->setEnabled(false);
         connect(on, &QCheckBox::toggled, date, &QWidget::setEnabled);
     };
-    dateBox(fromOn_, from_, QStringLiteral("From"));
-    dateBox(toOn_, to_, QStringLiteral("To"));
-    name_ = new QLineEdit(this);
-    name_->setClearButtonEnabled(true);
-    probe_ = choiceBox(this, archive_.probeNames());
-    workpiece_ = choiceBox(this, store_.workpieceNumbers());
-    source_ = choiceBox(this, archive_.sourceFiles());
+    dateBox(fields_.fromOn, fields_.from, QStringLiteral("From"));
+    dateBox(fields_.toOn, fields_.to, QStringLiteral("To"));
+    fields_.name = new QLineEdit(this);
+    fields_.name->setClearButtonEnabled(true);
+    fields_.probe = choiceBox(this, archive_.probeNames());
+    fields_.workpiece = choiceBox(this, store_.workpieceNumbers());
+    fields_.source = choiceBox(this, archive_.sourceFiles());
     auto* search = new QPushButton(QStringLiteral("Search"), this);
     search->setAutoDefault(false);
     count_ = new QLabel(this);
-    filters->addWidget(fromOn_, 0, 0);
-    filters->addWidget(from_, 0, 1);
-    filters->addWidget(toOn_, 0, 2);
-    filters->addWidget(to_, 0, 3);
+    filters->addWidget(fields_.fromOn, 0, 0);
+    filters->addWidget(fields_.from, 0, 1);
+    filters->addWidget(fields_.toOn, 0, 2);
+    filters->addWidget(fields_.to, 0, 3);
     filters->addWidget(new QLabel(QStringLiteral("Name contains"), this), 0, 4);
-    filters->addWidget(name_, 0, 5);
+    filters->addWidget(fields_.name, 0, 5);
     filters->addWidget(search, 0, 6);
     filters->addWidget(new QLabel(QStringLiteral("Probe"), this), 1, 0);
-    filters->addWidget(probe_, 1, 1);
+    filters->addWidget(fields_.probe, 1, 1);
     filters->addWidget(new QLabel(QStringLiteral("Workpiece"), this), 1, 2);
-    filters->addWidget(workpiece_, 1, 3);
+    filters->addWidget(fields_.workpiece, 1, 3);
     filters->addWidget(new QLabel(QStringLiteral("Source file"), this), 1, 4);
-    filters->addWidget(source_, 1, 5);
+    filters->addWidget(fields_.source, 1, 5);
     filters->addWidget(count_, 1, 6);
     filters->setColumnStretch(5, 1);
     outer->addLayout(filters);
@@ -97,8 +97,8 @@ ReferenceChooser::ReferenceChooser(reports::DataStore& store, QWidget* parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(grid_, &QTableView::doubleClicked, this, &QDialog::accept);
     connect(search, &QPushButton::clicked, this, [this] { refresh(); });
-    connect(name_, &QLineEdit::returnPressed, this, [this] { refresh(); });
-    for (QComboBox* box : {probe_, workpiece_, source_}) {
+    connect(fields_.name, &QLineEdit::returnPressed, this, [this] { refresh(); });
+    for (QComboBox* box : {fields_.probe, fields_.workpiece, fields_.source}) {
         connect(box, &QComboBox::activated, this, [this] { refresh(); });
     }
     const auto enableOk = [this, buttons] {
@@ -111,17 +111,7 @@ ReferenceChooser::ReferenceChooser(reports::DataStore& store, QWidget* parent)
 }
 
 bool ReferenceChooser::refresh() {
-    archive::ArchiveFilter filter;
-    if (fromOn_->isChecked()) {
-        filter.from = QDateTime(from_->date(), QTime(0, 0, 0));
-    }
-    if (toOn_->isChecked()) {
-        filter.to = QDateTime(to_->date(), QTime(23, 59, 59));
-    }
-    filter.nameContains = name_->text().trimmed();
-    filter.probeName = probe_->currentText();
-    filter.workpiece = workpiece_->currentText();
-    filter.sourceFile = source_->currentText();
+    archive::ArchiveFilter filter = fields_.filter();
     filter.limit = kListLimit;
     model_->removeRows(0, model_->rowCount());
     const auto page = archive_.list(filter);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/archive/report_archive.h"
+#include "widgets/archive_filter_fields.h"
 
 #include <QDialog>
 
@@ -33,21 +34,14 @@ public:
     qint64 chosenId() const;
     QString lastError() const { return archive_.lastError(); }
 
-    QLineEdit* nameFilter() const { return name_; }
+    QLineEdit* nameFilter() const { return fields_.name; }
     QTableView* grid() const { return grid_; }
     QLabel* countLabel() const { return count_; }
 
 private:
     reports::DataStore& store_;
     archive::ReportArchive archive_;
-    QCheckBox* fromOn_ = nullptr;
-    QDateEdit* from_ = nullptr;
-    QCheckBox* toOn_ = nullptr;
-    QDateEdit* to_ = nullptr;
-    QLineEdit* name_ = nullptr;
-    QComboBox* probe_ = nullptr;
-    QComboBox* workpiece_ = nullptr;
-    QComboBox* source_ = nullptr;
+    widgets::ArchiveFilterFields fields_;
     QLabel* count_ = nullptr;
     QTableView* grid_ = nullptr;
     QStandardItemModel* model_ = nullptr;

@@ -122,15 +122,15 @@ void TFReportArchive::buildFilters(QWidget* parent, QBoxLayout* outer) {
         date->setEnabled(false);
         QObject::connect(on, &QCheckBox::toggled, date, &QWidget::setEnabled);
     };
-    dateBox(fromOn_, from_, QStringLiteral("From"));
-    dateBox(toOn_, to_, QStringLiteral("To"));
-    name_ = new QLineEdit(parent);
-    name_->setMinimumWidth(160);
-    name_->setClearButtonEnabled(true);
-    probe_ = new QComboBox(parent);
-    workpiece_ = new QComboBox(parent);
-    source_ = new QComboBox(parent);
-    for (QComboBox* box : {probe_, workpiece_, source_}) {
+    dateBox(fields_.fromOn, fields_.from, QStringLiteral("From"));
+    dateBox(fields_.toOn, fields_.to, QStringLiteral("To"));
+    fields_.name = new QLineEdit(parent);
+    fields_.name->setMinimumWidth(160);
+    fields_.name->setClearButtonEnabled(true);
+    fields_.probe = new QComboBox(parent);
+    fields_.workpiece = new QComboBox(parent);
+    fields_.source = new QComboBox(parent);
+    for (QComboBox* box : {fields_.probe, fields_.workpiece, fields_.source}) {
         box->setMinimumContentsLength(10);
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     }
@@ -141,21 +141,21 @@ void TFReportArchive::buildFilters(QWidget* parent, QBoxLayout* outer) {
 
     // Two rows: when, and what; the count beside the search that makes it.
     auto* when = new QHBoxLayout;
-    when->addWidget(fromOn_);
-    when->addWidget(from_);
+    when->addWidget(fields_.fromOn);
+    when->addWidget(fields_.from);
     when->addSpacing(8);
-    when->addWidget(toOn_);
-    when->addWidget(to_);
+    when->addWidget(fields_.toOn);
+    when->addWidget(fields_.to);
     when->addSpacing(8);
     when->addWidget(new QLabel(QStringLiteral("Name contains"), parent));
-    when->addWidget(name_, 1);
+    when->addWidget(fields_.name, 1);
     when->addWidget(search);
     bar->addWidget(new QLabel(QStringLiteral("Probe"), parent));
-    bar->addWidget(probe_, 1);
+    bar->addWidget(fields_.probe, 1);
     bar->addWidget(new QLabel(QStringLiteral("Workpiece"), parent));
-    bar->addWidget(workpiece_, 1);
+    bar->addWidget(fields_.workpiece, 1);
     bar->addWidget(new QLabel(QStringLiteral("Source file"), parent));
-    bar->addWidget(source_, 1);
+    bar->addWidget(fields_.source, 1);
     bar->addSpacing(8);
     bar->addWidget(count_);
     outer->addLayout(when);
@@ -166,8 +166,8 @@ void TFReportArchive::buildFilters(QWidget* parent, QBoxLayout* outer) {
         fillChoices();
         refresh();
     });
-    connect(name_, &QLineEdit::returnPressed, this, [this] { refresh(); });
-    for (QComboBox* box : {probe_, workpiece_, source_}) {
+    connect(fields_.name, &QLineEdit::returnPressed, this, [this] { refresh(); });
+    for (QComboBox* box : {fields_.probe, fields_.workpiece, fields_.source}) {
         connect(box, &QComboBox::activated, this, [this] { refresh(); });
     }
 }
@@ -224,24 +224,14 @@ void TFReportArchive::fillChoices() {
     if (!error.isEmpty()) {
         messages_.showError(error);
     }
-    fillBox(probe_, archive_.probeNames());
-    fillBox(workpiece_, workpieces);
-    fillBox(source_, archive_.sourceFiles());
+    fillBox(fields_.probe, archive_.probeNames());
+    fillBox(fields_.workpiece, workpieces);
+    fillBox(fields_.source, archive_.sourceFiles());
     fillBox(assignTo_, workpieces);
 }
 
 archive::ArchiveFilter TFReportArchive::currentFilter() const {
-    archive::ArchiveFilter filter;
-    if (fromOn_->isChecked()) {
-        filter.from = QDateTime(from_->date(), QTime(0, 0, 0));
-    }
-    if (toOn_->isChecked()) {
-        filter.to = QDateTime(to_->date(), QTime(23, 59, 59));
-    }
-    filter.nameContains = name_->text().trimmed();
-    filter.probeName = probe_->currentText();
-    filter.workpiece = workpiece_->currentText();
-    filter.sourceFile = source_->currentText();
+    archive::ArchiveFilter filter = fields_.filter();
     const QHeaderView* titles = grid_->horizontalHeader();
     filter.sortBy = ArchiveListModel::sortOf(titles->sortIndicatorSection());
     filter.descending = titles->sortIndicatorOrder() == Qt::DescendingOrder;

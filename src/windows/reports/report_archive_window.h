@@ -3,6 +3,7 @@
 #include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
 #include "core/reports/report_display.h"
+#include "widgets/archive_filter_fields.h"
 
 #include <QWidget>
 #include <functional>
@@ -76,13 +77,13 @@ public:
     ArchiveListModel* listModel() const { return model_; }
     ReportView* pages() const { return pages_; }
     QLabel* countLabel() const { return count_; }
-    QLineEdit* nameFilter() const { return name_; }
-    QCheckBox* fromEnabled() const { return fromOn_; }
-    QDateEdit* fromDate() const { return from_; }
-    QCheckBox* toEnabled() const { return toOn_; }
-    QDateEdit* toDate() const { return to_; }
-    QComboBox* workpieceFilter() const { return workpiece_; }
-    QComboBox* sourceFilter() const { return source_; }
+    QLineEdit* nameFilter() const { return fields_.name; }
+    QCheckBox* fromEnabled() const { return fields_.fromOn; }
+    QDateEdit* fromDate() const { return fields_.from; }
+    QCheckBox* toEnabled() const { return fields_.toOn; }
+    QDateEdit* toDate() const { return fields_.to; }
+    QComboBox* workpieceFilter() const { return fields_.workpiece; }
+    QComboBox* sourceFilter() const { return fields_.source; }
     QComboBox* assignBox() const { return assignTo_; }
     QPushButton* assignButton() const { return assign_; }
     QPushButton* pdfButton() const { return pdf_; }
@@ -115,14 +116,7 @@ private:
     qint64 shownId_ = -1;
     std::optional<archive::ArchivedReport> shownReport_; // what the pages show
 
-    QCheckBox* fromOn_ = nullptr;
-    QDateEdit* from_ = nullptr;
-    QCheckBox* toOn_ = nullptr;
-    QDateEdit* to_ = nullptr;
-    QLineEdit* name_ = nullptr;
-    QComboBox* probe_ = nullptr;
-    QComboBox* workpiece_ = nullptr;
-    QComboBox* source_ = nullptr;
+    widgets::ArchiveFilterFields fields_;
     QLabel* count_ = nullptr;
     QTableView* grid_ = nullptr;
     ArchiveListModel* model_ = nullptr;
