@@ -9,7 +9,9 @@
 #include <QSqlField>
 #include <QSqlQuery>
 #include <algorithm>
+#include <atomic>
 #include <span>
+#include <thread>
 #include <type_traits>
 #define ZLIB_CONST
 #include <zlib.h>
@@ -148,8 +150,44 @@ struct ReportArchive::Pending {
     const ReportRow* row = nullptr;
     const std::uint8_t* entry = nullptr; // its directory entry, in the image
     const std::uint8_t* slot = nullptr;
-    bool known = false; // archived before, or twice in this file
-    QByteArray packed;  // directory entry and slot, compressed
+    bool known = false;   // archived before, or twice in this file
+    std::size_t turn = 0; // its place among the new reports, the order they are packed in
+    QByteArray packed;    // directory entry and slot, compressed
+};
+
+// Packs the new reports of a file in their order on a thread of its own.
+class ReportArchive::Packing {
+public:
+    explicit Packing(const std::vector<Pending*>& fresh) : fresh_(fresh) {
+        for (std::size_t i = 0; i < fresh_.size(); ++i) {
+            fresh_[i]->turn = i;
+        }
+        worker_ = std::jthread([this] {
+            Packer packer;
+            for (Pending* p : fresh_) {
+                p->packed = packer.pack(QByteArrayView(p->entry, reports::kDirectoryEntrySize),
+                                        QByteArrayView(p->slot, reports::kSlotSize));
+                done_.fetch_add(1, std::memory_order_release);
+                done_.notify_one();
+            }
+        });
+    }
+    Packing(const Packing&) = delete;
+    Packing& operator=(const Packing&) = delete;
+
+    // A new report's packed bytes, once the thread has made them.
+    const QByteArray& bytesOf(const Pending& p) {
+        for (std::size_t now = done_.load(std::memory_order_acquire); now <= p.turn;
+             now = done_.load(std::memory_order_acquire)) {
+            done_.wait(now, std::memory_order_acquire);
+        }
+        return p.packed;
+    }
+
+private:
+    const std::vector<Pending*>& fresh_;
+    std::atomic<std::size_t> done_{0};
+    std::jthread worker_; // last: joined before the rest goes
 };
 
 // Placeholders of `rows` rows of `columns` values: "(:v0,:v1),(:v2,:v3)", and their names. Values
@@ -409,11 +447,8 @@ AddResult ReportArchive::addNow(const QByteArray& image, const std::vector<Repor
         return result;
     }
     std::vector<Pending*> fresh;
-    Packer packer;
     for (Pending& p : pending) {
         if (!p.known) {
-            p.packed = packer.pack(QByteArrayView(p.entry, reports::kDirectoryEntrySize),
-                                   QByteArrayView(p.slot, reports::kSlotSize));
             fresh.push_back(&p);
         }
     }
@@ -422,6 +457,10 @@ AddResult ReportArchive::addNow(const QByteArray& image, const std::vector<Repor
         result.known = all;
         return result;
     }
+    // The new reports are packed on a second core while their rows go in, which is most of an
+    // import's time; a row's bytes are waited for only when they are bound. Declared after what
+    // it reads, so that every way out of here waits for it first.
+    Packing packing(fresh);
 
     for (int attempt = 1;; ++attempt) {
         QSqlError failure;
@@ -436,7 +475,7 @@ AddResult ReportArchive::addNow(const QByteArray& image, const std::vector<Repor
             const std::size_t step = server_ ? kServerRows : 1;
             for (std::size_t from = 0; from < fresh.size() && !failure.isValid(); from += step) {
                 const std::size_t to = std::min(fresh.size(), from + step);
-                added += insertRows(statements,
+                added += insertRows(statements, packing,
                                     {fresh.begin() + static_cast<std::ptrdiff_t>(from),
                                      fresh.begin() + static_cast<std::ptrdiff_t>(to)},
                                     origin, failure);
@@ -492,8 +531,9 @@ bool ReportArchive::markKnown(std::vector<Pending>& pending) {
     return true;
 }
 
-int ReportArchive::insertRows(Statements& statements, std::span<Pending* const> chunk,
-                              const ImportOrigin& origin, QSqlError& failure) {
+int ReportArchive::insertRows(Statements& statements, Packing& packing,
+                              std::span<Pending* const> chunk, const ImportOrigin& origin,
+                              QSqlError& failure) {
     const QSqlRecord& cols = archivedColumns();
     const auto rowCount = static_cast<int>(chunk.size());
     QSqlQuery& ins = statements.rows;
@@ -572,7 +612,7 @@ int ReportArchive::insertRows(Statements& statements, std::span<Pending* const> 
     at = 0;
     for (const auto& [id, p] : stored) {
         data.bindValue(statements.dataNames[at++], id);
-        data.bindValue(statements.dataNames[at++], p->packed);
+        data.bindValue(statements.dataNames[at++], packing.bytesOf(*p));
     }
     if (!data.exec()) {
         failure = data.lastError();

@@ -142,6 +142,7 @@ public:
 
 private:
     struct Pending;
+    class Packing;
     struct Statements;
     struct Condition;
     // The actions themselves; the public ones reach a server that went away again first.
@@ -170,7 +171,7 @@ private:
     bool markKnown(std::vector<Pending>& pending);
     // Inserts `chunk` (sorted by hash) in one statement and their bytes in another; the number
     // stored, which leaves out those another importer brought first.
-    int insertRows(Statements& statements, std::span<Pending* const> chunk,
+    int insertRows(Statements& statements, Packing& packing, std::span<Pending* const> chunk,
                    const ImportOrigin& origin, QSqlError& failure);
 
     QSqlDatabase db_;
