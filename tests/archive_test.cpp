@@ -213,6 +213,37 @@ TEST_P(ArchiveTest, EveryReportIsKeptOnceWhateverFilesBringIt) {
     EXPECT_EQ(hashes.size(), 50);
 }
 
+TEST_P(ArchiveTest, TextsAndNumbersComeBackAsTheyWentIn) {
+    const QByteArray image = reportFile(3, 5);
+    auto rows = reports::decodeReportFile(image).rows;
+    ASSERT_EQ(rows.size(), 3u);
+    const QString odd = QString::fromUtf8("O'Neil \"weld\" \\ 5\t\n\x01 焊缝 {1,2} :v0 $1");
+    rows[0].FileName = odd;
+    rows[0].ProbeName = QString(); // no value
+    rows[1].ProbeName = QStringLiteral("");
+    rows[0].GateA_Start = 0.1 + 0.2;
+    rows[1].GateA_Start = -1e-300;
+    rows[2].GateA_Start = 123456789.123456789;
+    // The columns as stored, which lists, filters and sorts read.
+    ReportArchive archive(store_.archiveDb());
+    const auto r = archive.add(image, rows, {QStringLiteral("a 'b' \\c.bin"), odd});
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    ASSERT_EQ(r.added, 3);
+    QSqlQuery q(store_.archiveDb());
+    ASSERT_TRUE(q.prepare("SELECT \"FileName\", \"ProbeName\", \"GateA_Start\", \"SourceFile\", "
+                          "\"ImportedBy\" FROM \"tabReportArchive\" WHERE \"ReportHash\" = ?"));
+    for (const reports::ReportRow& sent : rows) {
+        q.addBindValue(sent.ReportHash);
+        ASSERT_TRUE(q.exec() && q.next()) << q.lastError().text().toStdString();
+        EXPECT_EQ(q.value(0).toString(), sent.FileName);
+        EXPECT_EQ(q.value(1).isNull(), sent.ProbeName.isNull());
+        EXPECT_EQ(q.value(1).toString(), sent.ProbeName);
+        EXPECT_EQ(q.value(2).toDouble(), sent.GateA_Start);
+        EXPECT_EQ(q.value(3).toString(), "a 'b' \\c.bin");
+        EXPECT_EQ(q.value(4).toString(), odd);
+    }
+}
+
 TEST_P(ArchiveTest, ListFiltersCountsAndPagesNewestFirst) {
     ReportArchive archive(store_.archiveDb());
     const QByteArray march = reportFile(120, 1);

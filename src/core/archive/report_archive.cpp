@@ -5,11 +5,13 @@
 #include "core/reports/database.h"
 
 #include <QFileInfo>
+#include <QLocale>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <span>
 #include <thread>
 #include <type_traits>
@@ -88,11 +90,10 @@ bool worthRetrying(const QSqlError& e) {
            code == QLatin1String("5") || code == QLatin1String("6");
 }
 
-// Rows a statement carries to a server: each statement is a round trip, and a few hundred rows
-// (a value each column, below PostgreSQL's 65,535) leave little for more to gain. SQLite has no
-// round trips to save, and looks up each name of a statement being prepared among those before
-// it: one row a statement there, prepared once.
-constexpr int kServerRows = 200;
+// Rows a statement carries to a server, as one JSON text: each statement is a round trip, and a
+// whole report file fits. SQLite has no round trips to save, and looks up each name of a
+// statement being prepared among those before it: one row a statement there, prepared once.
+constexpr int kServerRows = 1024;
 // Hashes a look-up asks for at once.
 constexpr int kLookupRows = 200;
 
@@ -534,6 +535,9 @@ bool ReportArchive::markKnown(std::vector<Pending>& pending) {
 int ReportArchive::insertRows(Statements& statements, Packing& packing,
                               std::span<Pending* const> chunk, const ImportOrigin& origin,
                               QSqlError& failure) {
+    if (server_) {
+        return insertServerRows(statements, packing, chunk, origin, failure);
+    }
     const QSqlRecord& cols = archivedColumns();
     const auto rowCount = static_cast<int>(chunk.size());
     QSqlQuery& ins = statements.rows;
@@ -545,15 +549,13 @@ int ReportArchive::insertRows(Statements& statements, Packing& packing,
             names << quoted(cols.fieldName(i));
         }
         Marks marks(rowCount, columns);
-        // Which rows went in: the server says so for many rows at once; SQLite, one row a
-        // statement, by the rows it changed and the row id it gave, without a result to read.
+        // Which row went in SQLite says by the rows it changed and the row id it gave, without
+        // a result to read.
         ins.setForwardOnly(true);
-        if (!ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3 ON CONFLICT "
-                                        "(\"ReportHash\") DO NOTHING%4")
-                             .arg(QLatin1String(kTable), names.join(QLatin1Char(',')), marks.sql,
-                                  server_ ? QStringLiteral(" RETURNING \"ArchiveID\", "
-                                                           "\"ReportHash\"")
-                                          : QString()))) {
+        if (!ins.prepare(
+                QStringLiteral("INSERT INTO %1 (%2) VALUES %3 ON CONFLICT "
+                               "(\"ReportHash\") DO NOTHING")
+                    .arg(QLatin1String(kTable), names.join(QLatin1Char(',')), marks.sql))) {
             failure = ins.lastError();
             return 0;
         }
@@ -581,18 +583,7 @@ int ReportArchive::insertRows(Statements& statements, Packing& packing,
     }
     // Those another importer brought first are not there.
     std::vector<std::pair<qint64, const Pending*>> stored;
-    if (server_) {
-        while (ins.next()) {
-            const QByteArray hash = ins.value(1).toString().toLatin1();
-            const auto it =
-                std::lower_bound(chunk.begin(), chunk.end(), hash,
-                                 [](const Pending* p, const QByteArray& h) { return p->hash < h; });
-            if (it != chunk.end() && (*it)->hash == hash) {
-                stored.emplace_back(ins.value(0).toLongLong(), *it);
-            }
-        }
-        ins.finish();
-    } else if (ins.numRowsAffected() == 1) {
+    if (ins.numRowsAffected() == 1) {
         stored.emplace_back(ins.lastInsertId().toLongLong(), chunk.front());
     }
     if (stored.empty()) {
@@ -619,6 +610,163 @@ int ReportArchive::insertRows(Statements& statements, Packing& packing,
         return 0;
     }
     return dataRows;
+}
+
+namespace {
+
+// `text` as a JSON string.
+void appendJsonString(QString& out, const QString& text) {
+    out += QLatin1Char('"');
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\')) {
+            out += QLatin1Char('\\');
+            out += c;
+        } else if (c.unicode() < 0x20) {
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        } else {
+            out += c;
+        }
+    }
+    out += QLatin1Char('"');
+}
+
+// A bound value as the server reads it into its column: null, or the text of the value, which
+// the column's type reads back exactly (the shortest decimal that gives the same double).
+void appendJsonValue(QString& out, const QVariant& v) {
+    if (!v.isValid() || v.isNull() ||
+        (v.metaType() == QMetaType::fromType<QString>() && v.toString().isNull())) {
+        out += QStringLiteral("null");
+        return;
+    }
+    switch (v.metaType().id()) {
+    case QMetaType::Double: {
+        const double d = v.toDouble();
+        if (std::isnan(d)) {
+            out += QStringLiteral("\"NaN\"");
+        } else if (std::isinf(d)) {
+            out += d > 0 ? QStringLiteral("\"Infinity\"") : QStringLiteral("\"-Infinity\"");
+        } else {
+            out += QLatin1Char('"') + QString::number(d, 'g', QLocale::FloatingPointShortest) +
+                   QLatin1Char('"');
+        }
+        return;
+    }
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        out += v.toString();
+        return;
+    default:
+        appendJsonString(out, v.toString());
+    }
+}
+
+} // namespace
+
+// The server's statements carry their rows as one JSON text each. Qt's driver puts every bound
+// value into the text of the statement it sends, which the server then parses value by value:
+// most of an import's time there. One text is read by the server's JSON reader at once.
+int ReportArchive::insertServerRows(Statements& statements, Packing& packing,
+                                    std::span<Pending* const> chunk, const ImportOrigin& origin,
+                                    QSqlError& failure) {
+    const QSqlRecord& cols = archivedColumns();
+    QSqlQuery& ins = statements.rows;
+    if (statements.rowNames.isEmpty()) {
+        QStringList names{QStringLiteral("\"ReportHash\""), QStringLiteral("\"SourceFile\""),
+                          QStringLiteral("\"ImportedAt\""), QStringLiteral("\"ImportedBy\"")};
+        for (int i = 0; i < cols.count(); ++i) {
+            names << quoted(cols.fieldName(i));
+        }
+        const QString list = names.join(QLatin1Char(','));
+        // In the order given, sorted by hash, as every importer takes them.
+        ins.setForwardOnly(true);
+        if (!ins.prepare(QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM "
+                                        "json_populate_recordset(NULL::%1, CAST(:rows AS json)) "
+                                        "WITH ORDINALITY AS r ORDER BY r.ordinality ON CONFLICT "
+                                        "(\"ReportHash\") DO NOTHING RETURNING \"ArchiveID\", "
+                                        "\"ReportHash\"")
+                             .arg(QLatin1String(kTable), list))) {
+            failure = ins.lastError();
+            return 0;
+        }
+        // The JSON keys: the column names, quoted as JSON.
+        statements.rowNames.clear();
+        for (const QString& n : names) {
+            statements.rowNames << n + QLatin1Char(':');
+        }
+    }
+    QString sourceJson;
+    appendJsonValue(sourceJson, origin.sourceFile.isEmpty()
+                                    ? QVariant(QMetaType::fromType<QString>())
+                                    : QVariant(origin.sourceFile));
+    QString whenJson;
+    appendJsonValue(whenJson, origin.importedAt.toUTC().toString(QLatin1String(kStamp)));
+    QString userJson;
+    appendJsonValue(userJson, origin.user);
+    const QStringList& keys = statements.rowNames;
+    QString rows;
+    rows.reserve(static_cast<qsizetype>(chunk.size()) * 2048);
+    rows += QLatin1Char('[');
+    for (const Pending* p : chunk) {
+        rows += rows.size() > 1 ? QStringLiteral(",{") : QStringLiteral("{");
+        rows += keys[0] + QLatin1Char('"') + QLatin1String(p->hash) + QLatin1Char('"');
+        rows += QLatin1Char(',') + keys[1] + sourceJson;
+        rows += QLatin1Char(',') + keys[2] + whenJson;
+        rows += QLatin1Char(',') + keys[3] + userJson;
+        const QVariantList values = reports::DataStore::reportValues(*p->row);
+        for (int i = 0; i < cols.count(); ++i) {
+            rows += QLatin1Char(',') + keys[4 + i];
+            appendJsonValue(rows, values[i]);
+        }
+        rows += QLatin1Char('}');
+    }
+    rows += QLatin1Char(']');
+    ins.bindValue(QStringLiteral(":rows"), rows);
+    if (!ins.exec()) {
+        failure = ins.lastError();
+        return 0;
+    }
+    // Those another importer brought first are not there.
+    std::vector<std::pair<qint64, const Pending*>> stored;
+    while (ins.next()) {
+        const QByteArray hash = ins.value(1).toString().toLatin1();
+        const auto it =
+            std::lower_bound(chunk.begin(), chunk.end(), hash,
+                             [](const Pending* p, const QByteArray& h) { return p->hash < h; });
+        if (it != chunk.end() && (*it)->hash == hash) {
+            stored.emplace_back(ins.value(0).toLongLong(), *it);
+        }
+    }
+    ins.finish();
+    if (stored.empty()) {
+        return 0;
+    }
+    QSqlQuery& data = statements.data;
+    if (statements.dataNames.isEmpty()) {
+        if (!data.prepare(QStringLiteral("INSERT INTO %1 (\"ArchiveID\", \"SlotBytes\") SELECT "
+                                         "CAST(e->>0 AS bigint), decode(e->>1, 'base64') FROM "
+                                         "json_array_elements(CAST(:data AS json)) AS e")
+                              .arg(QLatin1String(kDataTable)))) {
+            failure = data.lastError();
+            return 0;
+        }
+        statements.dataNames << QStringLiteral(":data");
+    }
+    QString bytes;
+    bytes += QLatin1Char('[');
+    for (const auto& [id, p] : stored) {
+        bytes += bytes.size() > 1 ? QStringLiteral(",[") : QStringLiteral("[");
+        bytes += QString::number(id) + QStringLiteral(",\"") +
+                 QLatin1String(packing.bytesOf(*p).toBase64()) + QStringLiteral("\"]");
+    }
+    bytes += QLatin1Char(']');
+    data.bindValue(statements.dataNames[0], bytes);
+    if (!data.exec()) {
+        failure = data.lastError();
+        return 0;
+    }
+    return static_cast<int>(stored.size());
 }
 
 // The WHERE clause of a filter, and its values. On SQLite, which plans without statistics,

@@ -173,6 +173,9 @@ private:
     // stored, which leaves out those another importer brought first.
     int insertRows(Statements& statements, Packing& packing, std::span<Pending* const> chunk,
                    const ImportOrigin& origin, QSqlError& failure);
+    // The same on the server: the rows, and then their bytes, as one JSON text a statement.
+    int insertServerRows(Statements& statements, Packing& packing, std::span<Pending* const> chunk,
+                         const ImportOrigin& origin, QSqlError& failure);
 
     QSqlDatabase db_;
     bool server_ = false;
