@@ -2,6 +2,7 @@
 
 #include "core/accounts/user_accounts.h"
 #include "core/archive/sql_transaction.h"
+#include "core/archive/stamps.h"
 #include "core/reports/database.h"
 
 #include <QCryptographicHash>
@@ -16,8 +17,6 @@
 namespace ufd::archive {
 
 namespace {
-
-constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
 
 struct FieldInfo {
     const char* name;
@@ -58,19 +57,6 @@ QString detailColumns(const QString& prefix, std::size_t first = 0) {
         out << prefix + quoted(kFields[i].column);
     }
     return out.join(QStringLiteral(", "));
-}
-
-QString nowStamp() {
-    return QDateTime::currentDateTimeUtc().toString(QLatin1String(kStamp));
-}
-
-QDateTime stampTime(const QVariant& v) {
-    if (v.isNull()) {
-        return {};
-    }
-    QDateTime t = QDateTime::fromString(v.toString(), QLatin1String(kStamp));
-    t.setTimeSpec(Qt::UTC);
-    return t;
 }
 
 QVariant textOrNull(const QString& s) {

@@ -1,6 +1,7 @@
 #include "core/archive/report_archive.h"
 
 #include "core/archive/sql_transaction.h"
+#include "core/archive/stamps.h"
 
 #include "core/reports/database.h"
 
@@ -26,7 +27,6 @@ namespace {
 
 constexpr char kTable[] = "\"tabReportArchive\"";
 constexpr char kDataTable[] = "\"tabReportArchiveData\"";
-constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
 // What a report's identity and waveform are made of: its directory entry, then its slot.
 constexpr qsizetype kReportBytes = reports::kDirectoryEntrySize + reports::kSlotSize;
 constexpr int kAttempts = 3;
@@ -57,15 +57,6 @@ QString entryColumns(const QString& prefix = QString()) {
         out << prefix + quoted(QLatin1String(c));
     }
     return out.join(QStringLiteral(", "));
-}
-
-QDateTime stampTime(const QVariant& v) {
-    if (v.isNull()) {
-        return {};
-    }
-    QDateTime t = QDateTime::fromString(v.toString(), QLatin1String(kStamp));
-    t.setTimeSpec(Qt::UTC);
-    return t;
 }
 
 ArchiveEntry readEntry(const QSqlQuery& q, int first) {
