@@ -1,7 +1,7 @@
 // The report archive, run alike on the embedded SQLite files and on a throw-away PostgreSQL server.
 #include "core/accounts/user_accounts.h"
-#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
+#include "core/archive/report_records.h"
 #include "core/archive/shared_database.h"
 #include "core/reports/database.h"
 #include "core/reports/report_display.h"
@@ -31,8 +31,8 @@
 #include <ostream>
 
 using namespace ufd;
-using archive::InspectionRecords;
 using archive::ReportArchive;
+using archive::ReportRecords;
 using ufd::testing::ThrowawayPostgres;
 
 namespace {
@@ -488,7 +488,7 @@ TEST_P(ArchiveTest, SignOffAmendmentsAndAHistoryTheDatabaseKeeps) {
     app::UserAccounts users(store_.userDb());
     ASSERT_TRUE(users.addUser("ann", "pw-a", "Level II"));
     ASSERT_TRUE(users.addUser("bob", "pw-b", "Level III"));
-    InspectionRecords records(store_.archiveDb());
+    ReportRecords records(store_.archiveDb());
     archive::StationDetails station{archive::stationName(),
                                     {{"instrument", "UFD-9"}, {"location", "Shanghai"}}};
     ASSERT_TRUE(records.setStation(station)) << records.lastError().toStdString();
@@ -577,7 +577,7 @@ TEST_P(ArchiveTest, SignOffAmendmentsAndAHistoryTheDatabaseKeeps) {
 }
 
 TEST_P(ArchiveTest, AVersion1ArchiveUpgradesOnFirstUseLosingNothing) {
-    // Made by the program before inspection records: three reports imported by ann.
+    // Made by the program before report records: three reports imported by ann.
     const QString fixtures = QStringLiteral(UFD_FIXTURES "/archive-v1/");
     const auto where = another([&](const QString& target) {
         return GetParam() == Backend::Sqlite
@@ -596,7 +596,7 @@ TEST_P(ArchiveTest, AVersion1ArchiveUpgradesOnFirstUseLosingNothing) {
         ASSERT_TRUE(archive::openDatabases(store, *where, {}, error)) << error.toStdString();
         EXPECT_EQ(archive::schemaVersion(store.archiveDb()), archive::kSchemaVersion);
         ReportArchive archive(store.archiveDb());
-        InspectionRecords records(store.archiveDb());
+        ReportRecords records(store.archiveDb());
         const auto all = archive.list({});
         ASSERT_TRUE(all);
         ASSERT_EQ(all->total, 3);

@@ -1,8 +1,8 @@
 // The report archive window over a real archive: filters and count, the browser's pages for
 // the current report, workpiece assignment and the documents of several reports.
 #include "core/accounts/user_accounts.h"
-#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
+#include "core/archive/report_records.h"
 #include "core/archive/shared_database.h"
 #include "core/documents/report_document.h"
 #include "core/reports/database.h"
@@ -189,7 +189,7 @@ TEST_F(ArchiveWindowTest, DetailsSignOffAndAmendmentOnTheRecordPages) {
     qobject_cast<QComboBox*>(page->editor("evaluation"))->setCurrentText("reject");
     qobject_cast<QPlainTextEdit*>(page->editor("notes"))->setPlainText("Crack at 42 mm");
     QTest::mouseClick(page->saveButton(), Qt::LeftButton);
-    archive::InspectionRecords records(store_.archiveDb());
+    archive::ReportRecords records(store_.archiveDb());
     EXPECT_EQ(records.record(id)->value("evaluation"), "reject");
     EXPECT_EQ(records.record(id)->value("notes"), "Crack at 42 mm");
 

@@ -7,7 +7,7 @@
 #include "app/port_windows.h"
 #include "app/report_windows.h"
 #include "core/accounts/user_accounts.h"
-#include "core/archive/inspection_record.h"
+#include "core/archive/report_records.h"
 #include "core/context/app_context.h"
 #include "demo/demo_data.h"
 #include "instrument.h"
@@ -229,7 +229,7 @@ int main(int argc, char* argv[]) {
     save(&form, out, QStringLiteral("main_with_children"));
 
     // The reports imported from here on take the station's details over.
-    ufd::archive::InspectionRecords(context.dataStore().archiveDb())
+    ufd::archive::ReportRecords(context.dataStore().archiveDb())
         .setStation({ufd::archive::stationName(),
                      {{"instrument", "UFD-2000"},
                       {"instrument-serial", "SN 20417"},

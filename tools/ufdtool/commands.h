@@ -36,7 +36,7 @@ int cmdPdf(const QStringList& args, Io io);
 int cmdCsv(const QStringList& args, Io io);
 int cmdStation(const QStringList& args, Io io);
 int cmdVerify(const QStringList& args, Io io);
-// archive details, sign and history: the inspection record of an archived report.
+// archive details, sign and history: the record of an archived report.
 int archiveRecordCommand(const QStringList& args, Io io);
 // archive pdf: the pages of archived reports with their records.
 int archivePdf(const QStringList& args, Io io);

@@ -2,8 +2,8 @@
 #include "commands.h"
 
 #include "core/accounts/user_accounts.h"
-#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
+#include "core/archive/report_records.h"
 #include "core/online/recording.h"
 #include "core/online/text_format.h"
 #include "core/reports/database.h"

@@ -1,9 +1,9 @@
-// The inspection record of archived reports and the station's details, from the command line.
+// The record of archived reports and the station's details, from the command line.
 #include "commands.h"
 
 #include "core/accounts/user_accounts.h"
-#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
+#include "core/archive/report_records.h"
 #include "core/documents/report_verification.h"
 #include "core/reports/database.h"
 
@@ -86,7 +86,7 @@ QJsonObject recordJson(const archive::ReportRecord& r, const archive::ArchiveEnt
 }
 
 int showDetails(reports::DataStore& store, qint64 id, bool json, Io io) {
-    archive::InspectionRecords records(store.archiveDb());
+    archive::ReportRecords records(store.archiveDb());
     const auto record = records.record(id);
     const auto report = archive::ReportArchive(store.archiveDb()).fetch(id);
     if (!record || !report) {
@@ -142,7 +142,7 @@ int details(reports::DataStore& store, const QStringList& args, Io io) {
             return 2;
         }
     }
-    archive::InspectionRecords records(store.archiveDb());
+    archive::ReportRecords records(store.archiveDb());
     if (!records.change(*id, *changes, optionValue(args, QStringLiteral("--reason")),
                         importingUser(args))) {
         io.err << records.lastError() << "\n";
@@ -170,7 +170,7 @@ int sign(reports::DataStore& store, const QStringList& args, Io io) {
         io.err << "ufdtool: no password was given\n";
         return 1;
     }
-    archive::InspectionRecords records(store.archiveDb());
+    archive::ReportRecords records(store.archiveDb());
     app::UserAccounts users(store.userDb());
     QString error;
     const auto signature =
@@ -191,7 +191,7 @@ int history(reports::DataStore& store, const QStringList& args, Io io) {
     if (!id) {
         return 2;
     }
-    archive::InspectionRecords records(store.archiveDb());
+    archive::ReportRecords records(store.archiveDb());
     const auto known = records.record(*id);
     const auto events = known ? records.history(*id) : std::nullopt;
     if (!events) {
@@ -302,7 +302,7 @@ int cmdStation(const QStringList& args, Io io) {
     if (!openStore(store, io)) {
         return 1;
     }
-    archive::InspectionRecords records(store.archiveDb());
+    archive::ReportRecords records(store.archiveDb());
     archive::StationDetails station = records.station(archive::stationName());
     if (!records.lastError().isEmpty()) {
         io.err << records.lastError() << "\n";

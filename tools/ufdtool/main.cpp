@@ -22,7 +22,7 @@ constexpr int kExitUsage = 2;
 // One command, or one sub-command ("archive list"): its usage and the options it takes. Every
 // option of every command is here, so that a new one is a word in its row; anything else on the
 // line is refused before the command runs.
-struct CommandSpec {
+struct CommandRow {
     const char* name;
     Command run;
     const char* usage; // after "ufdtool "; may run over several lines
@@ -31,10 +31,10 @@ struct CommandSpec {
 };
 
 // "--database URL" goes with any command; it is taken out before the command's options count.
-const std::vector<CommandSpec>& commandTable() {
+const std::vector<CommandRow>& commandTable() {
     using namespace ufd::tool;
     using L = QStringList;
-    static const std::vector<CommandSpec> table{
+    static const std::vector<CommandRow> table{
         {"init", cmdInit, "init                               create missing databases", {}, {}},
         {"users add", cmdUsers, "users add NAME PASSWORD [LEVEL]    add a user account", {}, {}},
         {"users list", cmdUsers, "users list                         list the user names", {}, {}},
@@ -162,21 +162,21 @@ const std::vector<CommandSpec>& commandTable() {
     return table;
 }
 
-QString commandOf(const CommandSpec& spec) {
-    return QString::fromLatin1(spec.name).section(QLatin1Char(' '), 0, 0);
+QString commandOf(const CommandRow& row) {
+    return QString::fromLatin1(row.name).section(QLatin1Char(' '), 0, 0);
 }
 
 // The usage of every row whose name starts with `prefix` (all rows for an empty one).
 QString usageOf(const QString& prefix) {
     QString text;
-    for (const CommandSpec& spec : commandTable()) {
-        const QString name = QString::fromLatin1(spec.name);
+    for (const CommandRow& row : commandTable()) {
+        const QString name = QString::fromLatin1(row.name);
         if (prefix.isEmpty() || name == prefix || name.startsWith(prefix + QLatin1Char(' '))) {
             // Continuation lines keep their place under the command's first line.
             text += (text.isEmpty() ? QStringLiteral("usage: ufdtool ")
                                     : QStringLiteral("       ufdtool ")) +
-                    QString::fromLatin1(spec.usage)
-                        .replace(QLatin1Char('\n'), QStringLiteral("\n               ")) +
+                    QString::fromLatin1(row.usage).replace(QLatin1Char('\n'),
+                                                           QStringLiteral("\n               ")) +
                     QLatin1Char('\n');
         }
     }
@@ -201,7 +201,7 @@ bool isHelp(const QString& arg) {
 
 // Checks `args` against the row's options: false, having said why, for an option the row does
 // not know or one whose value is missing. "--" ends the options.
-bool optionsKnown(const CommandSpec& spec, const QStringList& args, QTextStream& err) {
+bool optionsKnown(const CommandRow& row, const QStringList& args, QTextStream& err) {
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args[i];
         if (arg == QLatin1String("--")) {
@@ -210,13 +210,13 @@ bool optionsKnown(const CommandSpec& spec, const QStringList& args, QTextStream&
         if (!arg.startsWith(QLatin1Char('-')) || arg.size() < 2 || arg[1].isDigit()) {
             continue; // an argument, or a negative number
         }
-        if (spec.withValue.contains(arg)) {
+        if (row.withValue.contains(arg)) {
             if (++i >= args.size()) {
-                err << "ufdtool: option '" << arg << "' of " << spec.name << " needs a value\n";
+                err << "ufdtool: option '" << arg << "' of " << row.name << " needs a value\n";
                 return false;
             }
-        } else if (!spec.flags.contains(arg)) {
-            err << "ufdtool: unknown option '" << arg << "' for " << spec.name << "\n";
+        } else if (!row.flags.contains(arg)) {
+            err << "ufdtool: unknown option '" << arg << "' for " << row.name << "\n";
             return false;
         }
     }
@@ -259,16 +259,16 @@ int run(QStringList args, ufd::tool::Io io) {
         return kExitOk;
     }
     const auto& table = commandTable();
-    const CommandSpec* spec = nullptr;
+    const CommandRow* row = nullptr;
     bool known = false;
-    for (const CommandSpec& s : table) {
+    for (const CommandRow& s : table) {
         if (commandOf(s) != name) {
             continue;
         }
         known = true;
         const QString sub = QString::fromLatin1(s.name).section(QLatin1Char(' '), 1);
         if (sub.isEmpty() || sub == args.value(0)) {
-            spec = &s;
+            row = &s;
             break;
         }
     }
@@ -277,24 +277,23 @@ int run(QStringList args, ufd::tool::Io io) {
         return kExitUsage;
     }
     // Help of the command, or of its sub-command when one is named.
-    const QString helpOf = spec ? QString::fromLatin1(spec->name) : name;
-    if (!args.isEmpty() &&
-        (isHelp(args.value(0)) || (spec && args.contains(QStringLiteral("-h"))) ||
-         (spec && args.contains(QStringLiteral("--help"))))) {
+    const QString helpOf = row ? QString::fromLatin1(row->name) : name;
+    if (!args.isEmpty() && (isHelp(args.value(0)) || (row && args.contains(QStringLiteral("-h"))) ||
+                            (row && args.contains(QStringLiteral("--help"))))) {
         io.out << usageOf(helpOf);
         return kExitOk;
     }
-    if (!spec) {
+    if (!row) {
         io.err << "ufdtool: " << name << " wants one of its sub-commands\n" << usageOf(name);
         return kExitUsage;
     }
-    if (!ufd::tool::chooseDatabase(args, io) || !optionsKnown(*spec, args, io.err)) {
+    if (!ufd::tool::chooseDatabase(args, io) || !optionsKnown(*row, args, io.err)) {
         io.err << usageOf(helpOf);
         return kExitUsage;
     }
     // After "--" everything is an argument, also what starts with a dash ("users add NAME -- -pw").
     args.removeOne(QStringLiteral("--"));
-    return spec->run(args, io);
+    return row->run(args, io);
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "core/archive/shared_database.h"
 
-#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
+#include "core/archive/report_records.h"
 #include "core/archive/sql_transaction.h"
 #include "core/reports/database.h"
 
@@ -52,12 +52,12 @@ bool prepareSchema(QSqlDatabase& db, bool server, QString& error) {
     }
     if (version < kSchemaVersion) {
         // Every statement makes what is missing, whatever came before: version 1 the archive,
-        // version 2 its inspection records (filled for the reports archived before).
+        // version 2 its report records (filled for the reports archived before).
         if (server && !reports::DataStore::createSharedTables(db, error)) {
             return false;
         }
         QStringList statements = ReportArchive::schemaStatements(server);
-        statements << inspectionSchemaStatements(server);
+        statements << recordSchemaStatements(server);
         statements << QStringLiteral(
                           "CREATE TABLE IF NOT EXISTS \"%1\" (\"Version\" INTEGER NOT NULL)")
                           .arg(QLatin1String(kVersionTable))

@@ -243,7 +243,7 @@ PageSource pageSource(std::vector<QSqlRecord> rows,
 std::optional<std::vector<ArchivedPage>> archivedPages(reports::DataStore& store,
                                                        const QList<qint64>& ids, QString& error) {
     archive::ReportArchive archive(store.archiveDb());
-    archive::InspectionRecords records(store.archiveDb());
+    archive::ReportRecords records(store.archiveDb());
     app::UserAccounts users(store.userDb());
     std::map<QString, reports::WorkpieceDetails> workpieces; // each looked up once
     std::map<QString, QString> levels;
@@ -290,7 +290,7 @@ std::optional<PageRecord> archivedRecord(reports::DataStore& store, const QSqlRe
     if (hash.isEmpty()) {
         return std::nullopt;
     }
-    auto record = archive::InspectionRecords(store.archiveDb()).recordByHash(hash);
+    auto record = archive::ReportRecords(store.archiveDb()).recordByHash(hash);
     if (!record) {
         return std::nullopt;
     }

@@ -70,7 +70,7 @@ struct PageSource {
 PageSource pageSource(std::vector<QSqlRecord> rows, const reports::WorkpieceFields& workpiece,
                       const QString& inspector);
 // Each report with its own workpiece: workpieces[i] is that of rows[i], and records[i] its
-// inspection record when the archive holds it (records may be empty: none).
+// record when the archive holds it (records may be empty: none).
 PageSource pageSource(std::vector<QSqlRecord> rows,
                       std::vector<reports::WorkpieceFields> workpieces, const QString& inspector,
                       std::vector<std::optional<PageRecord>> records = {});

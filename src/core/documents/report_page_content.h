@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/archive/inspection_record.h"
+#include "core/archive/report_records.h"
 #include "core/reports/report_display.h"
 #include "core/spreadsheet/spreadsheet_report.h"
 
@@ -83,7 +83,7 @@ struct ReportPage {
     QString programName; // in the footer
 };
 
-// What a page prints of an archived report's inspection record.
+// What a page prints of an archived report's record.
 struct PageRecord {
     archive::ReportRecord record;
     QString qualification; // the examiner's level

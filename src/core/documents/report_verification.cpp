@@ -1,7 +1,7 @@
 #include "core/documents/report_verification.h"
 
 #include "core/accounts/user_accounts.h"
-#include "core/archive/inspection_record.h"
+#include "core/archive/report_records.h"
 #include "core/documents/pdf_text.h"
 #include "core/documents/report_document.h"
 #include "core/documents/report_page_content.h"
@@ -151,7 +151,7 @@ PdfVerification verifyReportsPdf(const QString& path, reports::DataStore& store)
         return out;
     }
     const std::vector<ReportIdentity> named = reportsInPdf(path);
-    archive::InspectionRecords records(store.archiveDb());
+    archive::ReportRecords records(store.archiveDb());
     app::UserAccounts users(store.userDb());
     for (std::size_t i = 0; i < texts->size(); ++i) {
         PageCheck check;

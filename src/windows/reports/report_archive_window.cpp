@@ -323,7 +323,7 @@ void TFReportArchive::enableActions() {
 }
 
 void TFReportArchive::showRecord() {
-    archive::InspectionRecords records(store_.archiveDb());
+    archive::ReportRecords records(store_.archiveDb());
     std::optional<archive::ReportRecord> record;
     std::vector<archive::HistoryEvent> events;
     if (shownReport_) {
@@ -356,7 +356,7 @@ void TFReportArchive::saveDetailsClick() {
     if (changes.empty()) {
         return;
     }
-    archive::InspectionRecords records(store_.archiveDb());
+    archive::ReportRecords records(store_.archiveDb());
     // The record the user edited: a change made meanwhile elsewhere is not overwritten.
     if (!records.change(record->archiveId, changes, details_->reason(),
                         currentUser_ ? currentUser_() : QString(), record->hash())) {
@@ -382,7 +382,7 @@ void TFReportArchive::signClick() {
     if (!credentials) {
         return;
     }
-    archive::InspectionRecords records(store_.archiveDb());
+    archive::ReportRecords records(store_.archiveDb());
     QString error;
     if (!archive::checkAndSign(records, users, record->archiveId, credentials->user,
                                credentials->password, record->hash(), error)) {
@@ -429,7 +429,7 @@ std::vector<StoredReport> TFReportArchive::chosenReports() {
     const BusyCursor busy;
     std::vector<StoredReport> reports;
     std::map<QString, WorkpieceFields> workpieces; // each number looked up once
-    archive::InspectionRecords records(store_.archiveDb());
+    archive::ReportRecords records(store_.archiveDb());
     app::UserAccounts users(store_.userDb());
     for (const qint64 id : chosenIds()) {
         const auto report = fetchOrSay(id);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/archive/inspection_record.h"
 #include "core/archive/report_archive.h"
+#include "core/archive/report_records.h"
 #include "core/reports/report_display.h"
 #include "widgets/archive_filter_fields.h"
 

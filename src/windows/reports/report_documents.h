@@ -17,7 +17,7 @@ class OperatorMessages;
 
 namespace ufd::reports {
 
-// A stored report with the workpiece its documents name, and its inspection record when the
+// A stored report with the workpiece its documents name, and its record when the
 // archive holds it.
 struct StoredReport {
     QSqlRecord row; // the columns of tabDetectorReport

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/archive/inspection_record.h"
+#include "core/archive/report_records.h"
 
 #include <QTableWidget>
 #include <QWidget>

@@ -1,6 +1,6 @@
 #include "windows/shell/station.h"
 
-#include "core/archive/inspection_record.h"
+#include "core/archive/report_records.h"
 #include "core/reports/database.h"
 #include "widgets/operator_messages.h"
 
@@ -71,7 +71,7 @@ QLineEdit* TFStation::editor(const QString& field) const {
 }
 
 void TFStation::load() {
-    archive::InspectionRecords records(store_.archiveDb());
+    archive::ReportRecords records(store_.archiveDb());
     const archive::StationDetails station = records.station(name_);
     if (!records.lastError().isEmpty()) {
         messages_.showError(records.lastError());
@@ -87,7 +87,7 @@ bool TFStation::saveClick() {
     for (const auto& [field, edit] : editors_) {
         station.values[field] = edit->text().trimmed();
     }
-    archive::InspectionRecords records(store_.archiveDb());
+    archive::ReportRecords records(store_.archiveDb());
     if (!records.setStation(station)) {
         messages_.showError(records.lastError());
         return false;

@@ -99,12 +99,12 @@ QString stationName();
 // The location this station's documents print; empty when it has set none.
 QString stationLocation(const QSqlDatabase& archiveDb);
 
-// Inspection details, sign-off and history of the archived reports, on the archive's connection.
+// The details, sign-off and history of the archived reports, on the archive's connection.
 // Every change is one transaction; tabReportHistory only ever grows (the database refuses
 // UPDATE and DELETE on it), and the archive itself records every import there.
-class InspectionRecords {
+class ReportRecords {
 public:
-    explicit InspectionRecords(QSqlDatabase db);
+    explicit ReportRecords(QSqlDatabase db);
 
     // Nothing when the archive holds no such report (lastError() empty) or on an error.
     std::optional<ReportRecord> record(qint64 archiveId);
@@ -138,14 +138,14 @@ private:
 };
 
 // "Check and sign": `checker` proves who he is with `password` against `users`, then signs.
-std::optional<Signature> checkAndSign(InspectionRecords& records, app::UserAccounts& users,
+std::optional<Signature> checkAndSign(ReportRecords& records, app::UserAccounts& users,
                                       qint64 archiveId, const QString& checker,
                                       const QString& password, const QString& expectedHash,
                                       QString& error);
 
-// The statements that make the tables and triggers of inspection records (schema version 2) and
+// The statements that make the tables and triggers of report records (schema version 2) and
 // fill them for reports archived before, each a no-op when run again.
-QStringList inspectionSchemaStatements(bool server);
+QStringList recordSchemaStatements(bool server);
 // Tells the connection which station it serves, so that the reports it archives take over that
 // station's details.
 bool bindStation(QSqlDatabase& db, const QString& station, QString& error);

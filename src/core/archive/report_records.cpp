@@ -1,4 +1,4 @@
-#include "core/archive/inspection_record.h"
+#include "core/archive/report_records.h"
 
 #include "core/accounts/user_accounts.h"
 #include "core/archive/sql_transaction.h"
@@ -162,12 +162,12 @@ QString stationName() {
 }
 
 QString stationLocation(const QSqlDatabase& archiveDb) {
-    const StationDetails station = InspectionRecords(archiveDb).station(stationName());
+    const StationDetails station = ReportRecords(archiveDb).station(stationName());
     const auto it = station.values.find(QLatin1String(kLocation));
     return it == station.values.end() ? QString() : it->second;
 }
 
-QStringList inspectionSchemaStatements(bool server) {
+QStringList recordSchemaStatements(bool server) {
     const QString archiveKey = server ? QStringLiteral("BIGINT") : QStringLiteral("INTEGER");
     QStringList detailDefs;
     for (const FieldInfo& f : kFields) {
@@ -298,11 +298,11 @@ bool bindStation(QSqlDatabase& db, const QString& station, QString& error) {
     return true;
 }
 
-InspectionRecords::InspectionRecords(QSqlDatabase db)
+ReportRecords::ReportRecords(QSqlDatabase db)
     : db_(std::move(db)), server_(reports::isServer(db_)) {}
 
-std::optional<ReportRecord> InspectionRecords::readRecord(const QString& where, const QVariant& key,
-                                                          bool lock) {
+std::optional<ReportRecord> ReportRecords::readRecord(const QString& where, const QVariant& key,
+                                                      bool lock) {
     QSqlQuery q(db_);
     q.setForwardOnly(true);
     // The report's own row is the lock: two stations changing one record take turns.
@@ -340,17 +340,17 @@ std::optional<ReportRecord> InspectionRecords::readRecord(const QString& where, 
     return r;
 }
 
-std::optional<ReportRecord> InspectionRecords::record(qint64 archiveId) {
+std::optional<ReportRecord> ReportRecords::record(qint64 archiveId) {
     lastError_.clear();
     return readRecord(QStringLiteral("\"ArchiveID\""), archiveId, false);
 }
 
-std::optional<ReportRecord> InspectionRecords::recordByHash(const QString& reportHash) {
+std::optional<ReportRecord> ReportRecords::recordByHash(const QString& reportHash) {
     lastError_.clear();
     return readRecord(QStringLiteral("\"ReportHash\""), reportHash, false);
 }
 
-std::optional<std::vector<HistoryEvent>> InspectionRecords::history(qint64 archiveId) {
+std::optional<std::vector<HistoryEvent>> ReportRecords::history(qint64 archiveId) {
     lastError_.clear();
     QSqlQuery q(db_);
     q.setForwardOnly(true);
@@ -381,8 +381,8 @@ std::optional<std::vector<HistoryEvent>> InspectionRecords::history(qint64 archi
     return out;
 }
 
-bool InspectionRecords::change(qint64 archiveId, const DetailValues& changes, const QString& reason,
-                               const QString& user, const QString& expectedHash) {
+bool ReportRecords::change(qint64 archiveId, const DetailValues& changes, const QString& reason,
+                           const QString& user, const QString& expectedHash) {
     lastError_.clear();
     DetailValues wanted;
     for (const auto& [field, value] : changes) {
@@ -470,8 +470,8 @@ bool InspectionRecords::change(qint64 archiveId, const DetailValues& changes, co
     return true;
 }
 
-std::optional<Signature> InspectionRecords::sign(qint64 archiveId, const QString& checker,
-                                                 const QString& expectedHash) {
+std::optional<Signature> ReportRecords::sign(qint64 archiveId, const QString& checker,
+                                             const QString& expectedHash) {
     lastError_.clear();
     if (checker.isEmpty()) {
         lastError_ = QStringLiteral("Name the user who checks the report.");
@@ -534,7 +534,7 @@ std::optional<Signature> InspectionRecords::sign(qint64 archiveId, const QString
     return Signature{checker, stampTime(when), hash};
 }
 
-StationDetails InspectionRecords::station(const QString& name) {
+StationDetails ReportRecords::station(const QString& name) {
     lastError_.clear();
     StationDetails out{name, {}};
     for (const QString& field : stationFields()) {
@@ -558,7 +558,7 @@ StationDetails InspectionRecords::station(const QString& name) {
     return out;
 }
 
-bool InspectionRecords::setStation(const StationDetails& station) {
+bool ReportRecords::setStation(const StationDetails& station) {
     lastError_.clear();
     if (station.name.isEmpty()) {
         lastError_ = QStringLiteral("The station has no name.");
@@ -590,7 +590,7 @@ bool InspectionRecords::setStation(const StationDetails& station) {
     return true;
 }
 
-std::optional<Signature> checkAndSign(InspectionRecords& records, app::UserAccounts& users,
+std::optional<Signature> checkAndSign(ReportRecords& records, app::UserAccounts& users,
                                       qint64 archiveId, const QString& checker,
                                       const QString& password, const QString& expectedHash,
                                       QString& error) {
