@@ -26,8 +26,8 @@ class OperatorMessages;
 class PortLink;
 
 inline constexpr char kMainCaption[] = "Tarvenix of ultrasonic flaw detector " UFD_VERSION_LABEL;
-inline constexpr char kApplicationTitle[] = "Ultrasonic Flaw Detector";
-static_assert(sizeof kApplicationTitle == sizeof kStationName);
+// The station's name titles the program's own message boxes.
+inline constexpr const auto& kApplicationTitle = kStationName;
 
 // The child windows the main window opens, each at most once at a time.
 enum class ChildKind {

@@ -1,5 +1,7 @@
 #include "demo/demo_data.h"
 
+#include "core/online/live_recording.h"
+#include "core/online/recording.h"
 #include "core/reports/report_file.h"
 
 #include <algorithm>
@@ -182,22 +184,9 @@ QByteArray makeReportImage(int reports, std::uint32_t seed, const QDateTime& sta
 
 QByteArray makeRecording(std::uint32_t frames, std::uint16_t rate, std::uint32_t seed,
                          const QDateTime& start) {
-    const std::size_t size = online::kRecordSize * frames + 1024;
-    QByteArray file(static_cast<qsizetype>(size), '\0');
+    QByteArray file = online::recordingHeader(rate, frames, start);
+    file.resize(file.size() + static_cast<qsizetype>(online::kRecordSize * frames), '\0');
     auto* b = reinterpret_cast<std::uint8_t*>(file.data());
-    b[0] = 0xBB;
-    b[1] = 0xAA;
-    b[2] = static_cast<std::uint8_t>(rate & 0xFF);
-    b[3] = static_cast<std::uint8_t>(rate >> 8);
-    for (int i = 0; i < 4; ++i) {
-        b[4 + i] = static_cast<std::uint8_t>((frames >> (8 * i)) & 0xFF);
-    }
-    b[14] = static_cast<std::uint8_t>(start.time().second());
-    b[15] = static_cast<std::uint8_t>(start.time().minute());
-    b[16] = static_cast<std::uint8_t>(start.time().hour());
-    b[17] = static_cast<std::uint8_t>(start.date().day());
-    b[18] = static_cast<std::uint8_t>(start.date().month());
-    b[19] = static_cast<std::uint8_t>(start.date().year() - 2000);
     std::mt19937 rng(seed);
     for (std::uint32_t k = 0; k < frames; ++k) {
         EchoScene scene;
@@ -206,7 +195,8 @@ QByteArray makeRecording(std::uint32_t frames, std::uint16_t rate, std::uint32_t
         scene.flawPath = 45.0 + 15.0 * std::sin(phase);
         scene.flawHeight = 55.0 + 30.0 * std::fabs(std::cos(phase * 0.7));
         const InstrumentRecord rec = makeRecord(scene, rng);
-        online::encodeRecord(rec, online::Encoding::Stored, b + 1024 + online::kRecordSize * k);
+        online::encodeRecord(rec, online::Encoding::Stored,
+                             b + online::kRecordingHeaderSize + online::kRecordSize * k);
     }
     return file;
 }

@@ -126,7 +126,8 @@ int cmdPdf(const QStringList& args, Io io) {
         // The archive holds each imported report: its page carries the record.
         records.push_back(documents::archivedRecord(store, rows.back()));
         workpieces.push_back(*workpiece);
-        workpieces.back().location = documents::documentLocation(store, records.back());
+        workpieces.back().location =
+            documents::documentLocation(records.back(), workpiece->location);
     }
     const documents::PageSource source =
         documents::pageSource(std::move(rows), std::move(workpieces),

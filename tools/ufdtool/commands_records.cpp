@@ -109,9 +109,7 @@ int showDetails(reports::DataStore& store, qint64 id, bool json, Io io) {
            << (report->entry.fileDate.isValid() ? report->entry.fileDate.toString(kStamp)
                                                 : QString())
            << "\n"
-           << "Examiner\t" << record->examiner
-           << (qualification.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(qualification))
-           << "\n"
+           << "Examiner\t" << archive::examinerText(record->examiner, qualification) << "\n"
            << "Checked by\t"
            << (record->signature
                    ? record->signature->checker + QLatin1Char(' ') + utc(record->signature->at)

@@ -58,7 +58,9 @@ int cmdSheet(const QStringList& args, Io io) {
     if (!workpiece) {
         return 1;
     }
-    workpiece->location = documents::documentLocation(store, documents::archivedRecord(store, row));
+    // workpieceOption gave the station's location.
+    workpiece->location =
+        documents::documentLocation(documents::archivedRecord(store, row), workpiece->location);
 
     const reports::ShowResult shown = reports::showCurrentReport(row, reports::ReportDisplay{});
     if (!shown.ok()) {

@@ -49,6 +49,21 @@ const QSqlRecord& archivedColumns() {
     return columns;
 }
 
+// The columns an import fills, quoted, in the order of its values: where the report came
+// from, then the report table's.
+const QStringList& insertedColumns() {
+    static const QStringList names = [] {
+        QStringList out{QStringLiteral("\"ReportHash\""), QStringLiteral("\"SourceFile\""),
+                        QStringLiteral("\"ImportedAt\""), QStringLiteral("\"ImportedBy\"")};
+        const QSqlRecord& cols = archivedColumns();
+        for (int i = 0; i < cols.count(); ++i) {
+            out << quoted(cols.fieldName(i));
+        }
+        return out;
+    }();
+    return names;
+}
+
 // The columns of a list entry, in ArchiveEntry's order, each after `prefix`.
 QString entryColumns(const QString& prefix = QString()) {
     QStringList out;
@@ -206,7 +221,13 @@ struct Marks {
 struct ReportArchive::Statements {
     QSqlQuery rows, data;
     QStringList rowNames, dataNames;
-    explicit Statements(const QSqlDatabase& db) : rows(db), data(db) {}
+    // Where the file came from: the same for each of its reports.
+    QVariant source, when, user;
+    Statements(const QSqlDatabase& db, const ImportOrigin& origin)
+        : rows(db), data(db),
+          source(origin.sourceFile.isEmpty() ? QVariant(QMetaType::fromType<QString>())
+                                             : QVariant(origin.sourceFile)),
+          when(origin.importedAt.toUTC().toString(QLatin1String(kStamp))), user(origin.user) {}
 };
 
 namespace {
@@ -463,14 +484,14 @@ AddResult ReportArchive::addNow(const QByteArray& image, const std::vector<Repor
                 result.error = tx.error();
                 return result;
             }
-            Statements statements(db_);
+            Statements statements(db_, origin);
             const std::size_t step = server_ ? kServerRows : 1;
             for (std::size_t from = 0; from < fresh.size() && !failure.isValid(); from += step) {
                 const std::size_t to = std::min(fresh.size(), from + step);
                 added += insertRows(statements, packing,
                                     {fresh.begin() + static_cast<std::ptrdiff_t>(from),
                                      fresh.begin() + static_cast<std::ptrdiff_t>(to)},
-                                    origin, failure);
+                                    failure);
             }
             if (!failure.isValid() && tx.commit()) {
                 // What another importer brought meanwhile was left to it.
@@ -524,21 +545,16 @@ bool ReportArchive::markKnown(std::vector<Pending>& pending) {
 }
 
 int ReportArchive::insertRows(Statements& statements, Packing& packing,
-                              std::span<Pending* const> chunk, const ImportOrigin& origin,
-                              QSqlError& failure) {
+                              std::span<Pending* const> chunk, QSqlError& failure) {
     if (server_) {
-        return insertServerRows(statements, packing, chunk, origin, failure);
+        return insertServerRows(statements, packing, chunk, failure);
     }
     const QSqlRecord& cols = archivedColumns();
     const auto rowCount = static_cast<int>(chunk.size());
     QSqlQuery& ins = statements.rows;
     const int columns = 4 + cols.count();
     if (statements.rowNames.size() != rowCount * columns) {
-        QStringList names{QStringLiteral("\"ReportHash\""), QStringLiteral("\"SourceFile\""),
-                          QStringLiteral("\"ImportedAt\""), QStringLiteral("\"ImportedBy\"")};
-        for (int i = 0; i < cols.count(); ++i) {
-            names << quoted(cols.fieldName(i));
-        }
+        const QStringList& names = insertedColumns();
         Marks marks(rowCount, columns);
         // Which row went in SQLite says by the rows it changed and the row id it gave, without
         // a result to read.
@@ -552,17 +568,13 @@ int ReportArchive::insertRows(Statements& statements, Packing& packing,
         }
         statements.rowNames = marks.names;
     }
-    const QVariant source = origin.sourceFile.isEmpty() ? QVariant(QMetaType::fromType<QString>())
-                                                        : QVariant(origin.sourceFile);
-    const QVariant when = origin.importedAt.toUTC().toString(QLatin1String(kStamp));
-    const QVariant user = origin.user;
     const QStringList& rowNames = statements.rowNames;
     qsizetype at = 0;
     for (const Pending* p : chunk) {
         ins.bindValue(rowNames[at++], QString::fromLatin1(p->hash));
-        ins.bindValue(rowNames[at++], source);
-        ins.bindValue(rowNames[at++], when);
-        ins.bindValue(rowNames[at++], user);
+        ins.bindValue(rowNames[at++], statements.source);
+        ins.bindValue(rowNames[at++], statements.when);
+        ins.bindValue(rowNames[at++], statements.user);
         const QVariantList values = reports::DataStore::reportValues(*p->row);
         for (int i = 0; i < cols.count(); ++i) {
             ins.bindValue(rowNames[at++], values[i]);
@@ -659,16 +671,11 @@ void appendJsonValue(QString& out, const QVariant& v) {
 // value into the text of the statement it sends, which the server then parses value by value:
 // most of an import's time there. One text is read by the server's JSON reader at once.
 int ReportArchive::insertServerRows(Statements& statements, Packing& packing,
-                                    std::span<Pending* const> chunk, const ImportOrigin& origin,
-                                    QSqlError& failure) {
+                                    std::span<Pending* const> chunk, QSqlError& failure) {
     const QSqlRecord& cols = archivedColumns();
     QSqlQuery& ins = statements.rows;
     if (statements.rowNames.isEmpty()) {
-        QStringList names{QStringLiteral("\"ReportHash\""), QStringLiteral("\"SourceFile\""),
-                          QStringLiteral("\"ImportedAt\""), QStringLiteral("\"ImportedBy\"")};
-        for (int i = 0; i < cols.count(); ++i) {
-            names << quoted(cols.fieldName(i));
-        }
+        const QStringList& names = insertedColumns();
         const QString list = names.join(QLatin1Char(','));
         // In the order given, sorted by hash, as every importer takes them.
         ins.setForwardOnly(true);
@@ -688,13 +695,11 @@ int ReportArchive::insertServerRows(Statements& statements, Packing& packing,
         }
     }
     QString sourceJson;
-    appendJsonValue(sourceJson, origin.sourceFile.isEmpty()
-                                    ? QVariant(QMetaType::fromType<QString>())
-                                    : QVariant(origin.sourceFile));
+    appendJsonValue(sourceJson, statements.source);
     QString whenJson;
-    appendJsonValue(whenJson, origin.importedAt.toUTC().toString(QLatin1String(kStamp)));
+    appendJsonValue(whenJson, statements.when);
     QString userJson;
-    appendJsonValue(userJson, origin.user);
+    appendJsonValue(userJson, statements.user);
     const QStringList& keys = statements.rowNames;
     QString rows;
     rows.reserve(static_cast<qsizetype>(chunk.size()) * 2048);

@@ -172,10 +172,10 @@ private:
     // Inserts `chunk` (sorted by hash) in one statement and their bytes in another; the number
     // stored, which leaves out those another importer brought first.
     int insertRows(Statements& statements, Packing& packing, std::span<Pending* const> chunk,
-                   const ImportOrigin& origin, QSqlError& failure);
+                   QSqlError& failure);
     // The same on the server: the rows, and then their bytes, as one JSON text a statement.
     int insertServerRows(Statements& statements, Packing& packing, std::span<Pending* const> chunk,
-                         const ImportOrigin& origin, QSqlError& failure);
+                         QSqlError& failure);
 
     QSqlDatabase db_;
     bool server_ = false;

@@ -18,6 +18,12 @@ namespace ufd::archive {
 
 namespace {
 
+// Makes a report's details row where it has none yet, so that an UPDATE finds it; the id is
+// bound twice.
+constexpr char kDetailsRowIfMissing[] =
+    "INSERT INTO \"tabReportDetails\" (\"ArchiveID\") SELECT ? WHERE NOT EXISTS (SELECT 1 FROM "
+    "\"tabReportDetails\" WHERE \"ArchiveID\" = ?)";
+
 struct FieldInfo {
     const char* name;
     const char* column;
@@ -446,9 +452,7 @@ bool ReportRecords::change(qint64 archiveId, const DetailValues& changes, const 
         values << value;
     }
     values << archiveId;
-    if (!run(QStringLiteral("INSERT INTO \"tabReportDetails\" (\"ArchiveID\") SELECT ? WHERE NOT "
-                            "EXISTS (SELECT 1 FROM \"tabReportDetails\" WHERE \"ArchiveID\" = ?)"),
-             {archiveId, archiveId}) ||
+    if (!run(QLatin1String(kDetailsRowIfMissing), {archiveId, archiveId}) ||
         !run(QStringLiteral("UPDATE \"tabReportDetails\" SET %1 WHERE \"ArchiveID\" = ?")
                  .arg(sets.join(QStringLiteral(", "))),
              values)) {
@@ -506,14 +510,9 @@ std::optional<Signature> ReportRecords::sign(qint64 archiveId, const QString& ch
                          .arg(current->number());
         return std::nullopt;
     }
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QString when = now.toString(QLatin1String(kStamp));
+    const QString when = nowStamp();
     QSqlQuery q(db_);
-    if (!execute(q,
-                 QStringLiteral("INSERT INTO \"tabReportDetails\" (\"ArchiveID\") SELECT ? WHERE "
-                                "NOT EXISTS (SELECT 1 FROM \"tabReportDetails\" WHERE "
-                                "\"ArchiveID\" = ?)"),
-                 {archiveId, archiveId}) ||
+    if (!execute(q, QLatin1String(kDetailsRowIfMissing), {archiveId, archiveId}) ||
         !execute(q,
                  QStringLiteral("UPDATE \"tabReportDetails\" SET \"CheckedBy\" = ?, \"CheckedAt\" "
                                 "= ?, \"CheckedHash\" = ? WHERE \"ArchiveID\" = ?"),

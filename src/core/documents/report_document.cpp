@@ -254,9 +254,8 @@ std::optional<std::vector<ArchivedPage>> archivedPages(reports::DataStore& store
         if (!report || !record) {
             error = !archive.lastError().isEmpty()   ? archive.lastError()
                     : !records.lastError().isEmpty() ? records.lastError()
-                                                     : QStringLiteral("The archive holds no "
-                                                                      "report %1.")
-                                                           .arg(id);
+                    : report ? QStringLiteral("The archive holds no record of report %1.").arg(id)
+                             : QStringLiteral("The archive holds no report %1.").arg(id);
             return std::nullopt;
         }
         ArchivedPage page{report->row, {}, {*record, {}}};
@@ -298,9 +297,8 @@ std::optional<PageRecord> archivedRecord(reports::DataStore& store, const QSqlRe
         *record, app::UserAccounts(store.userDb()).level(record->examiner).value_or(QString())};
 }
 
-QString documentLocation(reports::DataStore& store, const std::optional<PageRecord>& record) {
-    return record ? record->record.value(QLatin1String(archive::kLocation))
-                  : archive::stationLocation(store.archiveDb());
+QString documentLocation(const std::optional<PageRecord>& record, const QString& stationLocation) {
+    return record ? record->record.value(QLatin1String(archive::kLocation)) : stationLocation;
 }
 
 PageSource pageSource(std::vector<ArchivedPage> pages) {

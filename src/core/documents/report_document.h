@@ -91,8 +91,8 @@ PageSource pageSource(std::vector<ArchivedPage> pages);
 // The record of the report whose hash `row` carries (its ReportHash), with the examiner's
 // qualification; nothing when the archive does not hold it.
 std::optional<PageRecord> archivedRecord(reports::DataStore& store, const QSqlRecord& row);
-// The location a document of `row` prints: the one its report took over when archived, else
-// the station's.
-QString documentLocation(reports::DataStore& store, const std::optional<PageRecord>& record);
+// The location a document prints: the one its report took over when archived, else the
+// station's (read once by the caller for all its reports).
+QString documentLocation(const std::optional<PageRecord>& record, const QString& stationLocation);
 
 } // namespace ufd::documents

@@ -104,8 +104,9 @@ bool RecordingWriter::append(const std::uint8_t* storedFrame) {
     }
     // The count goes first: a frame cut off in the middle of its write is then announced but not
     // all there, and is read as a recording cut short whose whole frames all play.
+    static_assert(kFrameCountAt == kFrameRateAt + 2, "the rate and the count are one write");
     const auto size = static_cast<qint64>(kRecordSize);
-    if (!patch(kFrameCountAt, littleEndian(frames_ + 1, 4)) ||
+    if (!patch(kFrameRateAt, littleEndian(frameRate_, 2) + littleEndian(frames_ + 1, 4)) ||
         file_.write(reinterpret_cast<const char*>(storedFrame), size) != size) {
         const QString why = file_.errorString();
         patch(kFrameCountAt, littleEndian(frames_, 4));
@@ -116,17 +117,17 @@ bool RecordingWriter::append(const std::uint8_t* storedFrame) {
 }
 
 bool RecordingWriter::setFrameRate(std::uint16_t frameRate) {
-    if (!file_.isOpen() || frameRate == frameRate_) {
-        return file_.isOpen();
-    }
     frameRate_ = frameRate;
-    return patch(kFrameRateAt, littleEndian(frameRate, 2)) ||
-           fail(QStringLiteral("Cannot write %1: %2"));
+    return file_.isOpen();
 }
 
 bool RecordingWriter::close() {
     if (!file_.isOpen()) {
         return error_.isEmpty();
+    }
+    // The rate measured last, as a rate set after the last frame was written before.
+    if (!patch(kFrameRateAt, littleEndian(frameRate_, 2))) {
+        return fail(QStringLiteral("Cannot write %1: %2"));
     }
     file_.close();
     if (file_.error() != QFileDevice::NoError) {
@@ -231,10 +232,7 @@ void LiveRecorder::setFrameRate(double framesPerSecond) {
         return;
     }
     frameRate_ = frameRateTenths(framesPerSecond);
-    if (writer_.isOpen() && !writer_.setFrameRate(frameRate_)) {
-        error_ = writer_.errorString();
-        started_ = false;
-    }
+    writer_.setFrameRate(frameRate_);
 }
 
 std::uint32_t LiveRecorder::stop() {

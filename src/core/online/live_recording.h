@@ -46,6 +46,8 @@ public:
     // Appends one frame (kRecordSize bytes, stored encoding). On a failed write the file is cut
     // back to its whole frames and false returned; the writer is then closed.
     bool append(const std::uint8_t* storedFrame);
+    // The header's frame rate from the next frame on: written with that frame's count, not on
+    // its own, since the measured rate changes with nearly every answer.
     bool setFrameRate(std::uint16_t frameRate);
     // Closes the file; it then holds every frame appended, and its header counts them.
     bool close();

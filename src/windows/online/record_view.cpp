@@ -214,6 +214,10 @@ void RecordView::setReference(ReferenceTrace reference) {
     chart_->setReference(
         pointsOnAxis(reference_->trace, chart_->xAxis()->min(), chart_->xAxis()->max()));
     comparison_->setVisible(true);
+    // What stays while the reference is shown; the live peak and the difference follow each
+    // record.
+    field(QStringLiteral("suiEdit_Reference"))->setText(reference_->label);
+    field(QStringLiteral("suiEdit_PeakReference"))->setText(peakText(reference_->peak));
     showComparison();
 }
 
@@ -235,9 +239,7 @@ void RecordView::showComparison() {
     const std::optional<EchoPeak> live =
         shown_ ? gatePeak(shown_->trace, shown_->gateA) : std::nullopt;
     difference_ = peakDifference(live, reference_->peak);
-    field(QStringLiteral("suiEdit_Reference"))->setText(reference_->label);
     field(QStringLiteral("suiEdit_PeakLive"))->setText(peakText(live));
-    field(QStringLiteral("suiEdit_PeakReference"))->setText(peakText(reference_->peak));
     field(QStringLiteral("suiEdit_PeakDifference"))
         ->setText(difference_.dB ? differenceDbText(difference_) + QStringLiteral(", ") +
                                        differencePathText(difference_)

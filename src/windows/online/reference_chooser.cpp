@@ -34,7 +34,7 @@ QComboBox* choiceBox(QWidget* parent, const QStringList& values) {
 } // namespace
 
 ReferenceChooser::ReferenceChooser(reports::DataStore& store, QWidget* parent)
-    : QDialog(parent), store_(store), archive_(store.archiveDb()) {
+    : QDialog(parent), archive_(store.archiveDb()) {
     setObjectName(QStringLiteral("ReferenceChooser"));
     setWindowTitle(QStringLiteral("Choose a reference"));
     auto* outer = new QVBoxLayout(this);
@@ -54,7 +54,7 @@ ReferenceChooser::ReferenceChooser(reports::DataStore& store, QWidget* parent)
     fields_.name = new QLineEdit(this);
     fields_.name->setClearButtonEnabled(true);
     fields_.probe = choiceBox(this, archive_.probeNames());
-    fields_.workpiece = choiceBox(this, store_.workpieceNumbers());
+    fields_.workpiece = choiceBox(this, store.workpieceNumbers());
     fields_.source = choiceBox(this, archive_.sourceFiles());
     auto* search = new QPushButton(QStringLiteral("Search"), this);
     search->setAutoDefault(false);

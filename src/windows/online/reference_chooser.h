@@ -5,9 +5,6 @@
 
 #include <QDialog>
 
-class QCheckBox;
-class QComboBox;
-class QDateEdit;
 class QLabel;
 class QLineEdit;
 class QStandardItemModel;
@@ -39,7 +36,6 @@ public:
     QLabel* countLabel() const { return count_; }
 
 private:
-    reports::DataStore& store_;
     archive::ReportArchive archive_;
     widgets::ArchiveFilterFields fields_;
     QLabel* count_ = nullptr;

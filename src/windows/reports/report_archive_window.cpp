@@ -1,6 +1,7 @@
 #include "windows/reports/report_archive_window.h"
 
 #include "core/accounts/user_accounts.h"
+#include "core/documents/report_document.h"
 #include "core/reports/database.h"
 #include "widgets/busy_cursor.h"
 #include "widgets/operator_messages.h"
@@ -24,7 +25,6 @@
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
-#include <map>
 
 namespace ufd::reports {
 
@@ -427,42 +427,17 @@ QList<qint64> TFReportArchive::chosenIds() const {
 
 std::vector<StoredReport> TFReportArchive::chosenReports() {
     const BusyCursor busy;
+    QString error;
+    auto pages = documents::archivedPages(store_, chosenIds(), error);
+    if (!pages) {
+        messages_.showError(error);
+        return {};
+    }
     std::vector<StoredReport> reports;
-    std::map<QString, WorkpieceFields> workpieces; // each number looked up once
-    archive::ReportRecords records(store_.archiveDb());
-    app::UserAccounts users(store_.userDb());
-    for (const qint64 id : chosenIds()) {
-        const auto report = fetchOrSay(id);
-        if (!report) {
-            return {};
-        }
-        // Each report names the workpiece it is assigned to.
-        const QString& number = report->entry.workpiece;
-        auto found = workpieces.find(number);
-        if (found == workpieces.end()) {
-            WorkpieceFields workpiece;
-            workpiece.number = number;
-            if (!number.isEmpty()) {
-                if (const auto details = store_.workpieceDetails(number)) {
-                    workpiece.details = *details;
-                }
-            }
-            found = workpieces.emplace(number, workpiece).first;
-        }
-        // ... and the location it took over when it was archived, and its record.
-        StoredReport stored{report->row, found->second};
-        const auto record = records.record(id);
-        if (!record) {
-            messages_.showError(
-                records.lastError().isEmpty()
-                    ? QStringLiteral("The archive holds no record of report %1.").arg(id)
-                    : records.lastError());
-            return {};
-        }
-        stored.workpiece.location = record->value(QLatin1String(archive::kLocation));
-        stored.record =
-            documents::PageRecord{*record, users.level(record->examiner).value_or(QString())};
-        reports.push_back(std::move(stored));
+    reports.reserve(pages->size());
+    for (documents::ArchivedPage& page : *pages) {
+        reports.push_back(
+            StoredReport{std::move(page.row), std::move(page.workpiece), std::move(page.record)});
     }
     return reports;
 }

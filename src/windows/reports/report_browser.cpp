@@ -1,5 +1,6 @@
 #include "windows/reports/report_browser.h"
 
+#include "core/archive/report_records.h"
 #include "core/documents/report_document.h"
 #include "core/protocol/report_image.h"
 #include "core/protocol/report_transfer.h"
@@ -293,12 +294,13 @@ std::vector<QSqlRecord> TFImPortData::chosenRecords() const {
 std::vector<StoredReport> TFImPortData::chosenReports() const {
     // The workpiece chosen on the left goes with every report, as with one.
     const WorkpieceFields workpiece = workpiece_->fields();
+    const QString station = archive::stationLocation(store_.archiveDb());
     std::vector<StoredReport> reports;
     for (QSqlRecord& row : chosenRecords()) {
         // Each imported report is archived: its pages carry its record.
         auto record = documents::archivedRecord(store_, row);
         StoredReport stored{std::move(row), workpiece, std::move(record)};
-        stored.workpiece.location = documents::documentLocation(store_, stored.record);
+        stored.workpiece.location = documents::documentLocation(stored.record, station);
         reports.push_back(std::move(stored));
     }
     return reports;
