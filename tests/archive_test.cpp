@@ -272,6 +272,12 @@ TEST_P(ArchiveTest, ListFiltersCountsAndPagesNewestFirst) {
     archive::ArchivePage got = page(f);
     EXPECT_EQ(got.total, expected(inRange));
     EXPECT_GT(got.total, 0);
+    // What is typed is searched for as it stands: no wildcards.
+    for (const char* typed : {"weld_00", "weld%00", "weld\\"}) {
+        archive::ArchiveFilter literal;
+        literal.nameContains = QString::fromLatin1(typed);
+        EXPECT_EQ(page(literal).total, 0) << typed;
+    }
     for (const auto& e : got.entries) {
         EXPECT_TRUE(e.fileDate >= f.from && e.fileDate <= f.to)
             << e.fileDate.toString().toStdString();
