@@ -5,10 +5,13 @@
 // each filter until its first page shows, a jump to the last row, and the memory it takes.
 //   browser_bench [--archive-reports=N (1000000; 0 leaves the archive window out)]
 //                 [--lab=FOLDER (the archive is made there once and used again)]
+//                 [--server (the archive on a throw-away PostgreSQL server, made each run)]
 //                 [Google Benchmark flags]
 #include "archive_history.h"
+#include "core/archive/shared_database.h"
 #include "core/context/app_context.h"
 #include "demo/demo_data.h"
+#include "throwaway_postgres.h"
 #include "widgets/ascan_chart.h"
 #include "widgets/data_link.h"
 #include "widgets/operator_messages.h"
@@ -159,13 +162,18 @@ double residentMB() {
 // A station whose archive holds a lab's million reports: twenty files imported, then copied back
 // into the years before. Made once, for every archive window benchmark.
 QString gLabFolder; // --lab=FOLDER: kept there for the next run
+bool gServer = false;
 
 struct Lab {
     QTemporaryDir temporary;
     QString folder = gLabFolder.isEmpty() ? temporary.path() : gLabFolder;
+    ufd::testing::ThrowawayPostgres server;
     app::AppContext context;
     QString error;
     Lab() {
+        if (gServer && !useServer()) {
+            return;
+        }
         if (!context.openData(folder)) {
             error = context.lastError();
             return;
@@ -188,18 +196,42 @@ struct Lab {
                      static_cast<long long>(gArchiveReports),
                      static_cast<double>(t.elapsed()) / 1e3);
     }
+
+    // The program's settings file naming the server, as a lab's station has it.
+    bool useServer() {
+        if (!server.start()) {
+            error = server.error();
+            return false;
+        }
+        qputenv(archive::kPasswordVariable, server.password().toUtf8());
+        const QString settings = temporary.filePath(QLatin1String(archive::kSettingsFileName));
+        QFile file(settings);
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(QStringLiteral("[server]\nhost=127.0.0.1\nport=%1\ndatabase=postgres\n"
+                                      "user=%2\n")
+                           .arg(server.port())
+                           .arg(server.user())
+                           .toUtf8()) < 0) {
+            error = QStringLiteral("cannot write %1").arg(settings);
+            return false;
+        }
+        context.setDatabaseSettingsFile(settings);
+        return true;
+    }
 };
 
+// Ended before the application: the server is stopped through QProcess.
+std::unique_ptr<Lab> gLab;
+
 Lab* lab(benchmark::State& state) {
-    static std::unique_ptr<Lab> made;
-    if (!made) {
-        made = std::make_unique<Lab>();
+    if (!gLab) {
+        gLab = std::make_unique<Lab>();
     }
-    if (!made->error.isEmpty()) {
-        state.SkipWithError(qPrintable(made->error));
+    if (!gLab->error.isEmpty()) {
+        state.SkipWithError(qPrintable(gLab->error));
         return nullptr;
     }
-    return made.get();
+    return gLab.get();
 }
 
 std::unique_ptr<reports::TFReportArchive> openArchiveWindow(Lab& l, QuietMessages& messages) {
@@ -355,6 +387,8 @@ int main(int argc, char** argv) {
             gArchiveReports = arg.mid(18).toLongLong();
         } else if (arg.startsWith(QLatin1String("--lab="))) {
             gLabFolder = arg.mid(6);
+        } else if (arg == QLatin1String("--server")) {
+            gServer = true;
         } else {
             argv[kept++] = argv[i];
         }
@@ -376,5 +410,6 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    gLab.reset();
     return 0;
 }
