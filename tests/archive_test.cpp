@@ -242,6 +242,13 @@ TEST_P(ArchiveTest, TextsAndNumbersComeBackAsTheyWentIn) {
         EXPECT_EQ(q.value(3).toString(), "a 'b' \\c.bin");
         EXPECT_EQ(q.value(4).toString(), odd);
     }
+    // A name search finds it in either case, and its page lists it (the server by its name).
+    archive::ArchiveFilter search;
+    search.nameContains = QString::fromUtf8("o'neil \"WELD\" \\ 5\t\n\x01 焊缝");
+    const archive::ArchivePage found = page(search);
+    EXPECT_EQ(found.total, 1);
+    ASSERT_EQ(found.entries.size(), 1u);
+    EXPECT_EQ(found.entries[0].fileName, odd);
 }
 
 TEST_P(ArchiveTest, ListFiltersCountsAndPagesNewestFirst) {
@@ -383,6 +390,9 @@ TEST_P(ArchiveTest, SortsByAnyColumnAndPagesFromEitherEnd) {
                     const auto all = archive.entries(f, *total);
                     ASSERT_TRUE(all) << archive.lastError().toStdString();
                     ASSERT_EQ(static_cast<qint64>(all->size()), *total) << what;
+                    EXPECT_TRUE(std::all_of(all->begin(), all->end(), [&](const auto& e) {
+                        return e.fileName.contains(f.nameContains, Qt::CaseInsensitive);
+                    })) << what;
                     for (std::size_t i = 1; i < all->size(); ++i) {
                         const auto& a = (*all)[i - 1];
                         const auto& b = (*all)[i];

@@ -6,7 +6,11 @@
 #include "core/reports/database.h"
 
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocale>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlField>
 #include <QSqlQuery>
@@ -27,9 +31,6 @@ namespace {
 
 constexpr char kTable[] = "\"tabReportArchive\"";
 constexpr char kDataTable[] = "\"tabReportArchiveData\"";
-// The server's name search counts from this index alone: lower-case names, with the names
-// beside them, without which its planner does not take an index-only scan of an expression.
-constexpr char kFoldedNameIndex[] = "ixArchiveNameFolded";
 // What a report's identity and waveform are made of: its directory entry, then its slot.
 constexpr qsizetype kReportBytes = reports::kDirectoryEntrySize + reports::kSlotSize;
 constexpr int kAttempts = 3;
@@ -378,10 +379,18 @@ QStringList ReportArchive::schemaStatements(bool server) {
 bool ReportArchive::createMissingIndexes(QSqlDatabase& db, bool server, QString& error) {
     // One index a sortable column, ending in the id as the lists do; on SQLite the id is the
     // row id, which every index ends in already. The date's is the list index of the schema.
+    // The server's name index holds the lower-case names instead of the ids: a name search
+    // counts from it alone, and reads less (a name repeated is kept once with its rows); the
+    // few rows of one name are put in order of their ids after it. A second index of the
+    // lower-case names beside a name index would leave its planner a choice, and it may take
+    // the one that folds every name again, at twice the time.
     const std::pair<const char*, const char*> indexes[] = {
-        {"ixArchiveName", "FileName"},       {"ixArchiveProbe", "ProbeName"},
-        {"ixArchivePart", "PartID"},         {"ixArchiveSource", "SourceFile"},
-        {"ixArchiveImported", "ImportedAt"}, {"ixArchiveImporter", "ImportedBy"}};
+        {server ? "ixArchiveNames" : "ixArchiveName", "FileName"},
+        {"ixArchiveProbe", "ProbeName"},
+        {"ixArchivePart", "PartID"},
+        {"ixArchiveSource", "SourceFile"},
+        {"ixArchiveImported", "ImportedAt"},
+        {"ixArchiveImporter", "ImportedBy"}};
     QSqlQuery q(db);
     // Looked up first: an index made again, even IF NOT EXISTS, would lock the table against
     // another station's import on the server.
@@ -401,17 +410,21 @@ bool ReportArchive::createMissingIndexes(QSqlDatabase& db, bool server, QString&
             continue;
         }
         const QString c = quoted(QLatin1String(column));
+        QString columns = c;
+        if (server) {
+            columns += qstrcmp(column, "FileName") == 0
+                           ? QStringLiteral(" NULLS FIRST, lower(\"FileName\")")
+                           : QStringLiteral(" NULLS FIRST, \"ArchiveID\"");
+        }
         if (!q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS \"%1\" ON %2 (%3)")
-                        .arg(QLatin1String(name), QLatin1String(kTable),
-                             server ? c + QStringLiteral(" NULLS FIRST, \"ArchiveID\"") : c))) {
+                        .arg(QLatin1String(name), QLatin1String(kTable), columns))) {
             error = q.lastError().text();
             return false;
         }
     }
-    if (server && !existing.contains(QLatin1String(kFoldedNameIndex)) &&
-        !q.exec(QStringLiteral("CREATE INDEX IF NOT EXISTS \"%1\" ON %2 (lower(\"FileName\")) "
-                               "INCLUDE (\"FileName\")")
-                    .arg(QLatin1String(kFoldedNameIndex), QLatin1String(kTable)))) {
+    // The name index of the version before, which the one above replaces.
+    if (server && existing.contains(QLatin1String("ixArchiveName")) &&
+        !q.exec(QStringLiteral("DROP INDEX IF EXISTS \"ixArchiveName\""))) {
         error = q.lastError().text();
         return false;
     }
@@ -425,6 +438,7 @@ AddResult ReportArchive::add(const QByteArray& image, const ImportOrigin& origin
 
 AddResult ReportArchive::addNow(const QByteArray& image, const std::vector<ReportRow>& rows,
                                 const ImportOrigin& origin) {
+    matches_.reset(); // new reports may match
     AddResult result;
     if (image.size() != reports::kReportFileSize) {
         result.error = QStringLiteral("not a whole report file (%1 bytes)").arg(image.size());
@@ -807,9 +821,9 @@ ReportArchive::Condition ReportArchive::condition(const ArchiveFilter& filter, S
         pattern.replace(QLatin1Char('\\'), QLatin1String("\\\\"))
             .replace(QLatin1Char('%'), QLatin1String("\\%"))
             .replace(QLatin1Char('_'), QLatin1String("\\_"));
-        // SQLite's LIKE ignores the case of A-Z already. On PostgreSQL the lower-case name is
-        // kept in an index of its own (with the name beside it, so that the count reads the index
-        // alone): ILIKE would fold every name again for every count.
+        // SQLite's LIKE ignores the case of A-Z already. PostgreSQL's name index holds the
+        // lower-case names, so that a count reads them from it; ILIKE would fold every name
+        // again for every count.
         const QString like = server_
                                  ? QStringLiteral("lower(\"FileName\") LIKE lower(?) ESCAPE '\\'")
                                  : QStringLiteral("\"FileName\" LIKE ? ESCAPE '\\'");
@@ -871,7 +885,142 @@ QString ReportArchive::orderBy(const ArchiveFilter& filter, bool reversed) const
 
 std::optional<qint64> ReportArchive::countNow(const ArchiveFilter& filter) {
     lastError_.clear();
+    matches_.reset();
     const Condition where = condition(filter, Steer::Plain);
+    // Another filter finds its rows through its index.
+    if (!filter.nameContains.isEmpty() && !filter.from.isValid() && !filter.to.isValid() &&
+        filter.probeName.isEmpty() && filter.workpiece.isEmpty() && filter.sourceFile.isEmpty()) {
+        return countNames(where);
+    }
+    return countRows(where);
+}
+
+std::optional<qint64> ReportArchive::countNames(Condition where) {
+    if (server_) {
+        return countServerNames(where);
+    }
+    const qint64 kept = sortedInMemory_;
+    // The name index read in order; where the matches are more, counted on after the last one
+    // read: every name is read once.
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    QVariantList values = where.values;
+    values << kept + 1;
+    if (!execute(q,
+                 QStringLiteral("SELECT \"ArchiveID\", \"FileName\" FROM %1%2 ORDER BY "
+                                "\"FileName\", \"ArchiveID\" LIMIT ?")
+                     .arg(QLatin1String(kTable), where.sql),
+                 values)) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    QString found;
+    qint64 read = 0;
+    QString lastName;
+    qint64 lastId = 0;
+    while (q.next()) {
+        lastId = q.value(0).toLongLong();
+        if (++read > kept) {
+            lastName = q.value(1).toString();
+        } else {
+            // Ids the archive made: no text of anybody's in the statement.
+            found +=
+                (read == 1 ? QStringLiteral(" WHERE \"ArchiveID\" IN (") : QStringLiteral(",")) +
+                QString::number(lastId);
+        }
+    }
+    if (q.lastError().isValid()) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    if (read <= kept) {
+        matches_ = Matches{where.sql, where.values,
+                           read == 0 ? QStringLiteral(" WHERE 0 = 1") : found + QLatin1Char(')')};
+        return read;
+    }
+    where.sql += QStringLiteral(" AND (\"FileName\", \"ArchiveID\") > (?, ?)");
+    where.values << lastName << lastId;
+    const auto rest = countRows(where);
+    return rest ? std::optional<qint64>(read + *rest) : std::nullopt;
+}
+
+std::optional<qint64> ReportArchive::countServerNames(const Condition& where) {
+    const qint64 kept = sortedInMemory_;
+    // The server reads the names' index in parallel, in no order that could be counted on
+    // from. Where its planner expects few matches it is asked for the names that match, each
+    // with its number (names repeat: fewer than the rows), and the pages find their rows
+    // through the same index by these names.
+    const auto expected = estimatedRows(where);
+    if (!expected) {
+        return std::nullopt;
+    }
+    if (*expected > static_cast<double>(kept)) {
+        return countRows(where);
+    }
+    QSqlQuery q(db_);
+    q.setForwardOnly(true);
+    QVariantList values = where.values;
+    values << kept + 1;
+    if (!execute(q,
+                 QStringLiteral("SELECT \"FileName\", count(*) FROM %1%2 GROUP BY \"FileName\" "
+                                "LIMIT ?")
+                     .arg(QLatin1String(kTable), where.sql),
+                 values)) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    QString found;
+    qint64 names = 0;
+    qint64 total = 0;
+    while (q.next()) {
+        QSqlField name(QString(), QMetaType::fromType<QString>());
+        name.setValue(q.value(0));
+        found += (++names == 1 ? QStringLiteral(" WHERE \"FileName\" IN (") : QStringLiteral(",")) +
+                 db_.driver()->formatValue(name);
+        total += q.value(1).toLongLong();
+    }
+    if (q.lastError().isValid()) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    if (names > kept) {
+        return countRows(where); // the planner was wrong
+    }
+    if (total <= kept) {
+        matches_ = Matches{where.sql, where.values,
+                           names == 0 ? QStringLiteral(" WHERE 0 = 1") : found + QLatin1Char(')')};
+    }
+    return total;
+}
+
+std::optional<double> ReportArchive::estimatedRows(const Condition& where) {
+    // EXPLAIN cannot be prepared: the values go into its text as the driver writes literals.
+    QString sql = QStringLiteral("EXPLAIN (FORMAT JSON) SELECT \"ArchiveID\" FROM %1%2")
+                      .arg(QLatin1String(kTable), where.sql);
+    qsizetype at = 0;
+    for (const QVariant& value : where.values) {
+        at = sql.indexOf(QLatin1Char('?'), at);
+        QSqlField field(QString(), value.metaType());
+        field.setValue(value);
+        const QString literal = db_.driver()->formatValue(field);
+        sql.replace(at, 1, literal);
+        at += literal.size();
+    }
+    QSqlQuery q(db_);
+    if (!q.exec(sql) || !q.next()) {
+        lastError_ = q.lastError().text();
+        return std::nullopt;
+    }
+    const QJsonArray plans = QJsonDocument::fromJson(q.value(0).toString().toUtf8()).array();
+    return plans.at(0)
+        .toObject()
+        .value(QLatin1String("Plan"))
+        .toObject()
+        .value(QLatin1String("Plan Rows"))
+        .toDouble();
+}
+
+std::optional<qint64> ReportArchive::countRows(const Condition& where) {
     // Without a filter SQLite would count the widest of the narrow indexes, the hashes';
     // the workpieces' is the narrowest, mostly empty.
     const QString table =
@@ -905,6 +1054,12 @@ bool ReportArchive::runPage(QSqlQuery& q, const ArchiveFilter& filter, qint64 to
                         : total <= sortedInMemory_ ? Steer::Sparse
                                                    : Steer::Dense;
     Condition where = condition(filter, steer);
+    if (matches_ && !filter.nameContains.isEmpty()) {
+        const Condition plain = condition(filter, Steer::Plain);
+        if (plain.sql == matches_->where && plain.values == matches_->values) {
+            where = {matches_->found, {}};
+        }
+    }
     where.values << limit << offset;
     q.setForwardOnly(true);
     if (!execute(q,

@@ -11,6 +11,7 @@
 #include <QSqlRecord>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <functional>
 #include <optional>
 #include <span>
@@ -129,9 +130,10 @@ public:
 
     QString lastError() const { return lastError_; }
 
-    // Up to this many matches, SQLite is led to find them by their filters and sort them;
-    // beyond, to read the sort column's index in order and stop at the page. Both give the
-    // same rows; set for tests to reach either plan with a few reports.
+    // Up to this many matches, SQLite is led to find them by their filters and sort them, and a
+    // name search keeps its matches from its count for its pages; beyond, the sort column's
+    // index is read in order up to the page. Both give the same rows; set for tests to reach
+    // either plan with a few reports.
     void setSortedInMemoryLimit(qint64 matches) { sortedInMemory_ = matches; }
 
     // The statements that make the archive's tables, for the schema of a new database.
@@ -163,6 +165,13 @@ private:
     enum class Steer { Plain, Sparse, Dense };
     Condition condition(const ArchiveFilter& filter, Steer steer) const;
     QString orderBy(const ArchiveFilter& filter, bool reversed) const;
+    // A name search's count; its matches kept in matches_ when there are no more than
+    // sortedInMemory_. Nullopt with lastError_ set on a database error.
+    std::optional<qint64> countNames(Condition where);
+    // The server's planner's guess of how many rows `where` leaves.
+    std::optional<double> estimatedRows(const Condition& where);
+    std::optional<qint64> countServerNames(const Condition& where);
+    std::optional<qint64> countRows(const Condition& where);
     // Runs the page query of `filter` for `columns`; `reversed`: its rows come last first.
     bool runPage(QSqlQuery& q, const ArchiveFilter& filter, qint64 total, const QString& columns,
                  bool& reversed);
@@ -181,6 +190,16 @@ private:
     bool server_ = false;
     qint64 sortedInMemory_ = 20000;
     QString lastError_;
+    // The few matches of the last name search counted. A name matches no index seek, so that a
+    // search reads every name: its pages find its rows through `found` (their ids, or on the
+    // server their names) instead of reading every name again. Dropped by a new count and by an
+    // import through this archive.
+    struct Matches {
+        QString where; // the search's own condition, and its values
+        QVariantList values;
+        QString found;
+    };
+    std::optional<Matches> matches_;
 };
 
 // A report file as an import has it: its bytes and the file they were read from or saved to
