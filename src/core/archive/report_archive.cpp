@@ -907,39 +907,39 @@ std::optional<qint64> ReportArchive::countNames(Condition where) {
     QVariantList values = where.values;
     values << kept + 1;
     if (!execute(q,
-                 QStringLiteral("SELECT \"ArchiveID\", \"FileName\" FROM %1%2 ORDER BY "
-                                "\"FileName\", \"ArchiveID\" LIMIT ?")
+                 QStringLiteral("SELECT \"ArchiveID\" FROM %1%2 ORDER BY \"FileName\", "
+                                "\"ArchiveID\" LIMIT ?")
                      .arg(QLatin1String(kTable), where.sql),
                  values)) {
         lastError_ = q.lastError().text();
         return std::nullopt;
     }
-    QString found;
-    qint64 read = 0;
-    QString lastName;
-    qint64 lastId = 0;
+    std::vector<qint64> ids;
     while (q.next()) {
-        lastId = q.value(0).toLongLong();
-        if (++read > kept) {
-            lastName = q.value(1).toString();
-        } else {
-            // Ids the archive made: no text of anybody's in the statement.
-            found +=
-                (read == 1 ? QStringLiteral(" WHERE \"ArchiveID\" IN (") : QStringLiteral(",")) +
-                QString::number(lastId);
-        }
+        ids.push_back(q.value(0).toLongLong());
     }
     if (q.lastError().isValid()) {
         lastError_ = q.lastError().text();
         return std::nullopt;
     }
+    const auto read = static_cast<qint64>(ids.size());
     if (read <= kept) {
-        matches_ = Matches{where.sql, where.values,
-                           read == 0 ? QStringLiteral(" WHERE 0 = 1") : found + QLatin1Char(')')};
+        QString found = QStringLiteral(" WHERE 0 = 1");
+        if (!ids.empty()) {
+            // Ids the archive made: no text of anybody's in the statement.
+            found = QStringLiteral(" WHERE \"ArchiveID\" IN (");
+            for (const qint64 id : ids) {
+                found += QString::number(id) + QLatin1Char(',');
+            }
+            found.back() = QLatin1Char(')');
+        }
+        matches_ = Matches{where.sql, where.values, found};
         return read;
     }
-    where.sql += QStringLiteral(" AND (\"FileName\", \"ArchiveID\") > (?, ?)");
-    where.values << lastName << lastId;
+    where.sql += QStringLiteral(" AND (\"FileName\", \"ArchiveID\") > ((SELECT \"FileName\" FROM "
+                                "%1 WHERE \"ArchiveID\" = ?), ?)")
+                     .arg(QLatin1String(kTable));
+    where.values << ids.back() << ids.back();
     const auto rest = countRows(where);
     return rest ? std::optional<qint64>(read + *rest) : std::nullopt;
 }
