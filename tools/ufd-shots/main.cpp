@@ -285,6 +285,12 @@ int main(int argc, char* argv[]) {
             save(&form, out, QStringLiteral("report_archive_details_amended"));
             window->pages()->setCurrentWidget(window->historyPage());
             save(&form, out, QStringLiteral("report_archive_history"));
+            // A name search, typed in lower case.
+            window->pages()->setCurrentIndex(0);
+            window->nameFilter()->setText(QStringLiteral("weld-001"));
+            window->refresh();
+            QApplication::processEvents();
+            save(&form, out, QStringLiteral("report_archive_name_search"));
         }
         ufd::app::closeChildWindow(archive);
         QApplication::processEvents();
