@@ -903,15 +903,10 @@ std::optional<qint64> ReportArchive::countNames(Condition where) {
     // The name index read in order; where the matches are more, counted on after the last one
     // read: every name is read once.
     QSqlQuery q(db_);
-    q.setForwardOnly(true);
-    QVariantList values = where.values;
-    values << kept + 1;
-    if (!execute(q,
-                 QStringLiteral("SELECT \"ArchiveID\" FROM %1%2 ORDER BY \"FileName\", "
-                                "\"ArchiveID\" LIMIT ?")
-                     .arg(QLatin1String(kTable), where.sql),
-                 values)) {
-        lastError_ = q.lastError().text();
+    if (!selectUpTo(q, kept + 1,
+                    QStringLiteral("SELECT \"ArchiveID\" FROM %1%2 ORDER BY \"FileName\", "
+                                   "\"ArchiveID\""),
+                    where)) {
         return std::nullopt;
     }
     std::vector<qint64> ids;
@@ -944,6 +939,19 @@ std::optional<qint64> ReportArchive::countNames(Condition where) {
     return rest ? std::optional<qint64>(read + *rest) : std::nullopt;
 }
 
+bool ReportArchive::selectUpTo(QSqlQuery& q, qint64 rows, const QString& select,
+                               const Condition& where) {
+    QVariantList values = where.values;
+    values << rows;
+    q.setForwardOnly(true);
+    if (!execute(q, select.arg(QLatin1String(kTable), where.sql) + QStringLiteral(" LIMIT ?"),
+                 values)) {
+        lastError_ = q.lastError().text();
+        return false;
+    }
+    return true;
+}
+
 std::optional<qint64> ReportArchive::countServerNames(const Condition& where) {
     const qint64 kept = sortedInMemory_;
     // The server reads the names' index in parallel, in no order that could be counted on
@@ -958,15 +966,9 @@ std::optional<qint64> ReportArchive::countServerNames(const Condition& where) {
         return countRows(where);
     }
     QSqlQuery q(db_);
-    q.setForwardOnly(true);
-    QVariantList values = where.values;
-    values << kept + 1;
-    if (!execute(q,
-                 QStringLiteral("SELECT \"FileName\", count(*) FROM %1%2 GROUP BY \"FileName\" "
-                                "LIMIT ?")
-                     .arg(QLatin1String(kTable), where.sql),
-                 values)) {
-        lastError_ = q.lastError().text();
+    if (!selectUpTo(q, kept + 1,
+                    QStringLiteral("SELECT \"FileName\", count(*) FROM %1%2 GROUP BY \"FileName\""),
+                    where)) {
         return std::nullopt;
     }
     QString found;

@@ -171,6 +171,9 @@ private:
     // The server's planner's guess of how many rows `where` leaves.
     std::optional<double> estimatedRows(const Condition& where);
     std::optional<qint64> countServerNames(const Condition& where);
+    // Runs `select` (%1 the table, %2 the condition) for `rows` at most; false with lastError_
+    // set on a database error.
+    bool selectUpTo(QSqlQuery& q, qint64 rows, const QString& select, const Condition& where);
     std::optional<qint64> countRows(const Condition& where);
     // Runs the page query of `filter` for `columns`; `reversed`: its rows come last first.
     bool runPage(QSqlQuery& q, const ArchiveFilter& filter, qint64 total, const QString& columns,
