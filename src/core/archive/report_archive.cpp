@@ -201,27 +201,22 @@ private:
     std::jthread worker_; // last: joined before the rest goes
 };
 
-// Placeholders of `rows` rows of `columns` values: "(:v0,:v1),(:v2,:v3)", and their names. Values
-// are bound by name: Qt makes a name of every position it is given (a formatted number, the
-// better part of an import's time in binding), and a name made once is looked up alone.
+// Placeholders of one row of `columns` values, "(:v0,:v1)", and their names. Values are bound by
+// name: Qt makes a name of every position it is given (a formatted number, the better part of an
+// import's time in binding), and a name made once is looked up alone.
 struct Marks {
     QString sql;
     QStringList names;
-    Marks(int rows, int columns) {
-        names.reserve(rows * columns);
-        for (int r = 0; r < rows; ++r) {
-            sql += r > 0 ? QStringLiteral(",(") : QStringLiteral("(");
-            for (int c = 0; c < columns; ++c) {
-                names << QStringLiteral(":v%1").arg(names.size());
-                sql += (c > 0 ? QStringLiteral(",") : QString()) + names.back();
-            }
-            sql += QLatin1Char(')');
+    explicit Marks(int columns) {
+        names.reserve(columns);
+        for (int c = 0; c < columns; ++c) {
+            names << QStringLiteral(":v%1").arg(c);
         }
+        sql = QLatin1Char('(') + names.join(QLatin1Char(',')) + QLatin1Char(')');
     }
 };
 
-// The statements of one transaction, each prepared for a number of rows and used again while
-// that number stays.
+// The statements of one transaction, each prepared once and used for every row.
 struct ReportArchive::Statements {
     QSqlQuery rows, data;
     QStringList rowNames, dataNames;
@@ -233,19 +228,6 @@ struct ReportArchive::Statements {
                                              : QVariant(origin.sourceFile)),
           when(origin.importedAt.toUTC().toString(QLatin1String(kStamp))), user(origin.user) {}
 };
-
-namespace {
-
-// "(?,?,?)": one row of `columns` marks, for a look-up.
-QString valueRows(int rows, int columns) {
-    QStringList marks;
-    marks.fill(QStringLiteral("?"), columns);
-    QStringList out;
-    out.fill(QLatin1Char('(') + marks.join(QLatin1Char(',')) + QLatin1Char(')'), rows);
-    return out.join(QLatin1Char(','));
-}
-
-} // namespace
 
 ReportArchive::ReportArchive(QSqlDatabase db)
     : db_(std::move(db)), server_(reports::isServer(db_)) {}
@@ -509,13 +491,19 @@ AddResult ReportArchive::addNow(const QByteArray& image, const std::vector<Repor
                 return result;
             }
             Statements statements(db_, origin);
-            const std::size_t step = server_ ? kServerRows : 1;
-            for (std::size_t from = 0; from < fresh.size() && !failure.isValid(); from += step) {
-                const std::size_t to = std::min(fresh.size(), from + step);
-                added += insertRows(statements, packing,
-                                    {fresh.begin() + static_cast<std::ptrdiff_t>(from),
-                                     fresh.begin() + static_cast<std::ptrdiff_t>(to)},
-                                    failure);
+            if (server_) {
+                for (std::size_t from = 0; from < fresh.size() && !failure.isValid();
+                     from += kServerRows) {
+                    const std::size_t to = std::min(fresh.size(), from + kServerRows);
+                    added += insertServerRows(statements, packing,
+                                              {fresh.begin() + static_cast<std::ptrdiff_t>(from),
+                                               fresh.begin() + static_cast<std::ptrdiff_t>(to)},
+                                              failure);
+                }
+            } else {
+                for (std::size_t i = 0; i < fresh.size() && !failure.isValid(); ++i) {
+                    added += insertRow(statements, packing, *fresh[i], failure) ? 1 : 0;
+                }
             }
             if (!failure.isValid() && tx.commit()) {
                 // What another importer brought meanwhile was left to it.
@@ -544,11 +532,11 @@ bool ReportArchive::markKnown(std::vector<Pending>& pending) {
         for (std::size_t i = from; i < to; ++i) {
             hashes << QString::fromLatin1(pending[i].hash);
         }
-        QString marks = valueRows(1, static_cast<int>(hashes.size()));
-        marks = marks.mid(1, marks.size() - 2);
+        QStringList marks;
+        marks.fill(QStringLiteral("?"), hashes.size());
         if (!execute(q,
                      QStringLiteral("SELECT \"ReportHash\" FROM %1 WHERE \"ReportHash\" IN (%2)")
-                         .arg(QLatin1String(kTable), marks),
+                         .arg(QLatin1String(kTable), marks.join(QLatin1Char(','))),
                      hashes)) {
             lastError_ = q.lastError().text();
             return false;
@@ -568,75 +556,57 @@ bool ReportArchive::markKnown(std::vector<Pending>& pending) {
     return true;
 }
 
-int ReportArchive::insertRows(Statements& statements, Packing& packing,
-                              std::span<Pending* const> chunk, QSqlError& failure) {
-    if (server_) {
-        return insertServerRows(statements, packing, chunk, failure);
-    }
+bool ReportArchive::insertRow(Statements& statements, Packing& packing, const Pending& p,
+                              QSqlError& failure) {
     const QSqlRecord& cols = archivedColumns();
-    const auto rowCount = static_cast<int>(chunk.size());
     QSqlQuery& ins = statements.rows;
-    const int columns = 4 + cols.count();
-    if (statements.rowNames.size() != rowCount * columns) {
-        const QStringList& names = insertedColumns();
-        Marks marks(rowCount, columns);
-        // Which row went in SQLite says by the rows it changed and the row id it gave, without
-        // a result to read.
+    if (statements.rowNames.isEmpty()) {
+        const Marks marks(4 + cols.count());
+        // Whether the row went in SQLite says by the rows it changed and the row id it gave,
+        // without a result to read.
         ins.setForwardOnly(true);
-        if (!ins.prepare(
-                QStringLiteral("INSERT INTO %1 (%2) VALUES %3 ON CONFLICT "
-                               "(\"ReportHash\") DO NOTHING")
-                    .arg(QLatin1String(kTable), names.join(QLatin1Char(',')), marks.sql))) {
+        if (!ins.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES %3 ON CONFLICT "
+                                        "(\"ReportHash\") DO NOTHING")
+                             .arg(QLatin1String(kTable), insertedColumns().join(QLatin1Char(',')),
+                                  marks.sql))) {
             failure = ins.lastError();
-            return 0;
+            return false;
         }
         statements.rowNames = marks.names;
     }
     const QStringList& rowNames = statements.rowNames;
-    qsizetype at = 0;
-    for (const Pending* p : chunk) {
-        ins.bindValue(rowNames[at++], QString::fromLatin1(p->hash));
-        ins.bindValue(rowNames[at++], statements.source);
-        ins.bindValue(rowNames[at++], statements.when);
-        ins.bindValue(rowNames[at++], statements.user);
-        const QVariantList values = reports::DataStore::reportValues(*p->row);
-        for (int i = 0; i < cols.count(); ++i) {
-            ins.bindValue(rowNames[at++], values[i]);
-        }
+    ins.bindValue(rowNames[0], QString::fromLatin1(p.hash));
+    ins.bindValue(rowNames[1], statements.source);
+    ins.bindValue(rowNames[2], statements.when);
+    ins.bindValue(rowNames[3], statements.user);
+    const QVariantList values = reports::DataStore::reportValues(*p.row);
+    for (int i = 0; i < cols.count(); ++i) {
+        ins.bindValue(rowNames[4 + i], values[i]);
     }
     if (!ins.exec()) {
         failure = ins.lastError();
-        return 0;
+        return false;
     }
-    // Those another importer brought first are not there.
-    std::vector<std::pair<qint64, const Pending*>> stored;
-    if (ins.numRowsAffected() == 1) {
-        stored.emplace_back(ins.lastInsertId().toLongLong(), chunk.front());
-    }
-    if (stored.empty()) {
-        return 0;
+    if (ins.numRowsAffected() != 1) {
+        return false; // another importer brought it first
     }
     QSqlQuery& data = statements.data;
-    const auto dataRows = static_cast<int>(stored.size());
-    if (statements.dataNames.size() != 2 * dataRows) {
-        Marks marks(dataRows, 2);
+    if (statements.dataNames.isEmpty()) {
+        const Marks marks(2);
         if (!data.prepare(QStringLiteral("INSERT INTO %1 (\"ArchiveID\", \"SlotBytes\") VALUES %2")
                               .arg(QLatin1String(kDataTable), marks.sql))) {
             failure = data.lastError();
-            return 0;
+            return false;
         }
         statements.dataNames = marks.names;
     }
-    at = 0;
-    for (const auto& [id, p] : stored) {
-        data.bindValue(statements.dataNames[at++], id);
-        data.bindValue(statements.dataNames[at++], packing.bytesOf(*p));
-    }
+    data.bindValue(statements.dataNames[0], ins.lastInsertId().toLongLong());
+    data.bindValue(statements.dataNames[1], packing.bytesOf(p));
     if (!data.exec()) {
         failure = data.lastError();
-        return 0;
+        return false;
     }
-    return dataRows;
+    return true;
 }
 
 namespace {

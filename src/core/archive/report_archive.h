@@ -181,11 +181,11 @@ private:
     static const char* sortColumnName(ArchiveSort sort);
     // Marks the reports the archive holds already; false on a database error.
     bool markKnown(std::vector<Pending>& pending);
-    // Inserts `chunk` (sorted by hash) in one statement and their bytes in another; the number
-    // stored, which leaves out those another importer brought first.
-    int insertRows(Statements& statements, Packing& packing, std::span<Pending* const> chunk,
-                   QSqlError& failure);
-    // The same on the server: the rows, and then their bytes, as one JSON text a statement.
+    // Inserts one new report and then its bytes on SQLite; false when another importer brought
+    // it first, or with `failure` set.
+    bool insertRow(Statements& statements, Packing& packing, const Pending& p, QSqlError& failure);
+    // Inserts `chunk` (sorted by hash) on the server, the rows and then their bytes as one JSON
+    // text a statement; the number stored, which leaves out those another importer brought first.
     int insertServerRows(Statements& statements, Packing& packing, std::span<Pending* const> chunk,
                          QSqlError& failure);
 
