@@ -6,9 +6,7 @@
 #include "core/reports/database.h"
 #include "core/reports/report_file.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <array>
 
 namespace ufd::documents {
@@ -48,15 +46,6 @@ QString frameCsvName(const QString& recordingPath, std::uint32_t frameIndex) {
 
 QString recordingCsvName(const QString& recordingPath) {
     return QFileInfo(recordingPath).completeBaseName();
-}
-
-QString writeCsv(const QString& path, const QByteArray& bytes) {
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
-        return QStringLiteral("Cannot write %1: %2")
-            .arg(QDir::toNativeSeparators(path), out.errorString());
-    }
-    return {};
 }
 
 } // namespace ufd::documents

@@ -20,8 +20,4 @@ QByteArray recordingCsv(const online::Recording& recording);
 QString frameCsvName(const QString& recordingPath, std::uint32_t frameIndex);
 QString recordingCsvName(const QString& recordingPath);
 
-// Writes `bytes` whole to `path` (a temporary file renamed into place); the error text, empty
-// when written.
-QString writeCsv(const QString& path, const QByteArray& bytes);
-
 } // namespace ufd::documents

@@ -1,10 +1,11 @@
 #include "core/documents/waveform_csv.h"
 
-#include "core/documents/recording_csv.h"
 #include "core/online/record.h"
 #include "core/spreadsheet/spreadsheet_report.h"
 
+#include <QDir>
 #include <QFile>
+#include <QSaveFile>
 
 namespace ufd::documents {
 
@@ -53,6 +54,15 @@ QString waveformCsvPath(const QString& outDir, const QString& name, const QByteA
         QFile f(path);
         return f.size() == csv.size() && f.open(QIODevice::ReadOnly) && f.readAll() == csv;
     });
+}
+
+QString writeCsv(const QString& path, const QByteArray& bytes) {
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+        return QStringLiteral("Cannot write %1: %2")
+            .arg(QDir::toNativeSeparators(path), out.errorString());
+    }
+    return {};
 }
 
 QString writeWaveformCsv(const QString& path, const reports::ReportDisplay& shown) {

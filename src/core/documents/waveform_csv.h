@@ -21,7 +21,10 @@ QByteArray waveformCsv(const reports::ReportDisplay& shown);
 // no name is free.
 QString waveformCsvPath(const QString& outDir, const QString& name, const QByteArray& csv);
 
-// Writes the file whole (a temporary file renamed into place); the error text, empty when written.
+// Writes `bytes` whole to `path` (a temporary file renamed into place); the error text, empty
+// when written.
+QString writeCsv(const QString& path, const QByteArray& bytes);
+// The same with the waveform's CSV.
 QString writeWaveformCsv(const QString& path, const reports::ReportDisplay& shown);
 
 } // namespace ufd::documents

@@ -284,13 +284,13 @@ QString ReportDocuments::saveCsv(const QSqlRecord& row) {
     if (outDir.isEmpty()) {
         return {};
     }
-    const QString path =
-        documents::waveformCsvPath(outDir, name, documents::waveformCsv(shown.display));
+    const QByteArray csv = documents::waveformCsv(shown.display);
+    const QString path = documents::waveformCsvPath(outDir, name, csv);
     if (path.isEmpty()) {
         sayNoFileName(name);
         return {};
     }
-    const QString error = documents::writeWaveformCsv(path, shown.display);
+    const QString error = documents::writeCsv(path, csv);
     if (!error.isEmpty()) {
         messages_.showError(error);
         return {};
