@@ -7,6 +7,26 @@
 
 namespace ufd::widgets {
 
+void ArchiveFilterFields::create(QWidget* parent) {
+    const auto dateBox = [parent](QCheckBox*& on, QDateEdit*& date, const QString& caption) {
+        on = new QCheckBox(caption, parent);
+        date = new QDateEdit(QDate::currentDate(), parent);
+        date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+        date->setCalendarPopup(true);
+        date->setEnabled(false);
+        QObject::connect(on, &QCheckBox::toggled, date, &QWidget::setEnabled);
+    };
+    dateBox(fromOn, from, QStringLiteral("From"));
+    dateBox(toOn, to, QStringLiteral("To"));
+    name = new QLineEdit(parent);
+    name->setClearButtonEnabled(true);
+    for (QComboBox** box : {&probe, &workpiece, &source}) {
+        *box = new QComboBox(parent);
+        (*box)->setMinimumContentsLength(10);
+        (*box)->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    }
+}
+
 archive::ArchiveFilter ArchiveFilterFields::filter() const {
     archive::ArchiveFilter f;
     if (fromOn->isChecked()) {

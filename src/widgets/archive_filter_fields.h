@@ -6,6 +6,7 @@ class QCheckBox;
 class QComboBox;
 class QDateEdit;
 class QLineEdit;
+class QWidget;
 
 namespace ufd::widgets {
 
@@ -19,6 +20,10 @@ struct ArchiveFilterFields {
     QComboBox* probe = nullptr;
     QComboBox* workpiece = nullptr;
     QComboBox* source = nullptr;
+
+    // Makes them on `parent`: a date greyed until it is ticked (today's at first), the name with
+    // a clear button, each list of choices ten characters wide and empty.
+    void create(QWidget* parent);
 
     // What they ask for: a ticked date covers its whole day, an empty text asks nothing.
     archive::ArchiveFilter filter() const;

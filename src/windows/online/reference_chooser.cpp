@@ -22,13 +22,10 @@ namespace {
 constexpr char kStamp[] = "yyyy-MM-dd hh:mm:ss";
 constexpr int kIdRole = Qt::UserRole + 1;
 
-QComboBox* choiceBox(QWidget* parent, const QStringList& values) {
-    auto* box = new QComboBox(parent);
+// A filter's choices: "" for any, then the values.
+void fillChoices(QComboBox* box, const QStringList& values) {
     box->addItem(QString());
     box->addItems(values);
-    box->setMinimumContentsLength(10);
-    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    return box;
 }
 
 } // namespace
@@ -41,21 +38,10 @@ ReferenceChooser::ReferenceChooser(reports::DataStore& store, QWidget* parent)
 
     // The archive window's filters: when, name, probe, workpiece and source file.
     auto* filters = new QGridLayout;
-    const auto dateBox = [this](QCheckBox*& on, QDateEdit*& date, const QString& caption) {
-        on = new QCheckBox(caption, this);
-        date = new QDateEdit(QDate::currentDate(), this);
-        date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-        date->setCalendarPopup(true);
-        date->setEnabled(false);
-        connect(on, &QCheckBox::toggled, date, &QWidget::setEnabled);
-    };
-    dateBox(fields_.fromOn, fields_.from, QStringLiteral("From"));
-    dateBox(fields_.toOn, fields_.to, QStringLiteral("To"));
-    fields_.name = new QLineEdit(this);
-    fields_.name->setClearButtonEnabled(true);
-    fields_.probe = choiceBox(this, archive_.probeNames());
-    fields_.workpiece = choiceBox(this, store.workpieceNumbers());
-    fields_.source = choiceBox(this, archive_.sourceFiles());
+    fields_.create(this);
+    fillChoices(fields_.probe, archive_.probeNames());
+    fillChoices(fields_.workpiece, store.workpieceNumbers());
+    fillChoices(fields_.source, archive_.sourceFiles());
     auto* search = new QPushButton(QStringLiteral("Search"), this);
     search->setAutoDefault(false);
     count_ = new QLabel(this);

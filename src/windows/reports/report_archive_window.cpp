@@ -114,26 +114,8 @@ TFReportArchive::~TFReportArchive() = default;
 
 void TFReportArchive::buildFilters(QWidget* parent, QBoxLayout* outer) {
     auto* bar = new QHBoxLayout;
-    const auto dateBox = [parent](QCheckBox*& on, QDateEdit*& date, const QString& caption) {
-        on = new QCheckBox(caption, parent);
-        date = new QDateEdit(QDate::currentDate(), parent);
-        date->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
-        date->setCalendarPopup(true);
-        date->setEnabled(false);
-        QObject::connect(on, &QCheckBox::toggled, date, &QWidget::setEnabled);
-    };
-    dateBox(fields_.fromOn, fields_.from, QStringLiteral("From"));
-    dateBox(fields_.toOn, fields_.to, QStringLiteral("To"));
-    fields_.name = new QLineEdit(parent);
+    fields_.create(parent);
     fields_.name->setMinimumWidth(160);
-    fields_.name->setClearButtonEnabled(true);
-    fields_.probe = new QComboBox(parent);
-    fields_.workpiece = new QComboBox(parent);
-    fields_.source = new QComboBox(parent);
-    for (QComboBox* box : {fields_.probe, fields_.workpiece, fields_.source}) {
-        box->setMinimumContentsLength(10);
-        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    }
     auto* search = new QPushButton(QStringLiteral("Search"), parent);
     search->setObjectName(QStringLiteral("BitBtn_Search"));
     count_ = new QLabel(parent);
